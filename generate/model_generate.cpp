@@ -1,0 +1,4 @@
+// 'GENM': line generation. Not built yet: the selector does nothing.
+#include "host/handlers.h"
+
+void ModelGenerate() {}

@@ -1,0 +1,1 @@
+# placeholder, defined with the dialog

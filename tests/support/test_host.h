@@ -1,0 +1,153 @@
+// An in-process host for the tests: it calls the plug-in's entry with its own
+// info record and serves every selector of the host callback with answers the
+// test scripts, recording each call (selector, size, the record as sent and as
+// answered, the result) so that a test can check the whole conversation.
+//
+// It also checks the protocol as it goes: record sizes, the owner value,
+// 'TOBJ' only after a 'SYNC' with flag 1, 'MFRE' of memory that 'MMAL' gave,
+// 'ADDF' of vertices it handed out. Anything wrong lands in violations.
+#ifndef VESTREL_TESTS_SUPPORT_TEST_HOST_H
+#define VESTREL_TESTS_SUPPORT_TEST_HOST_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "controldata/control_data.h"
+#include "host/info_record.h"
+
+// One call of the host callback as the test host saw it.
+struct RecordedCall {
+  uint32_t selector = 0;
+  int32_t size = 0;
+  std::vector<uint8_t> sent;      // the record when the plug-in made the call
+  std::vector<uint8_t> answered;  // the record after the host wrote its answer
+  int32_t result = 0;
+
+  template <typename Record>
+  Record Sent() const { return CopyAs<Record>(sent); }
+  template <typename Record>
+  Record Answered() const { return CopyAs<Record>(answered); }
+
+ private:
+  template <typename Record>
+  static Record CopyAs(const std::vector<uint8_t>& bytes) {
+    Record record;
+    memset(&record, 0, sizeof record);
+    memcpy(&record, bytes.data(), bytes.size() < sizeof record ? bytes.size() : sizeof record);
+    return record;
+  }
+};
+
+// An object of the scene, in index order (index 0 is the plug-in's own group).
+struct SceneObject {
+  uintptr_t reference = 0;  // 0 stands for a null reference
+  uintptr_t parent = 0;
+};
+
+using Position = std::array<double, 3>;
+
+// The text form of a four-character code, for messages: 'ALOC'.
+std::string CodeText(uint32_t code);
+
+class TestHost {
+ public:
+  TestHost();
+  ~TestHost();
+  TestHost(const TestHost&) = delete;
+  TestHost& operator=(const TestHost&) = delete;
+
+  // Calls the plug-in's entry with this host's info record and returns what it
+  // returned. Calls of all TestHost objects may be interleaved.
+  int32_t Send(uint32_t selector);
+
+  // ---- Scripted answers -------------------------------------------------
+  // Every call of selector fails with code.
+  void Refuse(uint32_t selector, int32_t code);
+  // The call with this number (0 for the first call this host served) fails.
+  void RefuseCall(size_t callNumber, int32_t code);
+
+  uint32_t creatorCode = FourCC("TEST");  // answer of 'CREA'
+  int32_t firstFrame = 1;                 // answers of 'TINF'
+  int32_t lastFrame = 10;
+  // The scene's objects; 'UOBJ' with index -1 answers objects.size() - 1
+  // unless objectCount is set.
+  std::vector<SceneObject> objects = {{0x100, 0}, {0x200, 0x100}};
+  bool useObjectCount = false;
+  int32_t objectCount = 0;
+  // Position of an object at a frame ('TOBJ'); by default (frame, 0, 0).
+  std::function<Position(uintptr_t object, int32_t frame)> motion;
+  bool memAllocReturnsNull = false;       // 'MMAL' succeeds without memory
+  int32_t allocShortfall = 0;             // 'ALOC' returns this many bytes fewer
+  int32_t firstVertexIndex = 0;           // 'ADDV' hands out first, first + step, ...
+  int32_t vertexIndexStep = 1;
+  uintptr_t groupReference = 0x6000;      // answer of 'GETG'
+
+  // ---- The instance's parameter block ----------------------------------
+  // Gives the instance a block with these bytes (allocated to exactly their size).
+  void SetBlock(const std::vector<uint8_t>& bytes);
+  // Gives the instance a block of size bytes at a non-null address holding
+  // nothing useful (for blocks too small to be valid).
+  void SetBlockOfSize(int32_t size);
+  void RemoveBlock();
+  std::vector<uint8_t> BlockBytes() const;
+  CControlData* Block() const;
+  int32_t BlockSize() const;
+  // A native block with the given parameters and points, sized as the plug-in
+  // sizes blocks (52 + 16 n).
+  static std::vector<uint8_t> MakeBlock(float angle, int32_t freeze, int32_t reverse,
+                                        const std::vector<Fxyzu>& points);
+
+  HostInfoRec& Info() { return *info_; }
+  HostOpaque Owner() const { return info_->owner; }
+
+  // ---- What the plug-in did ---------------------------------------------
+  std::vector<RecordedCall> calls;
+  std::vector<uint32_t> Selectors() const;
+  // Calls of one selector, in order.
+  std::vector<const RecordedCall*> CallsOf(uint32_t selector) const;
+  std::vector<std::string> violations;
+  size_t outstandingMemory() const { return memory_.size(); }
+  std::set<int32_t> handedOutVertices;
+  void ClearCalls() { calls.clear(); }
+
+  // The callback the info record carries.
+  static int32_t Callback(uint32_t selector, int32_t size, void* record);
+
+ private:
+  int32_t Serve(uint32_t selector, int32_t size, void* record);
+  int32_t ScriptedResult(uint32_t selector) const;
+  void CheckRecord(uint32_t selector, int32_t size, const void* record);
+  void Allocate(void* record);
+  void AnswerCreator(void* record);
+  void AnswerTimeInfo(void* record);
+  void AnswerSceneObject(void* record);
+  void Sync(void* record);
+  void AnswerPosition(void* record);
+  void MemAlloc(void* record);
+  void MemFree(void* record);
+  void AddVertex(void* record);
+  void AddFace(void* record);
+  void GetGroup(void* record);
+
+  std::unique_ptr<uint8_t[]> infoBytes_;
+  HostInfoRec* info_ = nullptr;
+  std::unique_ptr<uint8_t[]> block_;
+  std::map<uint32_t, int32_t> refusedSelectors_;
+  std::map<size_t, int32_t> refusedCalls_;
+  size_t callsServed_ = 0;
+  std::map<void*, std::unique_ptr<uint8_t[]>> memory_;
+  bool sampling_ = false;
+  int32_t currentFrame_ = 0;
+  int32_t nextVertex_ = 0;
+};
+
+#endif
