@@ -62,10 +62,12 @@ TestHost::TestHost() {
 
 TestHost::~TestHost() = default;
 
-int32_t TestHost::Send(uint32_t selector) {
+int32_t TestHost::Send(uint32_t selector) { return SendTo(&Main, selector); }
+
+int32_t TestHost::SendTo(EntryFunction entry, uint32_t selector) {
   TestHost* previous = currentHost;
   currentHost = this;
-  int32_t result = Main(selector, nullptr, info_);
+  int32_t result = entry(selector, nullptr, info_);
   currentHost = previous;
   return result;
 }

@@ -68,6 +68,10 @@ class TestHost {
   // Calls the plug-in's entry with this host's info record and returns what it
   // returned. Calls of all TestHost objects may be interleaved.
   int32_t Send(uint32_t selector);
+  // The same through another entry, such as the Main of a plug-in loaded with
+  // dlopen.
+  using EntryFunction = int32_t (*)(uint32_t selector, void* unused, HostInfoRec* info);
+  int32_t SendTo(EntryFunction entry, uint32_t selector);
 
   // ---- Scripted answers -------------------------------------------------
   // Every call of selector fails with code.
