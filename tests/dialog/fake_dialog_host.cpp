@@ -1,0 +1,416 @@
+#include "tests/dialog/fake_dialog_host.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "host/host_functions_detail.h"
+
+// Not host/host_functions.h: its forwarding functions carry the same names as
+// the plain C functions defined here.
+
+namespace {
+
+FakeDialogHost* currentFake = nullptr;
+
+// ---- Resource file text --------------------------------------------------
+
+struct LineReader {
+  const std::string& line;
+  size_t at = 0;
+
+  void SkipBlanks() {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return at == line.size();
+  }
+  std::string Word() {
+    SkipBlanks();
+    size_t start = at;
+    while (at < line.size() && line[at] != ' ' && line[at] != '\t' && line[at] != '\r') ++at;
+    return line.substr(start, at - start);
+  }
+  bool Id(int32_t* id) {
+    std::string word = Word();
+    if (word.empty()) return false;
+    size_t digits = (word[0] == '-' || word[0] == '+') ? 1 : 0;
+    if (digits == word.size()) return false;
+    for (size_t k = digits; k < word.size(); ++k) {
+      if (word[k] < '0' || word[k] > '9') return false;
+    }
+    errno = 0;
+    long long value = strtoll(word.c_str(), nullptr, 10);
+    if (errno != 0 || value < INT32_MIN || value > INT32_MAX) return false;
+    *id = static_cast<int32_t>(value);
+    return true;
+  }
+  bool Quoted(std::string* text) {
+    SkipBlanks();
+    if (at == line.size() || line[at] != '"') return false;
+    text->clear();
+    for (++at; at < line.size(); ++at) {
+      char c = line[at];
+      if (c == '"') {
+        ++at;
+        return true;
+      }
+      if (c == '\\') {
+        if (++at == line.size() || (line[at] != '"' && line[at] != '\\')) return false;
+        c = line[at];
+      }
+      *text += c;
+    }
+    return false;  // no closing quote
+  }
+};
+
+bool IsControlKind(const std::string& kind) {
+  return kind == "label" || kind == "edit" || kind == "checkbox" || kind == "ok" || kind == "cancel";
+}
+
+// ---- Handles ---------------------------------------------------------------
+
+template <typename Handle>
+uintptr_t Raw(Handle handle) { return reinterpret_cast<uintptr_t>(handle); }
+
+void* AsHandle(uintptr_t value) { return reinterpret_cast<void*>(value); }
+
+FakeDialogHost* Serving(const char* function) {
+  if (currentFake != nullptr) currentFake->calls.push_back(function);
+  return currentFake;
+}
+
+}  // namespace
+
+const std::vector<std::string> kHostFunctionNames = {
+    "Orvo_GetHomeDirectory",  "Orvo_MakeFileRef",       "Orvo_DestroyFileRef",
+    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile", "Orvo_CloseResourceFile",
+    "Orvo_MakeDialog",        "Orvo_SetDialogTitle",    "Orvo_ExecuteDialog",
+    "Orvo_DestroyDialog",     "Orvo_FindControlByID",   "Orvo_GetControlValue",
+    "Orvo_SetControlValue",   "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
+    "Orvo_SetEditTextString",
+};
+
+FakeControl* FakeDialog::Control(int32_t controlId) {
+  for (FakeControl& control : controls) {
+    if (control.id == controlId) return &control;
+  }
+  return nullptr;
+}
+
+const FakeControl* FakeDialog::Control(int32_t controlId) const {
+  return const_cast<FakeDialog*>(this)->Control(controlId);
+}
+
+bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs, std::string* error) {
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  bool inDialog = false;
+  dialogs->clear();
+  auto fail = [&](const std::string& what) {
+    *error = "line " + std::to_string(number) + ": " + what;
+    return false;
+  };
+  while (std::getline(lines, line)) {
+    ++number;
+    LineReader reader{line};
+    if (reader.AtEnd() || line[reader.at] == '#') continue;
+    std::string word = reader.Word();
+    if (!inDialog) {
+      FakeDialog dialog;
+      if (word != "dialog") return fail("expected 'dialog'");
+      if (!reader.Id(&dialog.id)) return fail("bad dialog id");
+      if (!reader.Quoted(&dialog.title)) return fail("bad title");
+      if (!reader.AtEnd()) return fail("text after the title");
+      dialogs->push_back(dialog);
+      inDialog = true;
+      continue;
+    }
+    if (word == "end") {
+      if (!reader.AtEnd()) return fail("text after 'end'");
+      inDialog = false;
+      continue;
+    }
+    FakeControl control;
+    control.kind = word;
+    if (!IsControlKind(word)) return fail("unknown kind '" + word + "'");
+    if (!reader.Id(&control.id)) return fail("bad control id");
+    if (!reader.Quoted(&control.text)) return fail("bad caption");
+    if (!reader.AtEnd()) return fail("text after the caption");
+    if (dialogs->back().Control(control.id) != nullptr) return fail("control id used twice");
+    dialogs->back().controls.push_back(control);
+  }
+  if (inDialog) return fail("dialog without 'end'");
+  if (dialogs->empty()) return fail("no dialog");
+  return true;
+}
+
+// ---- FakeDialogHost ---------------------------------------------------------
+
+FakeDialogHost::FakeDialogHost() : homeDirectory(VESTREL_TEST_HOME_DIRECTORY) {
+  user = [](FakeDialog&) { return 1; };
+  previousHost_ = currentFake;
+  currentFake = this;
+  previousLookup_ = ReplaceHostSymbolLookup(&FakeDialogHost::CountingLookup);
+  ForgetHostFunctions();
+}
+
+FakeDialogHost::~FakeDialogHost() {
+  ReplaceHostSymbolLookup(previousLookup_);
+  ForgetHostFunctions();
+  currentFake = previousHost_;
+}
+
+FakeDialogHost* FakeDialogHost::Current() { return currentFake; }
+
+void* FakeDialogHost::CountingLookup(const char* name) {
+  if (currentFake == nullptr) return LookUpInProcess(name);
+  ++currentFake->lookups[name];
+  if (currentFake->hidden_.count(name)) return nullptr;
+  return LookUpInProcess(name);
+}
+
+int FakeDialogHost::CallsOf(const std::string& name) const {
+  int count = 0;
+  for (const std::string& call : calls) count += call == name;
+  return count;
+}
+
+std::map<std::string, int> FakeDialogHost::Live() const {
+  std::map<std::string, int> live;
+  for (const auto& entry : objects_) ++live[entry.second.kind];
+  return live;
+}
+
+int FakeDialogHost::LiveCount() const { return static_cast<int>(objects_.size()); }
+
+uintptr_t FakeDialogHost::Add(Object object) {
+  uintptr_t handle = nextHandle_;
+  nextHandle_ += 0x10;
+  objects_[handle] = std::move(object);
+  return handle;
+}
+
+FakeDialogHost::Object* FakeDialogHost::Find(uintptr_t handle, const char* kind, const char* function) {
+  auto found = objects_.find(handle);
+  if (found == objects_.end() || found->second.kind != kind) {
+    violations.push_back(std::string(function) + " with a handle that is not a live " + kind);
+    return nullptr;
+  }
+  return &found->second;
+}
+
+bool FakeDialogHost::Release(uintptr_t handle, const char* kind, const char* function) {
+  if (handle == 0) {
+    ++nullReleases;
+    return false;
+  }
+  if (Find(handle, kind, function) == nullptr) return false;
+  objects_.erase(handle);
+  return true;
+}
+
+uintptr_t FakeDialogHost::ControlHandle(uintptr_t dialog, int32_t id) {
+  for (const auto& entry : controls_) {
+    if (entry.second == std::make_pair(dialog, id)) return entry.first;
+  }
+  uintptr_t handle = nextHandle_;
+  nextHandle_ += 0x10;
+  controls_[handle] = {dialog, id};
+  return handle;
+}
+
+FakeControl* FakeDialogHost::FindControl(uintptr_t control, const char* function) {
+  auto found = controls_.find(control);
+  if (found == controls_.end()) {
+    violations.push_back(std::string(function) + " with a control handle the host did not hand out");
+    return nullptr;
+  }
+  Object* dialog = Find(found->second.first, "dialog", function);
+  return dialog ? dialog->dialog.Control(found->second.second) : nullptr;
+}
+
+// ---- The exported host functions ----------------------------------------------
+
+#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+
+FAKE_EXPORT void* Orvo_GetHomeDirectory() {
+  FakeDialogHost* host = Serving("Orvo_GetHomeDirectory");
+  if (host == nullptr) return nullptr;
+  FakeDialogHost::Object directory;
+  directory.kind = "directory";
+  directory.path = host->homeDirectory;
+  return AsHandle(host->Add(directory));
+}
+
+FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t type, const char* extension) {
+  FakeDialogHost* host = Serving("Orvo_MakeFileRef");
+  if (host == nullptr) return nullptr;
+  host->fileNames.push_back(name ? name : "(null)");
+  host->fileTypes.push_back(type);
+  host->extensions.push_back(extension ? extension : "(null)");
+  if (directory == nullptr || name == nullptr) return nullptr;
+  FakeDialogHost::Object* folder = host->Find(Raw(directory), "directory", "Orvo_MakeFileRef");
+  if (folder == nullptr) return nullptr;
+  FakeDialogHost::Object file;
+  file.kind = "file";
+  file.path = folder->path + "/" + name;
+  return AsHandle(host->Add(file));
+}
+
+FAKE_EXPORT void Orvo_DestroyFileRef(void* file) {
+  if (FakeDialogHost* host = Serving("Orvo_DestroyFileRef")) host->Release(Raw(file), "file", "Orvo_DestroyFileRef");
+}
+
+FAKE_EXPORT void Orvo_DestroyDirectoryRef(void* directory) {
+  if (FakeDialogHost* host = Serving("Orvo_DestroyDirectoryRef")) {
+    host->Release(Raw(directory), "directory", "Orvo_DestroyDirectoryRef");
+  }
+}
+
+FAKE_EXPORT void* Orvo_OpenResourceFile(void* file) {
+  FakeDialogHost* host = Serving("Orvo_OpenResourceFile");
+  if (host == nullptr || file == nullptr) return nullptr;
+  FakeDialogHost::Object* reference = host->Find(Raw(file), "file", "Orvo_OpenResourceFile");
+  if (reference == nullptr) return nullptr;
+  std::ifstream stream(reference->path);
+  if (!stream) return nullptr;
+  std::stringstream text;
+  text << stream.rdbuf();
+  FakeDialogHost::Object resources;
+  resources.kind = "resource file";
+  std::string error;
+  if (!ParseResourceText(text.str(), &resources.dialogs, &error)) return nullptr;
+  return AsHandle(host->Add(resources));
+}
+
+FAKE_EXPORT void Orvo_CloseResourceFile(void* resources) {
+  if (FakeDialogHost* host = Serving("Orvo_CloseResourceFile")) {
+    host->Release(Raw(resources), "resource file", "Orvo_CloseResourceFile");
+  }
+}
+
+FAKE_EXPORT void* Orvo_MakeDialog(void* resources, int32_t id) {
+  FakeDialogHost* host = Serving("Orvo_MakeDialog");
+  if (host == nullptr) return nullptr;
+  host->dialogIds.push_back(id);
+  if (resources == nullptr) return nullptr;
+  FakeDialogHost::Object* file = host->Find(Raw(resources), "resource file", "Orvo_MakeDialog");
+  if (file == nullptr) return nullptr;
+  for (const FakeDialog& made : file->dialogs) {
+    if (made.id != id) continue;
+    FakeDialogHost::Object dialog;
+    dialog.kind = "dialog";
+    dialog.owner = Raw(resources);
+    dialog.dialog = made;
+    for (int32_t removed : host->removedControls) {
+      auto& controls = dialog.dialog.controls;
+      for (auto it = controls.begin(); it != controls.end(); ++it) {
+        if (it->id == removed) {
+          controls.erase(it);
+          break;
+        }
+      }
+    }
+    return AsHandle(host->Add(dialog));
+  }
+  return nullptr;
+}
+
+FAKE_EXPORT void Orvo_SetDialogTitle(void* dialog, const char* title) {
+  FakeDialogHost* host = Serving("Orvo_SetDialogTitle");
+  if (host == nullptr) return;
+  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_SetDialogTitle")) made->dialog.title = title;
+}
+
+FAKE_EXPORT int32_t Orvo_ExecuteDialog(void* dialog) {
+  FakeDialogHost* host = Serving("Orvo_ExecuteDialog");
+  if (host == nullptr) return 0;
+  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_ExecuteDialog");
+  if (made == nullptr) return 0;
+  host->shown.push_back(made->dialog);
+  return host->user(made->dialog);
+}
+
+FAKE_EXPORT void Orvo_DestroyDialog(void* dialog) {
+  if (FakeDialogHost* host = Serving("Orvo_DestroyDialog")) host->Release(Raw(dialog), "dialog", "Orvo_DestroyDialog");
+}
+
+FAKE_EXPORT void* Orvo_FindControlByID(void* dialog, int32_t id) {
+  FakeDialogHost* host = Serving("Orvo_FindControlByID");
+  if (host == nullptr) return nullptr;
+  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_FindControlByID");
+  if (made == nullptr || made->dialog.Control(id) == nullptr) return nullptr;
+  return AsHandle(host->ControlHandle(Raw(dialog), id));
+}
+
+FAKE_EXPORT int32_t Orvo_GetControlValue(void* control) {
+  FakeDialogHost* host = Serving("Orvo_GetControlValue");
+  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetControlValue") : nullptr;
+  return found ? found->value : 0;
+}
+
+FAKE_EXPORT void Orvo_SetControlValue(void* control, int32_t value) {
+  FakeDialogHost* host = Serving("Orvo_SetControlValue");
+  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_SetControlValue") : nullptr;
+  if (found) found->value = value;
+}
+
+// The size of the text with its terminator.
+FAKE_EXPORT int32_t Orvo_GetEditTextStringSize(void* control) {
+  FakeDialogHost* host = Serving("Orvo_GetEditTextStringSize");
+  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetEditTextStringSize") : nullptr;
+  return found ? static_cast<int32_t>(found->text.size() + 1) : 0;
+}
+
+FAKE_EXPORT void Orvo_GetEditTextString(void* control, char* buffer, int32_t* length) {
+  FakeDialogHost* host = Serving("Orvo_GetEditTextString");
+  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetEditTextString") : nullptr;
+  if (found == nullptr) return;
+  host->textLengthsOffered.push_back(*length);
+  if (*length <= 0) return;
+  size_t usable = static_cast<size_t>(*length);
+  const std::string& text = found->text;
+  if (host->textFillsWholeBuffer && text.size() >= usable) {
+    memcpy(buffer, text.data(), usable);  // no room left for a terminator, none written
+    return;
+  }
+  size_t n = text.size() < usable - 1 ? text.size() : usable - 1;
+  memcpy(buffer, text.data(), n);
+  buffer[n] = 0;
+}
+
+FAKE_EXPORT void Orvo_SetEditTextString(void* control, const char* text) {
+  FakeDialogHost* host = Serving("Orvo_SetEditTextString");
+  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_SetEditTextString") : nullptr;
+  if (found) found->text = text;
+}
+
+void* FakeDialogHost::ExportedFunction(const std::string& name) {
+  static const std::map<std::string, void*> functions = {
+      {"Orvo_GetHomeDirectory", reinterpret_cast<void*>(&Orvo_GetHomeDirectory)},
+      {"Orvo_MakeFileRef", reinterpret_cast<void*>(&Orvo_MakeFileRef)},
+      {"Orvo_DestroyFileRef", reinterpret_cast<void*>(&Orvo_DestroyFileRef)},
+      {"Orvo_DestroyDirectoryRef", reinterpret_cast<void*>(&Orvo_DestroyDirectoryRef)},
+      {"Orvo_OpenResourceFile", reinterpret_cast<void*>(&Orvo_OpenResourceFile)},
+      {"Orvo_CloseResourceFile", reinterpret_cast<void*>(&Orvo_CloseResourceFile)},
+      {"Orvo_MakeDialog", reinterpret_cast<void*>(&Orvo_MakeDialog)},
+      {"Orvo_SetDialogTitle", reinterpret_cast<void*>(&Orvo_SetDialogTitle)},
+      {"Orvo_ExecuteDialog", reinterpret_cast<void*>(&Orvo_ExecuteDialog)},
+      {"Orvo_DestroyDialog", reinterpret_cast<void*>(&Orvo_DestroyDialog)},
+      {"Orvo_FindControlByID", reinterpret_cast<void*>(&Orvo_FindControlByID)},
+      {"Orvo_GetControlValue", reinterpret_cast<void*>(&Orvo_GetControlValue)},
+      {"Orvo_SetControlValue", reinterpret_cast<void*>(&Orvo_SetControlValue)},
+      {"Orvo_GetEditTextStringSize", reinterpret_cast<void*>(&Orvo_GetEditTextStringSize)},
+      {"Orvo_GetEditTextString", reinterpret_cast<void*>(&Orvo_GetEditTextString)},
+      {"Orvo_SetEditTextString", reinterpret_cast<void*>(&Orvo_SetEditTextString)},
+  };
+  auto found = functions.find(name);
+  return found == functions.end() ? nullptr : found->second;
+}
