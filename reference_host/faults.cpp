@@ -1,0 +1,120 @@
+#include "reference_host/faults.h"
+
+#include "reference_host/protocol.h"
+
+namespace vhost {
+
+const char* const kHostFunctionNames[16] = {
+    "Orvo_GetHomeDirectory",  "Orvo_MakeFileRef",      "Orvo_DestroyFileRef",
+    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile", "Orvo_CloseResourceFile",
+    "Orvo_MakeDialog",        "Orvo_SetDialogTitle",   "Orvo_ExecuteDialog",
+    "Orvo_DestroyDialog",     "Orvo_FindControlByID",  "Orvo_GetControlValue",
+    "Orvo_SetControlValue",   "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
+    "Orvo_SetEditTextString",
+};
+
+bool IsHostFunctionName(const std::string& name) {
+  for (const char* known : kHostFunctionNames) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// "TEXT" or "TEXT:CODE" with CODE a signed 32-bit decimal.
+bool SplitCode(const std::string& spec, std::string* head, int32_t* code, std::string* message) {
+  size_t colon = spec.rfind(':');
+  *head = spec.substr(0, colon);
+  *code = kDefaultRefusalCode;
+  if (colon == std::string::npos) return true;
+  std::string text = spec.substr(colon + 1);
+  try {
+    size_t used = 0;
+    long long value = std::stoll(text, &used, 10);
+    if (used == text.size() && value >= INT32_MIN && value <= INT32_MAX && value != 0) {
+      *code = static_cast<int32_t>(value);
+      return true;
+    }
+  } catch (const std::exception&) {
+  }
+  *message = "'" + spec + "': the code after ':' must be a non-zero 32-bit integer";
+  return false;
+}
+
+bool CheckFunctionName(const std::string& name, std::string* message) {
+  if (IsHostFunctionName(name)) return true;
+  *message = "'" + name + "' is not one of the sixteen host functions (Orvo_GetHomeDirectory ... Orvo_SetEditTextString)";
+  return false;
+}
+
+}  // namespace
+
+bool FaultPlan::AddSelectorRefusal(const std::string& spec, std::string* message) {
+  std::string name;
+  int32_t code;
+  if (!SplitCode(spec, &name, &code, message)) return false;
+  uint32_t selector;
+  if (!ParseCode(name, &selector) || !IsCallbackSelector(selector)) {
+    *message = "'" + name + "' is not a selector the plug-in sends (ALOC, CREA, RSET, TINF, UOBJ, SYNC, TOBJ, MMAL, MFRE, ADDV, ADDF, GETG, DELG)";
+    return false;
+  }
+  refusedSelectors_[selector] = code;
+  return true;
+}
+
+bool FaultPlan::AddCallRefusal(const std::string& spec, std::string* message) {
+  std::string number;
+  int32_t code;
+  if (!SplitCode(spec, &number, &code, message)) return false;
+  try {
+    size_t used = 0;
+    long long n = std::stoll(number, &used, 10);
+    if (used == number.size() && n >= 1) {
+      refusedCalls_[static_cast<uint64_t>(n)] = code;
+      return true;
+    }
+  } catch (const std::exception&) {
+  }
+  *message = "'" + spec + "': the call number must be 1 or more";
+  return false;
+}
+
+bool FaultPlan::AddFunctionRefusal(const std::string& name, std::string* message) {
+  if (!CheckFunctionName(name, message)) return false;
+  refusedFunctions_.insert(name);
+  return true;
+}
+
+bool FaultPlan::AddHiddenFunction(const std::string& name, std::string* message) {
+  if (!CheckFunctionName(name, message)) return false;
+  hiddenFunctions_.insert(name);
+  return true;
+}
+
+std::optional<int32_t> FaultPlan::CallbackRefusal(uint32_t selector, uint64_t callNumber) const {
+  auto call = refusedCalls_.find(callNumber);
+  if (call != refusedCalls_.end()) return call->second;
+  auto all = refusedSelectors_.find(selector);
+  if (all != refusedSelectors_.end()) return all->second;
+  return std::nullopt;
+}
+
+bool FaultPlan::Empty() const {
+  return refusedSelectors_.empty() && refusedCalls_.empty() && refusedFunctions_.empty() && hiddenFunctions_.empty();
+}
+
+std::vector<std::string> FaultPlan::Describe() const {
+  std::vector<std::string> lines;
+  for (const auto& entry : refusedSelectors_) {
+    lines.push_back("every '" + CodeName(entry.first) + "' refused with " + std::to_string(entry.second));
+  }
+  for (const auto& entry : refusedCalls_) {
+    lines.push_back("callback call #" + std::to_string(entry.first) + " refused with " + std::to_string(entry.second));
+  }
+  for (const std::string& name : refusedFunctions_) lines.push_back(name + " refuses service");
+  for (const std::string& name : hiddenFunctions_) lines.push_back(name + " hidden");
+  return lines;
+}
+
+}  // namespace vhost

@@ -1,0 +1,55 @@
+// Faults that vestrel-host injects on request, to show what the plug-in does
+// when the host refuses a service or lacks a function:
+//   --refuse SEL[:CODE]        every call of a callback selector fails with CODE
+//   --refuse-call N[:CODE]     the Nth call of the callback (counted from 1) fails
+//   --refuse-function NAME     the host function exists but refuses service
+//                              (returns null or 0 and does nothing)
+//   --hide-function NAME       the host function is missing: the plug-in's
+//                              run-time lookup does not find it
+#ifndef VESTREL_REFERENCE_HOST_FAULTS_H
+#define VESTREL_REFERENCE_HOST_FAULTS_H
+
+#include <stdint.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vhost {
+
+constexpr int32_t kDefaultRefusalCode = -1;
+
+// The sixteen host functions by name.
+extern const char* const kHostFunctionNames[16];
+bool IsHostFunctionName(const std::string& name);
+
+class FaultPlan {
+ public:
+  // Each parser returns false with a message for a malformed specification.
+  bool AddSelectorRefusal(const std::string& spec, std::string* message);
+  bool AddCallRefusal(const std::string& spec, std::string* message);
+  bool AddFunctionRefusal(const std::string& name, std::string* message);
+  bool AddHiddenFunction(const std::string& name, std::string* message);
+
+  // The code with which callback call number callNumber (from 1) of selector
+  // is refused, if it is.
+  std::optional<int32_t> CallbackRefusal(uint32_t selector, uint64_t callNumber) const;
+  bool FunctionRefused(const std::string& name) const { return refusedFunctions_.count(name) != 0; }
+  bool Hidden(const std::string& name) const { return hiddenFunctions_.count(name) != 0; }
+  bool Empty() const;
+
+  // What was asked for, for the summary.
+  std::vector<std::string> Describe() const;
+
+ private:
+  std::map<uint32_t, int32_t> refusedSelectors_;
+  std::map<uint64_t, int32_t> refusedCalls_;
+  std::set<std::string> refusedFunctions_;
+  std::set<std::string> hiddenFunctions_;
+};
+
+}  // namespace vhost
+
+#endif

@@ -1,0 +1,112 @@
+// The host side of the sixteen exported functions: the home directory, file
+// references, resource files and dialogs. Every handle handed out is recorded,
+// checked when it comes back and counted; whatever the plug-in has not
+// released by the end of the entry call that obtained it is a leak.
+#ifndef VESTREL_REFERENCE_HOST_HOST_SERVICES_H
+#define VESTREL_REFERENCE_HOST_HOST_SERVICES_H
+
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reference_host/dialog_runner.h"
+#include "reference_host/faults.h"
+#include "reference_host/findings.h"
+#include "reference_host/resource_file.h"
+#include "reference_host/trace.h"
+
+namespace vhost {
+
+struct DirectoryRef {
+  std::string path;
+};
+
+struct FileRef {
+  std::string path;
+  uint32_t fileType = 0;
+  std::string extension;
+};
+
+struct OpenResource {
+  ResourceFile file;
+};
+
+class HostServices {
+ public:
+  HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults, Findings& findings,
+               Trace& trace);
+  ~HostServices();
+
+  // The call of the entry that is running, for messages ("'INTF'"); empty
+  // between calls. A host function called between calls is a violation.
+  void BeginEntryCall(const std::string& selectorName);
+  // Reports and releases whatever the plug-in obtained and did not release.
+  void EndEntryCall();
+
+  // The sixteen functions, as the exported ones forward them.
+  void* GetHomeDirectory();
+  void* MakeFileRef(void* directory, const char* name, uint32_t fileType, const char* extension);
+  void DestroyFileRef(void* file);
+  void DestroyDirectoryRef(void* directory);
+  void* OpenResourceFile(void* file);
+  void CloseResourceFile(void* resourceFile);
+  void* MakeDialog(void* resourceFile, int32_t dialogId);
+  void SetDialogTitle(void* dialog, const char* title);
+  int32_t ExecuteDialog(void* dialog);
+  void DestroyDialog(void* dialog);
+  void* FindControlByID(void* dialog, int32_t controlId);
+  int32_t GetControlValue(void* control);
+  void SetControlValue(void* control, int32_t value);
+  int32_t GetEditTextStringSize(void* control);
+  void GetEditTextString(void* control, char* buffer, int32_t* length);
+  void SetEditTextString(void* control, const char* text);
+
+  // A call of a function that the host hides, or that refuses service: what
+  // the exported function does instead of forwarding.
+  void RefusedCall(const char* name, bool hidden);
+  // The plug-in looked a host function up by name.
+  void Lookup(const char* name, bool found);
+  bool Hides(const char* name) const { return faults_.Hidden(name); }
+
+  const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
+  const std::map<std::string, int>& calls() const { return calls_; }
+  const std::map<std::string, int>& lookups() const { return lookups_; }
+  const std::string& homeDirectory() const { return home_; }
+
+ private:
+  // Counts the call and checks that it comes inside an entry call.
+  void Enter(const char* name);
+  void Record(TraceEvent event);
+  Control* FindLiveControl(void* control, const char* function);
+  Dialog* FindLiveDialog(void* dialog, const char* function);
+  std::string Where() const;
+
+  std::string home_;
+  DialogRunner* runner_;
+  const FaultPlan& faults_;
+  Findings& findings_;
+  Trace& trace_;
+  std::string currentCall_;
+  std::map<void*, std::unique_ptr<DirectoryRef>> directories_;
+  std::map<void*, std::unique_ptr<FileRef>> files_;
+  std::map<void*, std::unique_ptr<OpenResource>> resources_;
+  std::map<void*, std::unique_ptr<Dialog>> dialogs_;
+  struct ControlEntry {
+    void* dialog;
+    Control* control;
+  };
+  std::map<void*, ControlEntry> controls_;  // the controls of live dialogs by handle
+  std::vector<DialogRun> dialogRuns_;
+  std::map<std::string, int> calls_;
+  std::map<std::string, int> lookups_;
+};
+
+// The services the exported functions forward to; null outside a run.
+extern HostServices* theHostServices;
+
+}  // namespace vhost
+
+#endif

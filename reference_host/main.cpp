@@ -1,0 +1,102 @@
+// vestrel-host: the reference host. Loads the Vestrel plug-in as a host
+// application would and plays a scene through it.
+//
+//   vestrel-host                      plays the embedded default scene
+//   vestrel-host play [SCENE] [options]
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "reference_host/player.h"
+
+namespace {
+
+void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std::string>& refusals,
+                    std::vector<std::string>& callRefusals, std::vector<std::string>& refusedFunctions,
+                    std::vector<std::string>& hiddenFunctions, std::string& memoryCheck, std::string& byteOrder,
+                    bool& dialog, bool& noDialog) {
+  play.add_option("scene", options.scenePath, "Scene file (JSON); without one, the embedded default scene is played");
+  play.add_option("--plugin", options.pluginPath, "Plug-in to load (default: the Vestrel plug-in beside vestrel-host)");
+  play.add_option("--home", options.homeDirectory, "The host's home directory, where the resource file is looked for (default: the plug-in's folder)");
+  play.add_option("--out", options.outDirectory, "Folder for <scene>.obj and <scene>.svg");
+  play.add_option("--obj", options.objPath, "Write the generated line as a Wavefront OBJ file");
+  play.add_option("--svg", options.svgPath, "Write a picture of the path, the stored points and the line (SVG)");
+  play.add_option("--trace", options.tracePath, "Write every entry call, host call and host function call as JSON Lines");
+  play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
+  play.add_option("--save-block", options.saveBlockPath, "Save the parameter block to a file at the end");
+  play.add_option("--load-block", options.loadBlockPath, "Start the instance with the parameter block in this file (as stored, in either byte order)");
+  play.add_option("--block-byte-order", byteOrder, "Byte order of the block that --save-block writes")
+      ->check(CLI::IsMember({"native", "swapped"}));
+  play.add_flag("--interactive", options.interactive, "Run the plug-in's dialog on the terminal (sends 'INTF')");
+  play.add_flag("--dialog", dialog, "Send 'INTF' even when the scene scripts no dialog (the user accepts what is shown)");
+  play.add_flag("--no-dialog", noDialog, "Do not send 'INTF', even when the scene scripts the dialog");
+  play.add_option("--refuse", refusals, "Refuse every call of a selector: SEL or SEL:CODE (e.g. TOBJ:-1)");
+  play.add_option("--refuse-call", callRefusals, "Refuse the Nth call of the host callback (from 1): N or N:CODE");
+  play.add_option("--refuse-function", refusedFunctions, "A host function refuses service (returns null or 0): NAME");
+  play.add_option("--hide-function", hiddenFunctions, "A host function is missing: the plug-in's lookup does not find it: NAME");
+  play.add_option("--memory-check", memoryCheck, "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
+      ->check(CLI::IsMember({"guard", "canary"}));
+  play.add_option("--max-frames", options.limits.maxFrames, "Largest frame range a scene may have")
+      ->check(CLI::Range(int64_t(1), int64_t(10000000)));
+}
+
+// Turns the fault options into the plan; false with a message on a bad one.
+bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& refusals,
+                 const std::vector<std::string>& callRefusals, const std::vector<std::string>& refusedFunctions,
+                 const std::vector<std::string>& hiddenFunctions) {
+  std::string message;
+  for (const std::string& spec : refusals) {
+    if (!options.faults.AddSelectorRefusal(spec, &message)) break;
+  }
+  for (const std::string& spec : callRefusals) {
+    if (message.empty() && !options.faults.AddCallRefusal(spec, &message)) break;
+  }
+  for (const std::string& name : refusedFunctions) {
+    if (message.empty() && !options.faults.AddFunctionRefusal(name, &message)) break;
+  }
+  for (const std::string& name : hiddenFunctions) {
+    if (message.empty() && !options.faults.AddHiddenFunction(name, &message)) break;
+  }
+  if (message.empty()) return true;
+  std::cerr << "vestrel-host: " << message << "\n";
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vestrel-host: the reference host of the Vestrel plug-in. It loads the plug-in, plays a scene "
+               "through it and checks every call the plug-in makes. Without a subcommand it plays the "
+               "embedded default scene."};
+  app.require_subcommand(0, 1);
+
+  vhost::PlayOptions options;
+  std::vector<std::string> refusals, callRefusals, refusedFunctions, hiddenFunctions;
+  std::string memoryCheck = vhost::GuardPagesAvailable() ? "guard" : "canary";
+  std::string byteOrder = "native";
+  bool dialog = false, noDialog = false;
+
+  CLI::App* play = app.add_subcommand("play", "Play a scene through the plug-in and print a summary");
+  AddPlayOptions(*play, options, refusals, callRefusals, refusedFunctions, hiddenFunctions, memoryCheck, byteOrder,
+                 dialog, noDialog);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    int code = app.exit(error);
+    return code == 0 ? 0 : vhost::kExitBadInput;
+  }
+
+  if (dialog && noDialog) {
+    std::cerr << "vestrel-host: --dialog and --no-dialog exclude each other\n";
+    return vhost::kExitBadInput;
+  }
+  if (dialog) options.sendDialog = true;
+  if (noDialog) options.sendDialog = false;
+  options.memoryCheck = memoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
+  options.blockOrder = byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
+  if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions)) return vhost::kExitBadInput;
+  return vhost::Play(options, std::cout);
+}

@@ -1,0 +1,51 @@
+// `vestrel-host play`: loads the plug-in, plays a scene through it ('INFO',
+// 'INIT', optionally 'INTF', then 'SETM' and 'GENM' for each render frame),
+// writes what the user asked for and prints a summary.
+#ifndef VESTREL_REFERENCE_HOST_PLAYER_H
+#define VESTREL_REFERENCE_HOST_PLAYER_H
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "reference_host/block_file.h"
+#include "reference_host/faults.h"
+#include "reference_host/guarded_memory.h"
+#include "reference_host/scene.h"
+
+namespace vhost {
+
+// Exit codes of vestrel-host.
+constexpr int kExitOk = 0;
+constexpr int kExitBadInput = 1;       // scene, options, block or output files
+constexpr int kExitNoPlugin = 2;       // the plug-in or its entry is missing
+constexpr int kExitPluginFault = 3;    // violation, overrun or leak by the plug-in
+
+struct PlayOptions {
+  std::string scenePath;      // empty: the embedded default scene
+  std::string pluginPath;     // empty: the plug-in built beside vestrel-host
+  std::string homeDirectory;  // empty: the plug-in's folder
+  std::string outDirectory;   // writes <scene>.obj and <scene>.svg there
+  std::string objPath;
+  std::string svgPath;
+  std::string tracePath;
+  std::string summaryJsonPath;
+  std::string saveBlockPath;
+  std::string loadBlockPath;
+  ByteOrder blockOrder = ByteOrder::kNative;
+  bool interactive = false;
+  std::optional<bool> sendDialog;  // unset: when the scene answers a dialog or --interactive
+  MemoryCheck memoryCheck = GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary;
+  SceneLimits limits;
+  FaultPlan faults;
+};
+
+// The plug-in file that vestrel-host loads when none is named.
+std::string DefaultPluginPath();
+
+// Plays and returns the exit code. The summary goes to out, messages to stderr.
+int Play(const PlayOptions& options, std::ostream& out);
+
+}  // namespace vhost
+
+#endif

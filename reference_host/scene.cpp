@@ -1,0 +1,535 @@
+#include "reference_host/scene.h"
+
+#include <math.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "reference_host/block_file.h"
+#include "reference_host/protocol.h"
+
+namespace vhost {
+
+using nlohmann::json;
+
+Matrix4 IdentityMatrix() { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; }
+
+// ---------------------------------------------------------------------------
+// Motion
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+Vec3 Lerp(const Vec3& a, const Vec3& b, double t) {
+  return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t};
+}
+
+Vec3 Add(const Vec3& a, const Vec3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 Scale(const Vec3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+
+// Tangent (units per frame) at key k: centred difference inside, zero at the
+// ends so that the motion eases in and out.
+Vec3 KeyTangent(const std::vector<Keyframe>& keys, size_t k) {
+  if (k == 0 || k + 1 >= keys.size()) return {};
+  const Keyframe& before = keys[k - 1];
+  const Keyframe& after = keys[k + 1];
+  double span = double(after.frame) - double(before.frame);
+  return Scale(Add(after.position, Scale(before.position, -1)), 1.0 / span);
+}
+
+Vec3 SmoothSegment(const std::vector<Keyframe>& keys, size_t k, double t) {
+  const Keyframe& a = keys[k];
+  const Keyframe& b = keys[k + 1];
+  double span = double(b.frame) - double(a.frame);
+  double t2 = t * t, t3 = t2 * t;
+  double h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = -2 * t3 + 3 * t2, h11 = t3 - t2;
+  Vec3 result = Scale(a.position, h00);
+  result = Add(result, Scale(KeyTangent(keys, k), h10 * span));
+  result = Add(result, Scale(b.position, h01));
+  result = Add(result, Scale(KeyTangent(keys, k + 1), h11 * span));
+  return result;
+}
+
+Vec3 KeyframesAt(const Motion& motion, int32_t frame) {
+  const std::vector<Keyframe>& keys = motion.keys;
+  if (keys.empty()) return {};
+  if (frame <= keys.front().frame) return keys.front().position;
+  if (frame >= keys.back().frame) return keys.back().position;
+  size_t k = 0;
+  while (keys[k + 1].frame <= frame) ++k;
+  double t = (double(frame) - keys[k].frame) / (double(keys[k + 1].frame) - keys[k].frame);
+  if (motion.interpolation == Interpolation::kSmooth) return SmoothSegment(keys, k, t);
+  return Lerp(keys[k].position, keys[k + 1].position, t);
+}
+
+// A point on a circle round the axis, risen by height along it.
+Vec3 AroundAxis(const Motion& motion, double angle, double height) {
+  double a = motion.radius * cos(angle), b = motion.radius * sin(angle);
+  Vec3 offset;
+  switch (motion.axis) {
+    case 'x': offset = {height, a, b}; break;
+    case 'y': offset = {b, height, a}; break;
+    default: offset = {a, b, height}; break;
+  }
+  return Add(motion.center, offset);
+}
+
+Vec3 TurnAt(const Motion& motion, int32_t frame, double rise) {
+  double turns = (double(frame) - motion.startFrame) / motion.framesPerTurn;
+  return AroundAxis(motion, 2 * kPi * turns + motion.phaseDegrees * kPi / 180.0, rise * turns);
+}
+
+// The path: a pause at each point, then a straight run to the next one.
+Vec3 PathAt(const Motion& motion, int32_t frame) {
+  const std::vector<Vec3>& points = motion.points;
+  if (points.empty()) return {};
+  int64_t t = int64_t(frame) - motion.startFrame;
+  if (t <= 0) return points.front();
+  for (size_t k = 0; k + 1 < points.size(); ++k) {
+    if (t <= motion.pauseFrames) return points[k];
+    t -= motion.pauseFrames;
+    if (t < motion.framesPerSegment) return Lerp(points[k], points[k + 1], double(t) / motion.framesPerSegment);
+    t -= motion.framesPerSegment;
+  }
+  return points.back();
+}
+
+}  // namespace
+
+Vec3 Motion::At(int32_t frame) const {
+  switch (kind) {
+    case MotionKind::kStatic: return position;
+    case MotionKind::kKeyframes: return KeyframesAt(*this, frame);
+    case MotionKind::kHelix: return TurnAt(*this, frame, risePerTurn);
+    case MotionKind::kCircle: return TurnAt(*this, frame, 0);
+    case MotionKind::kPath: return PathAt(*this, frame);
+  }
+  return position;
+}
+
+// ---------------------------------------------------------------------------
+// Parsing
+
+namespace {
+
+// A fault in the scene: where (a JSON path) and what.
+struct SceneFault {
+  std::string where;
+  std::string what;
+};
+
+const char* TypeName(const json& value) {
+  switch (value.type()) {
+    case json::value_t::null: return "null";
+    case json::value_t::boolean: return "a boolean";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned: return "an integer";
+    case json::value_t::number_float: return "a number with a fraction";
+    case json::value_t::string: return "a string";
+    case json::value_t::array: return "an array";
+    case json::value_t::object: return "an object";
+    default: return "something else";
+  }
+}
+
+// One value of the document together with its path, for messages.
+class Node {
+ public:
+  Node(const json& value, std::string path, const SceneLimits& limits)
+      : value_(value), path_(std::move(path)), limits_(limits) {}
+
+  const json& value() const { return value_; }
+  const std::string& path() const { return path_; }
+  const SceneLimits& limits() const { return limits_; }
+
+  [[noreturn]] void Fail(const std::string& what) const { throw SceneFault{path_, what}; }
+
+  void ExpectObject() const {
+    if (!value_.is_object()) Fail(std::string("expected an object, got ") + TypeName(value_));
+  }
+
+  // Refuses keys that the format does not have: a typo would otherwise be
+  // silently ignored. "comment" is allowed everywhere.
+  void AllowOnly(std::initializer_list<const char*> keys) const {
+    ExpectObject();
+    for (auto it = value_.begin(); it != value_.end(); ++it) {
+      if (it.key() == "comment") continue;
+      bool known = false;
+      for (const char* key : keys) known = known || it.key() == key;
+      if (!known) {
+        std::string list;
+        for (const char* key : keys) list += std::string(list.empty() ? "" : ", ") + key;
+        Child(it.key()).Fail("unknown key \"" + it.key() + "\" (expected one of: " + list + ")");
+      }
+    }
+  }
+
+  bool Has(const char* key) const { return value_.is_object() && value_.contains(key); }
+
+  Node Child(const std::string& key) const { return Node(value_.at(key), path_ + "." + key, limits_); }
+
+  Node Required(const char* key) const {
+    ExpectObject();
+    if (!value_.contains(key)) Fail(std::string("missing \"") + key + "\"");
+    return Child(key);
+  }
+
+  Node Element(size_t index) const { return Node(value_.at(index), path_ + "[" + std::to_string(index) + "]", limits_); }
+
+  size_t ArraySize(size_t minimum, size_t maximum) const {
+    if (!value_.is_array()) Fail(std::string("expected an array, got ") + TypeName(value_));
+    if (value_.size() < minimum) Fail("expected at least " + std::to_string(minimum) + " elements, got " + std::to_string(value_.size()));
+    if (value_.size() > maximum) Fail("at most " + std::to_string(maximum) + " elements are allowed, got " + std::to_string(value_.size()));
+    return value_.size();
+  }
+
+  int64_t Integer(int64_t minimum, int64_t maximum) const {
+    if (!value_.is_number_integer()) Fail(std::string("expected an integer, got ") + TypeName(value_));
+    if (value_.is_number_unsigned() && value_.get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max())) {
+      Fail("the integer is out of range (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+    }
+    int64_t number = value_.get<int64_t>();
+    if (number < minimum || number > maximum) {
+      Fail(std::to_string(number) + " is out of range (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+    }
+    return number;
+  }
+
+  int32_t Int32() const { return static_cast<int32_t>(Integer(INT32_MIN, INT32_MAX)); }
+
+  double Number(double minimum, double maximum) const {
+    if (!value_.is_number()) Fail(std::string("expected a number, got ") + TypeName(value_));
+    double number = value_.get<double>();
+    if (!(number >= minimum && number <= maximum)) {
+      std::ostringstream text;
+      text << number << " is out of range (" << minimum << " to " << maximum << ")";
+      Fail(text.str());
+    }
+    return number;
+  }
+
+  double Coordinate() const { return Number(-limits_.maxCoordinate, limits_.maxCoordinate); }
+
+  bool Boolean() const {
+    if (!value_.is_boolean()) Fail(std::string("expected true or false, got ") + TypeName(value_));
+    return value_.get<bool>();
+  }
+
+  std::string Text(size_t maximum = 1 << 16) const {
+    if (!value_.is_string()) Fail(std::string("expected a string, got ") + TypeName(value_));
+    const std::string& text = value_.get_ref<const std::string&>();
+    if (text.size() > maximum) Fail("the text is longer than " + std::to_string(maximum) + " bytes");
+    return text;
+  }
+
+  // A button value: an integer (stored as it is) or a boolean (1 or 0).
+  int32_t ButtonValue() const { return value_.is_boolean() ? (value_.get<bool>() ? 1 : 0) : Int32(); }
+
+  Vec3 Position() const {
+    ArraySize(3, 3);
+    return {Element(0).Coordinate(), Element(1).Coordinate(), Element(2).Coordinate()};
+  }
+
+ private:
+  const json& value_;
+  std::string path_;
+  const SceneLimits& limits_;
+};
+
+char ParseAxis(const Node& node) {
+  std::string axis = node.Text();
+  if (axis != "x" && axis != "y" && axis != "z") node.Fail("expected \"x\", \"y\" or \"z\", got \"" + axis + "\"");
+  return axis[0];
+}
+
+void ParseTurn(const Node& node, Motion* motion, bool helix) {
+  if (helix) {
+    node.AllowOnly({"type", "center", "radius", "frames_per_turn", "rise_per_turn", "phase_degrees", "axis", "start_frame"});
+  } else {
+    node.AllowOnly({"type", "center", "radius", "frames_per_turn", "phase_degrees", "axis", "start_frame"});
+  }
+  motion->kind = helix ? MotionKind::kHelix : MotionKind::kCircle;
+  motion->risePerTurn = helix ? 1 : 0;
+  if (node.Has("center")) motion->center = node.Child("center").Position();
+  if (node.Has("radius")) motion->radius = node.Child("radius").Number(0, node.limits().maxCoordinate);
+  if (node.Has("frames_per_turn")) motion->framesPerTurn = node.Child("frames_per_turn").Number(1e-3, 1e9);
+  if (helix && node.Has("rise_per_turn")) motion->risePerTurn = node.Child("rise_per_turn").Coordinate();
+  if (node.Has("phase_degrees")) motion->phaseDegrees = node.Child("phase_degrees").Number(-1e6, 1e6);
+  if (node.Has("axis")) motion->axis = ParseAxis(node.Child("axis"));
+  if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
+}
+
+void ParseKeyframes(const Node& node, Motion* motion) {
+  node.AllowOnly({"type", "interpolation", "keys"});
+  motion->kind = MotionKind::kKeyframes;
+  if (node.Has("interpolation")) {
+    Node interpolation = node.Child("interpolation");
+    std::string name = interpolation.Text();
+    if (name == "linear") {
+      motion->interpolation = Interpolation::kLinear;
+    } else if (name == "smooth") {
+      motion->interpolation = Interpolation::kSmooth;
+    } else {
+      interpolation.Fail("expected \"linear\" or \"smooth\", got \"" + name + "\"");
+    }
+  }
+  Node keys = node.Required("keys");
+  size_t count = keys.ArraySize(1, node.limits().maxKeys);
+  for (size_t i = 0; i < count; ++i) {
+    Node key = keys.Element(i);
+    key.AllowOnly({"frame", "position"});
+    Keyframe keyframe;
+    keyframe.frame = key.Required("frame").Int32();
+    keyframe.position = key.Required("position").Position();
+    if (!motion->keys.empty() && keyframe.frame <= motion->keys.back().frame) {
+      key.Child("frame").Fail("key frames must increase: " + std::to_string(keyframe.frame) +
+                              " follows " + std::to_string(motion->keys.back().frame));
+    }
+    motion->keys.push_back(keyframe);
+  }
+}
+
+void ParsePath(const Node& node, Motion* motion) {
+  node.AllowOnly({"type", "points", "frames_per_segment", "pause_frames", "start_frame"});
+  motion->kind = MotionKind::kPath;
+  Node points = node.Required("points");
+  size_t count = points.ArraySize(1, node.limits().maxPathPoints);
+  for (size_t i = 0; i < count; ++i) motion->points.push_back(points.Element(i).Position());
+  if (node.Has("frames_per_segment")) motion->framesPerSegment = static_cast<int32_t>(node.Child("frames_per_segment").Integer(1, 10000000));
+  if (node.Has("pause_frames")) motion->pauseFrames = static_cast<int32_t>(node.Child("pause_frames").Integer(0, 10000000));
+  if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
+}
+
+Motion ParseMotion(const Node& node) {
+  node.ExpectObject();
+  Node typeNode = node.Required("type");
+  std::string type = typeNode.Text();
+  Motion motion;
+  if (type == "static") {
+    node.AllowOnly({"type", "position"});
+    if (node.Has("position")) motion.position = node.Child("position").Position();
+  } else if (type == "keyframes") {
+    ParseKeyframes(node, &motion);
+  } else if (type == "helix" || type == "circle") {
+    ParseTurn(node, &motion, type == "helix");
+  } else if (type == "path") {
+    ParsePath(node, &motion);
+  } else {
+    typeNode.Fail("unknown motion \"" + type + "\" (expected static, keyframes, helix, circle or path)");
+  }
+  return motion;
+}
+
+void ParseObjects(const Node& node, Scene* scene) {
+  size_t count = node.ArraySize(0, node.limits().maxObjects);
+  for (size_t i = 0; i < count; ++i) {
+    Node objectNode = node.Element(i);
+    objectNode.AllowOnly({"name", "parent", "null_reference", "motion"});
+    SceneObject object;
+    object.name = objectNode.Has("name") ? objectNode.Child("name").Text(256) : "object " + std::to_string(i);
+    if (objectNode.Has("parent") && !objectNode.Child("parent").value().is_null()) {
+      Node parent = objectNode.Child("parent");
+      object.parent = static_cast<int32_t>(parent.Integer(-1, int64_t(count) - 1));
+      if (object.parent == int32_t(i)) parent.Fail("an object cannot be its own parent");
+    }
+    if (objectNode.Has("null_reference")) object.nullReference = objectNode.Child("null_reference").Boolean();
+    if (objectNode.Has("motion")) object.motion = ParseMotion(objectNode.Child("motion"));
+    scene->objects.push_back(std::move(object));
+  }
+}
+
+Matrix4 ParseMatrix(const Node& node) {
+  node.ArraySize(16, 16);
+  Matrix4 matrix;
+  for (size_t i = 0; i < 16; ++i) matrix[i] = node.Element(i).Coordinate();
+  return matrix;
+}
+
+// A frame range {first, last}: last not before first and at most maximum frames.
+void ParseRange(const Node& node, int64_t maximum, int32_t* first, int32_t* last) {
+  node.AllowOnly({"first", "last"});
+  *first = node.Required("first").Int32();
+  *last = node.Required("last").Int32();
+  if (*last < *first) {
+    node.Child("last").Fail("the last frame (" + std::to_string(*last) + ") is before the first (" + std::to_string(*first) + ")");
+  }
+  int64_t frames = int64_t(*last) - *first + 1;
+  if (frames > maximum) {
+    node.Fail("a range of " + std::to_string(frames) + " frames is more than the " + std::to_string(maximum) +
+              " allowed (vestrel-host play --max-frames raises the limit)");
+  }
+}
+
+// Dialog control ids are written as JSON object keys: decimal text.
+int32_t ControlId(const Node& map, const std::string& key) {
+  Node entry = map.Child(key);
+  try {
+    size_t used = 0;
+    long long id = std::stoll(key, &used, 10);
+    if (used == key.size() && id >= INT32_MIN && id <= INT32_MAX) return static_cast<int32_t>(id);
+  } catch (const std::exception&) {
+  }
+  entry.Fail("a control id must be a decimal 32-bit integer, got \"" + key + "\"");
+}
+
+DialogAnswers ParseDialog(const Node& node) {
+  node.AllowOnly({"angle", "freeze", "reverse", "texts", "values", "accept"});
+  DialogAnswers answers;
+  if (node.Has("angle")) answers.texts[kAngleControl] = node.Child("angle").Text();
+  if (node.Has("freeze")) answers.values[kFreezeControl] = node.Child("freeze").ButtonValue();
+  if (node.Has("reverse")) answers.values[kReverseControl] = node.Child("reverse").ButtonValue();
+  if (node.Has("texts")) {
+    Node texts = node.Child("texts");
+    texts.ExpectObject();
+    for (auto it = texts.value().begin(); it != texts.value().end(); ++it) {
+      answers.texts[ControlId(texts, it.key())] = texts.Child(it.key()).Text();
+    }
+  }
+  if (node.Has("values")) {
+    Node values = node.Child("values");
+    values.ExpectObject();
+    for (auto it = values.value().begin(); it != values.value().end(); ++it) {
+      answers.values[ControlId(values, it.key())] = values.Child(it.key()).ButtonValue();
+    }
+  }
+  if (node.Has("accept")) answers.accept = node.Child("accept").Boolean();
+  return answers;
+}
+
+std::vector<uint8_t> ParseHexBlock(const Node& node) {
+  std::string text = node.Text(node.limits().maxFileBytes);
+  std::vector<uint8_t> bytes;
+  int pending = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\n' || c == '\t') continue;
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) node.Fail(std::string("expected hexadecimal digits, found '") + c + "'");
+    if (pending < 0) {
+      pending = digit;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(pending * 16 + digit));
+      pending = -1;
+    }
+  }
+  if (pending >= 0) node.Fail("an odd number of hexadecimal digits");
+  return bytes;
+}
+
+std::vector<uint8_t> ParseBlock(const Node& node) {
+  node.ExpectObject();
+  if (node.Has("bytes")) {
+    node.AllowOnly({"bytes"});
+    return ParseHexBlock(node.Child("bytes"));
+  }
+  node.AllowOnly({"angle_tolerance", "freeze", "reverse", "points", "byte_order"});
+  constexpr double kFloatMax = 3.4028234663852886e38;
+  float angle = node.Has("angle_tolerance") ? static_cast<float>(node.Child("angle_tolerance").Number(-kFloatMax, kFloatMax)) : 5.0f;
+  int32_t freeze = node.Has("freeze") ? node.Child("freeze").ButtonValue() : 0;
+  int32_t reverse = node.Has("reverse") ? node.Child("reverse").ButtonValue() : 0;
+  std::vector<StoredPoint> points;
+  if (node.Has("points")) {
+    Node list = node.Child("points");
+    size_t count = list.ArraySize(0, node.limits().maxBlockPoints);
+    for (size_t i = 0; i < count; ++i) {
+      Node point = list.Element(i);
+      point.ArraySize(4, 4);
+      StoredPoint stored;
+      for (size_t k = 0; k < 4; ++k) stored[k] = static_cast<float>(point.Element(k).Coordinate());
+      points.push_back(stored);
+    }
+  }
+  ByteOrder order = ByteOrder::kNative;
+  if (node.Has("byte_order")) {
+    Node orderNode = node.Child("byte_order");
+    std::string name = orderNode.Text();
+    if (name == "swapped") {
+      order = ByteOrder::kSwapped;
+    } else if (name != "native") {
+      orderNode.Fail("expected \"native\" or \"swapped\", got \"" + name + "\"");
+    }
+  }
+  return MakeBlockBytes(angle, freeze, reverse, points, order);
+}
+
+Scene ParseDocument(const Node& root) {
+  root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix", "creator",
+                  "dialog", "block", "render", "first_vertex_index"});
+  Scene scene;
+  if (root.Has("name")) scene.name = root.Child("name").Text(256);
+  if (root.Has("description")) scene.description = root.Child("description").Text();
+  ParseRange(root.Required("frames"), root.limits().maxFrames, &scene.firstFrame, &scene.lastFrame);
+  ParseObjects(root.Required("objects"), &scene);
+  if (root.Has("group_matrix")) scene.groupMatrix = ParseMatrix(root.Child("group_matrix"));
+  if (root.Has("blur_matrix")) scene.blurMatrix = ParseMatrix(root.Child("blur_matrix"));
+  scene.creator = FourCC("VHST");
+  if (root.Has("creator")) {
+    Node creator = root.Child("creator");
+    std::string text = creator.Text();
+    if (!ParseCode(text, &scene.creator)) creator.Fail("a creator code is four printable characters, got \"" + text + "\"");
+  }
+  if (root.Has("dialog")) scene.dialog = ParseDialog(root.Child("dialog"));
+  if (root.Has("block")) scene.block = ParseBlock(root.Child("block"));
+  if (root.Has("first_vertex_index")) scene.firstVertexIndex = static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
+  scene.renderFirst = scene.renderLast = scene.firstFrame;
+  if (root.Has("render")) ParseRange(root.Child("render"), root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
+  return scene;
+}
+
+}  // namespace
+
+SceneResult ParseScene(const std::string& text, const std::string& source, const SceneLimits& limits) {
+  SceneResult result;
+  if (text.size() > limits.maxFileBytes) {
+    result.error = source + ": the file is larger than " + std::to_string(limits.maxFileBytes) + " bytes";
+    return result;
+  }
+  json document;
+  try {
+    document = json::parse(text, nullptr, true, /*ignore_comments=*/true);
+  } catch (const json::parse_error& error) {
+    // The library's message already names the line and column.
+    std::string what = error.what();
+    size_t tagEnd = what.find("] ");
+    if (what.compare(0, 1, "[") == 0 && tagEnd != std::string::npos) what = what.substr(tagEnd + 2);
+    result.error = source + ": not valid JSON: " + what;
+    return result;
+  }
+  try {
+    result.scene = ParseDocument(Node(document, "$", limits));
+  } catch (const SceneFault& fault) {
+    result.error = source + ": at " + fault.where + ": " + fault.what;
+  } catch (const std::exception& error) {
+    result.error = source + ": " + error.what();
+  }
+  return result;
+}
+
+SceneResult LoadSceneFile(const std::string& path, const SceneLimits& limits) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    SceneResult result;
+    result.error = path + (std::filesystem::exists(path, error) ? ": not a regular file" : ": no such scene file");
+    return result;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    SceneResult result;
+    result.error = path + ": cannot open the scene file";
+    return result;
+  }
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+    if (text.size() > limits.maxFileBytes) break;
+  }
+  return ParseScene(text, path, limits);
+}
+
+}  // namespace vhost
