@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Turns the JSON of a vestrel_benchmarks run into the Markdown tables of
+docs/performance.md: medians of the repetitions (CPU time), the ratio of
+SimplifyPath to the memory-bound baseline, the Douglas-Peucker rival, and the
+plug-in's own cost per frame of 'SETM' + 'GENM'.
+
+Usage: report.py RESULTS.json
+"""
+import json
+import sys
+
+
+def medians(benchmarks):
+    """run name -> the median aggregate (or the single run without repetitions)."""
+    result = {}
+    for run in benchmarks:
+        name = run["run_name"]
+        if run.get("run_type") == "aggregate":
+            if run.get("aggregate_name") == "median":
+                result[name] = run
+        elif name not in result:
+            result[name] = run
+    return result
+
+
+def cell(value, digits=2):
+    return "n/a" if value is None else f"{value:.{digits}f}"
+
+
+def per_item_ns(run, counter):
+    return None if run is None else run[counter] * 1e9
+
+
+def main():
+    with open(sys.argv[1]) as source:
+        data = json.load(source)
+    runs = medians(data["benchmarks"])
+    context = data["context"]
+    print(f"Run of {context['date']}: {context['num_cpus']} CPUs at {context['mhz_per_cpu']} MHz, "
+          f"load average {', '.join(f'{x:.2f}' for x in context.get('load_avg', []))}; "
+          f"medians of the CPU time of each benchmark's repetitions.")
+    print()
+
+    print("| path | samples | SimplifyPath ns/sample | M samples/s | kept | baseline ns/sample "
+          "| ratio to baseline | Douglas-Peucker ns/sample | DP kept | DP / SimplifyPath |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for name, run in runs.items():
+        if not name.startswith("SimplifyPath/"):
+            continue
+        _, shape, samples = name.split("/")
+        ours = per_item_ns(run, "time_per_sample")
+        baseline = per_item_ns(runs.get(f"Baseline/{shape}/{samples}"), "time_per_sample")
+        rival_run = runs.get(f"BoostDouglasPeucker/{shape}/{samples}")
+        rival = per_item_ns(rival_run, "time_per_sample")
+        print(f"| {shape} | {int(samples):,} | {cell(ours)} | {cell(run['items_per_second'] / 1e6, 0)} "
+              f"| {int(run['kept']):,} | {cell(baseline)} "
+              f"| {cell(ours / baseline if baseline else None)} | {cell(rival)} "
+              f"| {'n/a' if rival_run is None else format(int(rival_run['kept']), ',')} "
+              f"| {cell(rival / ours if rival else None, 1)} |")
+    print()
+
+    print("| path | frames | SETM + GENM ns/frame | host calls only ns/frame | plug-in's own ns/frame | kept |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for name, run in runs.items():
+        if not name.startswith("SetupAndGenerate/"):
+            continue
+        _, shape, frames = name.split("/")
+        total = per_item_ns(run, "time_per_frame")
+        host_only = per_item_ns(runs.get(f"HostCallsOnly/{shape}/{frames}"), "time_per_frame")
+        own = None if host_only is None else total - host_only
+        print(f"| {shape} | {int(frames):,} | {cell(total)} | {cell(host_only)} | {cell(own)} "
+              f"| {int(run['kept']):,} |")
+
+
+if __name__ == "__main__":
+    main()
