@@ -1,13 +1,81 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test.
-set -euo pipefail
+#
+#   scripts/test.sh                 every configuration, then the release check
+#   scripts/test.sh PRESET...       only these configurations (e.g. default windows-x64)
+#
+# The configurations, in order (the later ones use programs of "default"):
+#   default, mac-packing   Linux, natural and macOS record packing
+#   windows-x86            32-bit Windows Vestrel.plm (exports and imports checked)
+#   windows-x64            64-bit Windows Vestrel_64.plm; scenes played under wine64
+#   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386
+#   big-endian             the unit tests on s390x under qemu-s390x; parameter
+#                          blocks exchanged with the little-endian build
+# A configuration whose tools cannot be had on this machine is reported as
+# skipped, with the reason.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh || exit 1
 
-for preset in default mac-packing; do
+all_presets=(default mac-packing windows-x86 windows-x64 win32-layout big-endian)
+if [ $# -gt 0 ]; then
+  presets=("$@")
+  run_release_check=0
+else
+  presets=("${all_presets[@]}")
+  run_release_check=1
+fi
+
+# Prints why a configuration cannot be built here, or nothing.
+missing_tools() {
+  local tools=() tool
+  case "$1" in
+    windows-x86) tools=(i686-w64-mingw32-g++) ;;
+    windows-x64) tools=(x86_64-w64-mingw32-g++) ;;
+    win32-layout) tools=(i686-linux-gnu-g++ qemu-i386) ;;
+    big-endian) tools=(s390x-linux-gnu-g++ qemu-s390x) ;;
+  esac
+  for tool in "${tools[@]}"; do
+    command -v "$tool" >/dev/null || echo -n "$tool not found; "
+  done
+  case "$1" in
+    win32-layout | big-endian)
+      [ -f /usr/src/googletest/CMakeLists.txt ] || echo -n "no GoogleTest sources in /usr/src/googletest; " ;;
+  esac
+}
+
+summary=()
+failed=0
+for preset in "${presets[@]}"; do
   echo "== $preset =="
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  why=$(missing_tools "$preset")
+  if [ -n "$why" ]; then
+    echo "SKIPPED configuration $preset: ${why%; }"
+    summary+=("$preset: skipped (${why%; })")
+    continue
+  fi
+  started=$SECONDS
+  if cmake --preset "$preset" && cmake --build --preset "$preset" && ctest --preset "$preset"; then
+    summary+=("$preset: passed ($((SECONDS - started)) s)")
+  else
+    summary+=("$preset: FAILED ($((SECONDS - started)) s)")
+    failed=1
+  fi
 done
+
+if [ "$run_release_check" = 1 ]; then
+  echo "== release =="
+  if [ -n "$(missing_tools windows-x86)$(missing_tools windows-x64)" ]; then
+    summary+=("release: skipped (no mingw-w64 cross compilers)")
+  elif scripts/make-release.sh; then
+    summary+=("release: passed")
+  else
+    summary+=("release: FAILED")
+    failed=1
+  fi
+fi
+
+echo "== summary =="
+printf '  %s\n' "${summary[@]}"
+exit $failed
