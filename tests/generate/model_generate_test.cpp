@@ -163,23 +163,13 @@ TEST_F(ModelGenerateTest, VerticesArePlacedByBothMatrices) {
   EXPECT_EQ(BlurPositions(host_), (std::vector<Point3>{{-x, 2, -2.5}, {-1, -1, -0.5}}));
 }
 
-TEST_F(ModelGenerateTest, ZeroMatricesPutEveryVertexAtTheOrigin) {
-  UseBlock(kThreePoints);
-  memset(theGroupMatrix, 0, sizeof theGroupMatrix);
-  memset(theGroupBlurMatrix, 0, sizeof theGroupBlurMatrix);
-
-  EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
-
-  EXPECT_EQ(Positions(host_), (std::vector<Point3>(3, Point3{0, 0, 0})));
-  EXPECT_EQ(BlurPositions(host_), (std::vector<Point3>(3, Point3{0, 0, 0})));
-}
-
 struct IndexCase {
   const char* name;
   int32_t first;
   int32_t step;
   std::vector<Face> faces;
 };
+void PrintTo(const IndexCase& c, std::ostream* out) { *out << c.name; }
 
 class ModelGenerateIndices : public ModelGenerateTest, public ::testing::WithParamInterface<IndexCase> {};
 
@@ -207,6 +197,7 @@ struct StopCase {
   size_t refusedCall;
   size_t callsMade;
 };
+void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
 
 class ModelGenerateStop : public ModelGenerateTest, public ::testing::WithParamInterface<StopCase> {};
 
@@ -233,6 +224,7 @@ struct XolrCase {
   std::function<void(TestHost&)> script;
   std::vector<uint32_t> firstCalls;  // before the geometry
 };
+void PrintTo(const XolrCase& c, std::ostream* out) { *out << c.name; }
 
 class ModelGenerateXolr : public ModelGenerateTest, public ::testing::WithParamInterface<XolrCase> {};
 
@@ -263,15 +255,6 @@ INSTANTIATE_TEST_SUITE_P(
         XolrCase{"refused_delg_is_forgotten", [](TestHost& h) { h.Refuse(kSelectorDeleteGroup, 9); },
                  {kSelectorGetGroup, kSelectorDeleteGroup}}),
     [](const ::testing::TestParamInfo<XolrCase>& info) { return info.param.name; });
-
-TEST_F(ModelGenerateTest, OtherCreatorsSendNoGroupCalls) {
-  UseBlock({});
-  for (uint32_t creator : {0u, kCreatorUnknown, FourCC("XOLS")}) {
-    theCreator = creator;
-    EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
-  }
-  EXPECT_TRUE(host_.calls.empty());
-}
 
 TEST_F(ModelGenerateTest, StoredCountBeyondTheBlockEmitsOnlyWhatItHolds) {
   std::vector<uint8_t> bytes = TestHost::MakeBlock(5.0f, 0, 0, kThreePoints);

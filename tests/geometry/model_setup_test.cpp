@@ -167,6 +167,7 @@ struct SetupCase {
   int32_t result;
   enum Stored { kOld, kNew, kNoBlock } stored;  // what the block holds afterwards
 };
+void PrintTo(const SetupCase& c, std::ostream* out) { *out << c.name; }
 constexpr SetupCase::Stored kOld = SetupCase::kOld;
 constexpr SetupCase::Stored kNew = SetupCase::kNew;
 
@@ -319,6 +320,7 @@ struct RangeCase {
   int32_t last;
   bool sampled;  // otherwise 'TINF' is the only call
 };
+void PrintTo(const RangeCase& c, std::ostream* out) { *out << c.name; }
 
 class ModelSetupRange : public ModelSetupTest, public ::testing::WithParamInterface<RangeCase> {};
 

@@ -77,6 +77,7 @@ struct SimplifyCase {
   std::vector<Fxyz> samples;
   std::vector<int> kept;  // indices of the samples that are stored
 };
+void PrintTo(const SimplifyCase& c, std::ostream* out) { *out << c.name; }
 
 class Simplify : public ::testing::TestWithParam<SimplifyCase> {};
 
@@ -179,20 +180,6 @@ TEST(Simplify, BlockGrantedTooSmallStoresNothingWithResultZero) {
   EXPECT_EQ(RunSimplify(host, run), 0);
   EXPECT_FALSE(run.stored) << "a block too small for the points must not be written";
   EXPECT_EQ(host.BlockSize(), 52 + 16 * 3 - 16);
-}
-
-TEST(SamePoint, IsStrictAndFalseForNaN) {
-  PathNode a{{1, 2, 3, 0}, nullptr, nullptr};
-  PathNode b = a;
-  EXPECT_TRUE(SamePoint(a, b));
-  b.point.z = 3.0f + 0.00004f;
-  EXPECT_TRUE(SamePoint(a, b));
-  b.point.z = 3.0f + 0.0001f;
-  EXPECT_FALSE(SamePoint(a, b));
-  b = a;
-  b.point.y = NAN;
-  a.point.y = NAN;
-  EXPECT_FALSE(SamePoint(a, b));
 }
 
 }  // namespace

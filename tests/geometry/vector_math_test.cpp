@@ -27,6 +27,7 @@ struct NorCase {
   Fxyz in;
   uint32_t x, y, z;  // expected bits
 };
+void PrintTo(const NorCase& c, std::ostream* out) { *out << c.name; }
 
 class NorBits : public ::testing::TestWithParam<NorCase> {};
 
@@ -48,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         // a double root or a fused sum of squares changes the length.
         NorCase{"three_divisions_not_a_reciprocal",
                 {-0x1.91964p+2f, -0x1.1ef2dp+1f, -0x1.8b5d5p+1f},
-                0xBF5AB823, 0xBE9C486C, 0xBED75490},
-        NorCase{"unit_vector_stays", {0, 1, 0}, 0x00000000, 0x3F800000, 0x00000000}),
+                0xBF5AB823, 0xBE9C486C, 0xBED75490}),
     [](const ::testing::TestParamInfo<NorCase>& info) { return info.param.name; });
 
 TEST(Nor, ZeroVectorBecomesThreeNaNs) {
