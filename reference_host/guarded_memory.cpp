@@ -22,8 +22,6 @@ constexpr uint8_t kBandByte = 0xFD;
 constexpr size_t kFrontBand = 16;
 constexpr size_t kBackBand = 32;  // canary mode
 
-size_t RoundUp(size_t value, size_t step) { return (value + step - 1) / step * step; }
-
 size_t CountChanged(const uint8_t* band, size_t size) {
   size_t changed = 0;
   for (size_t i = 0; i < size; ++i) changed += band[i] != kBandByte;
@@ -31,6 +29,8 @@ size_t CountChanged(const uint8_t* band, size_t size) {
 }
 
 #if VHOST_HAVE_GUARD_PAGES
+size_t RoundUp(size_t value, size_t step) { return (value + step - 1) / step * step; }
+
 // The guard pages of live allocations, for the fault handler. A fixed table
 // because the handler may read nothing that allocates or locks.
 struct GuardSlot {
