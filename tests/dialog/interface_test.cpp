@@ -239,29 +239,6 @@ TEST(Interface, ButtonValuesAndAnyNonZeroAnswerAreTakenAsTheHostGivesThem) {
   EXPECT_EQ(host.Block()->reverseFlag, -1);
 }
 
-TEST(Interface, CallsTheHostFunctionsInOrderAndReleasesWhatItObtained) {
-  FakeDialogHost fake;
-  fake.user = User("6", 1, 1);
-  TestHost host;
-  host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, {}));
-
-  EXPECT_EQ(host.Send(kSelectorInterface), 0);
-
-  const std::vector<std::string> expected = {
-      "Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile", "Orvo_DestroyFileRef",
-      "Orvo_DestroyDirectoryRef", "Orvo_MakeDialog",
-      "Orvo_FindControlByID", "Orvo_SetEditTextString",
-      "Orvo_FindControlByID", "Orvo_SetControlValue",
-      "Orvo_FindControlByID", "Orvo_SetControlValue",
-      "Orvo_SetDialogTitle", "Orvo_ExecuteDialog",
-      "Orvo_FindControlByID", "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
-      "Orvo_FindControlByID", "Orvo_GetControlValue",
-      "Orvo_FindControlByID", "Orvo_GetControlValue",
-      "Orvo_DestroyDialog", "Orvo_CloseResourceFile"};
-  EXPECT_EQ(fake.calls, expected);
-  ExpectBalanced(fake);
-}
-
 TEST(Interface, CancelLeavesTheBlockByteForByteAndSendsNoReset) {
   FakeDialogHost fake;
   fake.user = [](FakeDialog& dialog) {
