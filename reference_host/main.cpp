@@ -39,7 +39,7 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
   play.add_option("--memory-check", memoryCheck, "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
       ->check(CLI::IsMember({"guard", "canary"}));
   play.add_option("--max-frames", options.limits.maxFrames, "Largest frame range a scene may have")
-      ->check(CLI::Range(int64_t(1), int64_t(10000000)));
+      ->check(CLI::Range(int64_t(1), int64_t(1000000)));
 }
 
 // Turns the fault options into the plan; false with a message on a bad one.

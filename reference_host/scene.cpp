@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -477,7 +478,18 @@ Scene ParseDocument(const Node& root) {
   if (root.Has("block")) scene.block = ParseBlock(root.Child("block"));
   if (root.Has("first_vertex_index")) scene.firstVertexIndex = static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
   scene.renderFirst = scene.renderLast = scene.firstFrame;
-  if (root.Has("render")) ParseRange(root.Child("render"), root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
+  if (root.Has("render")) {
+    Node render = root.Child("render");
+    ParseRange(render, root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
+    // Every pass samples the whole range and the host keeps what each 'GENM'
+    // sends: bound the total, so that a scene cannot make a run endless.
+    int64_t samples = (int64_t(scene.renderLast) - scene.renderFirst + 1) * (int64_t(scene.lastFrame) - scene.firstFrame + 1);
+    int64_t allowed = std::max(root.limits().maxSamples, root.limits().maxFrames);
+    if (samples > allowed) {
+      render.Fail("rendering every frame of this range samples " + std::to_string(samples) + " frames in all, more than the " +
+                  std::to_string(allowed) + " allowed");
+    }
+  }
   return scene;
 }
 

@@ -96,6 +96,7 @@ struct Scene {
 struct SceneLimits {
   int64_t maxFrames = 100000;     // frames in the animation's range
   int64_t maxRenderFrames = 1000; // passes of 'SETM' and 'GENM'
+  int64_t maxSamples = 2000000;   // frames sampled over all passes (at least maxFrames)
   size_t maxObjects = 10000;
   size_t maxKeys = 100000;
   size_t maxPathPoints = 100000;

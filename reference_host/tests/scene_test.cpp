@@ -107,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "$.block.points[0]: expected at least 4 elements"},
         BadScene{"block_byte_order_unknown", SceneWith(kFrames, kObjects, "\"block\": {\"byte_order\": \"big\"}"),
                  "expected \"native\" or \"swapped\""},
+        BadScene{"render_passes_times_frames_bounded",
+                 SceneWith("{\"first\": 0, \"last\": 99999}", kObjects, "\"render\": {\"first\": 0, \"last\": 99}"),
+                 "$.render: rendering every frame of this range samples 10000000 frames in all"},
         BadScene{"render_range_too_long", SceneWith(kFrames, kObjects, "\"render\": {\"first\": 0, \"last\": 5000}"),
                  "more than the 1000 allowed"},
         BadScene{"too_many_objects", SceneWith(kFrames, "[" + [] {
