@@ -102,6 +102,7 @@ class HostServices {
   std::vector<DialogRun> dialogRuns_;
   std::map<std::string, int> calls_;
   std::map<std::string, int> lookups_;
+  std::map<std::string, int> found_;  // times each function was found
 };
 
 // The services the exported functions forward to; null outside a run.

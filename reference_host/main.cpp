@@ -27,7 +27,8 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
   play.add_option("--save-block", options.saveBlockPath, "Save the parameter block to a file at the end");
   play.add_option("--load-block", options.loadBlockPath, "Start the instance with the parameter block in this file (as stored, in either byte order)");
-  play.add_option("--block-byte-order", byteOrder, "Byte order of the block that --save-block writes")
+  play.add_option("--block-byte-order", byteOrder,
+                  "Byte order of stored blocks: the one --save-block writes, and the one a --load-block block is turned into before the plug-in sees it")
       ->check(CLI::IsMember({"native", "swapped"}));
   play.add_flag("--interactive", options.interactive, "Run the plug-in's dialog on the terminal (sends 'INTF')");
   play.add_flag("--dialog", dialog, "Send 'INTF' even when the scene scripts no dialog (the user accepts what is shown)");
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
   vhost::PlayOptions options;
   std::vector<std::string> refusals, callRefusals, refusedFunctions, hiddenFunctions;
   std::string memoryCheck = vhost::GuardPagesAvailable() ? "guard" : "canary";
-  std::string byteOrder = "native";
+  std::string byteOrder;
   bool dialog = false, noDialog = false;
 
   CLI::App* play = app.add_subcommand("play", "Play a scene through the plug-in and print a summary");
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
   if (dialog) options.sendDialog = true;
   if (noDialog) options.sendDialog = false;
   options.memoryCheck = memoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
-  options.blockOrder = byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
+  if (!byteOrder.empty()) options.blockOrder = byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
   if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions)) return vhost::kExitBadInput;
   return vhost::Play(options, std::cout);
 }

@@ -114,6 +114,7 @@ class Run {
   std::vector<std::string> written_;
   std::vector<uint8_t> finalBlock_;
   std::string pluginName_;
+  std::string initialBlockLine_;
 };
 
 bool Run::LoadScene() {
@@ -153,6 +154,16 @@ bool Run::PrepareBlock(std::vector<uint8_t>* initial) {
   } else if (scene_.block) {
     *initial = *scene_.block;
   }
+  if (options_.blockOrder && !initial->empty()) {
+    BlockView view = DecodeBlock(initial->data(), initial->size());
+    bool wantNative = *options_.blockOrder == ByteOrder::kNative;
+    if (!view.isBlock) {
+      fprintf(stderr, "vestrel-host: the stored block is not a parameter block; it is handed over as it is\n");
+    } else if (view.native != wantNative) {
+      SwapBlockByteOrder(initial);
+    }
+  }
+  initialBlockLine_ = BlockLine(*initial);
   return true;
 }
 
@@ -279,7 +290,7 @@ bool Run::WriteOutputs() {
     }
   }
   if (!options_.saveBlockPath.empty()) {
-    if (SaveBlockFile(options_.saveBlockPath, finalBlock_, options_.blockOrder, &message)) {
+    if (SaveBlockFile(options_.saveBlockPath, finalBlock_, options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
       written_.push_back(options_.saveBlockPath);
     } else {
       fprintf(stderr, "vestrel-host: cannot save the block: %s\n", message.c_str());
@@ -295,6 +306,7 @@ void Run::PrintSummary(int exitCode) {
        << "  frames " << scene_.firstFrame << " to " << scene_.lastFrame << ", " << scene_.objects.size()
        << " objects, creator '" << CodeName(scene_.creator) << "', render frames " << scene_.renderFirst << " to "
        << scene_.renderLast << "\n"
+       << "  stored block: " << initialBlockLine_ << "\n"
        << "plug-in: " << pluginPath_ << "\n"
        << "calls:\n";
   for (const std::string& line : callLines_) text << "  " << line << "\n";
@@ -336,6 +348,7 @@ void Run::PrintSummary(int exitCode) {
   summary_["scene"] = {{"name", scene_.name}, {"source", sceneSource_}};
   summary_["plugin"] = pluginPath_;
   summary_["block"] = BlockJson(finalBlock_);
+  summary_["initial_block"] = initialBlockLine_;
   summary_["host_calls"] = session_->callbackCalls();
   summary_["host_functions"] = services_->calls();
   summary_["lookups"] = services_->lookups();

@@ -32,7 +32,10 @@ struct PlayOptions {
   std::string summaryJsonPath;
   std::string saveBlockPath;
   std::string loadBlockPath;
-  ByteOrder blockOrder = ByteOrder::kNative;
+  // The byte order of stored blocks: --save-block writes in it (native when
+  // unset), and a block from --load-block is turned into it before the
+  // plug-in sees it (handed over as stored when unset).
+  std::optional<ByteOrder> blockOrder;
   bool interactive = false;
   std::optional<bool> sendDialog;  // unset: when the scene answers a dialog or --interactive
   MemoryCheck memoryCheck = GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary;

@@ -263,6 +263,17 @@ TEST(EndToEnd, BlockSavedInTheOtherByteOrderReplaysToTheSameLine) {
   }
 }
 
+TEST(EndToEnd, NativeBlockHandedOverInTheOtherByteOrderIsRepairedByThePlugin) {
+  Played first = Play(Example("square.json"), {"--save-block", TestFolder() + "/native.block"});
+  ASSERT_EQ(first.run.exitCode, 0) << first.run.output;
+  Played second = Play(Example("xolr.json"), {"--load-block", TestFolder() + "/native.block", "--block-byte-order", "swapped"});
+  ASSERT_EQ(second.run.exitCode, 0) << second.run.output;
+  EXPECT_NE(second.run.output.find("stored block: 228 bytes, other byte order"), std::string::npos) << second.run.output;
+  EXPECT_TRUE(second.summary["block"]["native"]);
+  ASSERT_EQ(second.obj.vertices.size(), first.obj.vertices.size());
+  ExpectVertex(second.obj.vertices.back(), 0, 0, 0, 32);
+}
+
 TEST(EndToEnd, RenderRangeSetsUpAndGeneratesAtEveryFrame) {
   std::string scene = WriteFile("render.json", R"({"name": "render", "frames": {"first": 0, "last": 8},
       "render": {"first": 3, "last": 5},
