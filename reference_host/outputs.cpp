@@ -191,7 +191,7 @@ std::string SvgText(const PictureContent& content) {
       << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4 << "\" r=\"3\" fill=\"#2457c5\"/><text x=\"" << kMargin + 320
       << "\" y=\"" << legendY << "\">stored points (" << content.storedPoints.size() << "; the first in green)</text>\n"
       << "<line x1=\"" << kMargin + 612 << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 636 << "\" y2=\"" << legendY - 4
-      << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\"" << kMargin + 642 << "\" y=\"" << legendY << "\">generated line ("
+      << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\"" << kMargin + 642 << "\" y=\"" << legendY << "\">generated line, placed by the group matrix ("
       << (content.model ? content.model->faces.size() : 0) << " segments)</text>\n"
       << "</g>\n</svg>\n";
   return svg.str();
