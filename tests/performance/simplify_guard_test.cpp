@@ -311,6 +311,29 @@ TEST(SimplifyGuard, AngleLimitFollowsTheRule) {
   }
 }
 
+// The tuned repeat test compares float differences with 5e-05f instead of
+// widening them to double and comparing with 5e-05; that is the same test
+// only because 5e-05f is the largest float below 5e-05.
+TEST(SimplifyGuard, RepeatDistanceBoundaryMatchesTheRule) {
+  const float limit = 5e-05f;
+  const float above = std::nextafter(limit, 1.0f);
+  EXPECT_LT(static_cast<double>(limit), 5e-05);
+  EXPECT_GE(static_cast<double>(above), 5e-05);
+  for (float step : {limit, above, std::nextafter(limit, 0.0f), -limit, -above}) {
+    for (float base : {0.0f, 1.0f, -3.5f}) {
+      // The middle sample sits `step` away in one coordinate from the next.
+      for (int axis = 0; axis < 3; ++axis) {
+        Fxyzu far{base, base, base, 0.0f};
+        Fxyzu near = far;
+        (&near.x)[axis] = base + step;
+        std::vector<Fxyzu> path = {{base - 1.0f, base + 2.0f, base, 0.0f}, near, far, {base + 3.0f, base, base - 1.0f, 3.0f}};
+        for (size_t k = 0; k < path.size(); ++k) path[k].u = static_cast<float>(k);
+        ASSERT_TRUE(MatchesReference(path, -1.0f)) << "step " << step << " on axis " << axis;
+      }
+    }
+  }
+}
+
 TEST(SimplifyGuard, RandomPathsStoreWhatTheRulesKeep) {
   int paths = GuardPathCount();
   for (int seed = 1; seed <= paths; ++seed) {
