@@ -20,9 +20,13 @@ log="$WINEPREFIX.log"
 case "${1:-}" in
   start)
     mkdir -p "$WINEPREFIX"
+    # A server left by an interrupted run would refuse a second one.
+    "$wineserver" -k </dev/null >>"$log" 2>&1
+    # Persistent, so that the tests share it; should the stop never come (an
+    # interrupted run), it still ends two minutes after its last program.
     # Neither the server nor the prefix's background processes may hold
     # CTest's output pipes, or CTest would wait for them to end.
-    "$wineserver" -p </dev/null >>"$log" 2>&1 || { echo "wineserver did not start (see $log)"; exit 1; }
+    "$wineserver" -p120 </dev/null >>"$log" 2>&1 || { echo "wineserver did not start (see $log)"; exit 1; }
     if ! "$VESTREL_WINE64" wineboot --init </dev/null >>"$log" 2>&1; then
       echo "the wine prefix $WINEPREFIX could not be made (see $log)"
       exit 1
