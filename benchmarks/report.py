@@ -59,6 +59,19 @@ def main():
               f"| {cell(rival / ours if rival else None, 1)} |")
     print()
 
+    breakdown = [(name, run) for name, run in runs.items() if name.startswith("Breakdown/")]
+    if breakdown:
+        baseline = per_item_ns(runs.get("Baseline/helix/1000000"), "time_per_sample")
+        ours = per_item_ns(runs.get("SimplifyPath/helix/1000000"), "time_per_sample")
+        print("| helix, 1,000,000 samples | ns/sample | ratio to baseline |")
+        print("|---|---:|---:|")
+        print(f"| Baseline | {cell(baseline)} | 1.00 |")
+        print(f"| SimplifyPath, tolerance 5 | {cell(ours)} | {cell(ours / baseline if ours and baseline else None)} |")
+        for name, run in breakdown:
+            value = per_item_ns(run, "time_per_sample")
+            print(f"| {name.split('/')[1]} | {cell(value)} | {cell(value / baseline if baseline else None)} |")
+        print()
+
     print("| path | frames | SETM + GENM ns/frame | host calls only ns/frame | plug-in's own ns/frame | kept |")
     print("|---|---:|---:|---:|---:|---:|")
     for name, run in runs.items():
