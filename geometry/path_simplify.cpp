@@ -426,9 +426,12 @@ int SweepPasses(PathNode* nodes, int n, float c) {
   RepeatPass repeats(nodes, n);
   AnglePass angles(c, &nodes[0]);
 
-  // Entry i is the sample under test; the one before it is its predecessor
-  // in the list (the anchor, when the previous sample was kept).
-  bool previousKept = true;
+  // Entry i is the sample under test. While the path turns at every sample,
+  // KeepTurns decides by test 1 alone, without chords; on a straighter course
+  // DropStraight runs all three tests. A sample kept after a run of dropped
+  // ones usually starts another run, so DropStraight carries on after it;
+  // one kept at once hands over to KeepTurns.
+  bool turning = true;
   int i = 1;
   for (;;) {
     // A group reads up to two entries past its last sample.
@@ -440,10 +443,10 @@ int SweepPasses(PathNode* nodes, int n, float c) {
     int testable = window.complete ? window.count - 1 - i : kLanes + 1;  // samples with a successor
     if (testable <= 0) break;
     int lanes = testable < kLanes ? testable : kLanes;
-    if (previousKept) {
+    if (turning) {
       int kept = angles.KeepTurns(window, i, lanes);
       i += kept;
-      if (kept < lanes) previousKept = false;
+      if (kept < lanes) turning = false;
     } else {
       int successorLanes = testable - 1 < kLanes ? testable - 1 : kLanes;
       int dropped = angles.DropStraight(window, i, lanes, successorLanes);
@@ -453,8 +456,8 @@ int SweepPasses(PathNode* nodes, int n, float c) {
       }
       i += dropped;
       if (dropped < lanes) {
-        i += 1;
-        previousKept = true;
+        i += 1;  // the sample that stays
+        turning = dropped == 0;
       }
     }
   }
