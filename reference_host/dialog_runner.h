@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ struct DialogRun {
   std::string title;
   std::vector<std::string> shown;     // "[3] edit \"5\"", "[4] checkbox 0", ...
   std::vector<std::string> answered;  // the same after the user closed it
+  std::map<int32_t, std::string> finalTexts;  // edits as the user left them, by id
+  std::map<int32_t, int32_t> finalValues;     // checkboxes as the user left them
   bool accepted = false;
   std::vector<std::string> problems;  // answers that fit no control
 };

@@ -62,6 +62,7 @@ void HostServices::EndEntryCall() {
 
 void HostServices::Enter(const char* name) {
   ++calls_[name];
+  if (keepLog_) functionLog_.push_back(FunctionCall{name, false});
   if (currentCall_.empty()) findings_.Violation(std::string(name) + " called between entry calls");
 }
 
@@ -69,6 +70,7 @@ void HostServices::Record(TraceEvent event) { trace_.Write(std::move(event)); }
 
 void HostServices::RefusedCall(const char* name, bool hidden) {
   ++calls_[name];
+  if (keepLog_) functionLog_.push_back(FunctionCall{name, true});
   if (hidden) {
 #if defined(__GLIBC__)
     findings_.Violation(std::string(name) + " called " + Where() + ", but the host hides it: the plug-in cannot have found it by name");
@@ -256,6 +258,10 @@ int32_t HostServices::ExecuteDialog(void* dialog) {
     run.shown = DescribeControls(*live);
     run.accepted = runner_->Run(*live, &run);
     run.answered = DescribeControls(*live);
+    for (const auto& control : live->controls) {
+      if (control->kind == ControlKind::kEdit) run.finalTexts[control->id] = control->text;
+      if (control->kind == ControlKind::kCheckbox) run.finalValues[control->id] = control->value;
+    }
     for (const std::string& problem : run.problems) findings_.Note(problem);
     result = run.accepted ? 1 : 0;
     dialogRuns_.push_back(run);

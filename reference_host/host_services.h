@@ -72,6 +72,14 @@ class HostServices {
   bool Hides(const char* name) const { return faults_.Hidden(name); }
 
   const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
+  // Every call of a host function in order, refused ones marked, when kept.
+  struct FunctionCall {
+    std::string name;
+    bool refused = false;
+  };
+  void KeepFunctionLog(bool keep) { keepLog_ = keep; }
+  const std::vector<FunctionCall>& functionLog() const { return functionLog_; }
+  void ClearFunctionLog() { functionLog_.clear(); }
   const std::map<std::string, int>& calls() const { return calls_; }
   const std::map<std::string, int>& lookups() const { return lookups_; }
   const std::string& homeDirectory() const { return home_; }
@@ -103,6 +111,8 @@ class HostServices {
   std::map<std::string, int> calls_;
   std::map<std::string, int> lookups_;
   std::map<std::string, int> found_;  // times each function was found
+  bool keepLog_ = false;
+  std::vector<FunctionCall> functionLog_;
 };
 
 // The services the exported functions forward to; null outside a run.

@@ -55,6 +55,8 @@ bool AllowedDuring(uint32_t selector, uint32_t entrySelector) {
 
 }  // namespace
 
+HostSession* HostSession::Current() { return currentSession; }
+
 HostSession::HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings,
                          Trace& trace, HostServices& services)
     : scene_(scene), heap_(heap), faults_(faults), findings_(findings), trace_(trace), services_(services),
@@ -240,6 +242,13 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
   ++report.calls[selector];
   TraceEvent event = {{"call", CodeName(selector)}, {"n", number}, {"size", size}, {"during", CodeName(currentSelector_)}};
 
+  logging_ = nullptr;
+  if (keepLog_) {
+    log_.push_back(CallbackCall{});
+    logging_ = &log_.back();
+    logging_->entry = currentSelector_;
+    logging_->selector = selector;
+  }
   int32_t expected = ExpectedRecordSize(selector);
   int32_t result = 0;
   if (expected < 0) {
@@ -264,6 +273,13 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
     if (std::optional<int32_t> refusal = faults_.CallbackRefusal(selector, number)) {
       result = *refusal;
       event["refused"] = true;
+      if (logging_ != nullptr) {
+        logging_->refused = true;
+        NoteRefusedRecord(selector, record);
+      }
+      // The plug-in closed the sampling; that the host refused the call does
+      // not leave it open.
+      if (selector == kSelectorSyncFrame && As<HostSyncFrameRec>(record).samplingFlag == 0) sampling_ = false;
       report.refused.push_back(Quoted(selector) + " (call #" + std::to_string(number) + ") refused with " + std::to_string(result));
     } else {
       result = Dispatch(selector, record, &event);
@@ -271,7 +287,37 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
   }
   event["result"] = result;
   trace_.Write(std::move(event));
+  if (logging_ != nullptr) logging_->result = result;
+  logging_ = nullptr;
   return result;
+}
+
+// What a refused call named, for the log: the arguments that tell which call
+// of a run it was.
+void HostSession::NoteRefusedRecord(uint32_t selector, void* record) {
+  switch (selector) {
+    case kSelectorAllocate: {
+      auto& alloc = As<HostAllocDataRec>(record);
+      logging_->a = alloc.blockSize;
+      logging_->p = reinterpret_cast<uintptr_t>(alloc.blockAddress);
+      break;
+    }
+    case kSelectorSceneObject: logging_->a = As<HostSceneObjectRec>(record).objectIndex; break;
+    case kSelectorSyncFrame:
+      logging_->a = As<HostSyncFrameRec>(record).samplingFlag;
+      logging_->b = As<HostSyncFrameRec>(record).frameNumber;
+      break;
+    case kSelectorObjectPosition: logging_->p = reinterpret_cast<uintptr_t>(As<HostObjectPositionRec>(record).objectReference); break;
+    case kSelectorMemAlloc: logging_->a = static_cast<int64_t>(As<HostMemAllocRec>(record).byteCount); break;
+    case kSelectorMemFree: logging_->p = reinterpret_cast<uintptr_t>(As<HostMemFreeRec>(record).memoryAddress); break;
+    case kSelectorAddVertex: logging_->u = As<HostModelAddVertexRec>(record).uVector[0]; break;
+    case kSelectorAddFace:
+      logging_->a = As<HostModelAddFaceRec>(record).firstVertex;
+      logging_->b = As<HostModelAddFaceRec>(record).secondVertex;
+      break;
+    case kSelectorDeleteGroup: logging_->p = reinterpret_cast<uintptr_t>(As<HostDeleteGroupRec>(record).groupReference); break;
+    default: break;
+  }
 }
 
 int32_t HostSession::Dispatch(uint32_t selector, void* record, TraceEvent* event) {
@@ -309,15 +355,22 @@ int32_t HostSession::Allocate(void* record, TraceEvent* event) {
     findings_.Violation("'ALOC' asks for " + std::to_string(alloc.blockSize) + " bytes");
     return kHostErrorBadRecord;
   }
-  void* fresh = heap_.Allocate(static_cast<size_t>(alloc.blockSize), "parameter block");
+  if (logging_ != nullptr) {
+    logging_->a = alloc.blockSize;
+    logging_->p = reinterpret_cast<uintptr_t>(alloc.blockAddress);
+  }
+  // A hostile host may grant less than asked and still report success.
+  const int32_t granted = std::max(0, alloc.blockSize - std::max(0, overrides_.allocationShortBy));
+  void* fresh = heap_.Allocate(static_cast<size_t>(granted), "parameter block");
   if (fresh == nullptr) {
     findings_.Note("'ALOC' for " + std::to_string(alloc.blockSize) + " bytes refused: more than the host gives");
     return kHostErrorNoMemory;
   }
-  if (block_ != nullptr) memcpy(fresh, block_, static_cast<size_t>(std::min(blockSize_, alloc.blockSize)));
+  if (block_ != nullptr) memcpy(fresh, block_, static_cast<size_t>(std::min(blockSize_, granted)));
   FreeBlock();
   block_ = fresh;
-  blockSize_ = alloc.blockSize;
+  blockSize_ = granted;
+  alloc.blockSize = granted;
   blockReference_ = reinterpret_cast<HostOpaque>(kBlockReferences + uintptr_t(++blockGeneration_));
   blockTag_ = blockGeneration_;
   alloc.blockAddress = block_;
@@ -325,6 +378,10 @@ int32_t HostSession::Allocate(void* record, TraceEvent* event) {
   alloc.blockTag = blockTag_;
   (*event)["returned"] = AddressText(block_);
   (*event)["tag"] = blockTag_;
+  if (logging_ != nullptr) {
+    logging_->b = granted;
+    logging_->q = reinterpret_cast<uintptr_t>(block_);
+  }
   for (const std::string& problem : heap_.TakeProblems()) findings_.Overrun(problem);
   return 0;
 }
@@ -342,6 +399,10 @@ int32_t HostSession::AnswerTimeInfo(void* record, TraceEvent* event) {
   time.lastFrame = scene_.lastFrame;
   (*event)["first"] = scene_.firstFrame;
   (*event)["last"] = scene_.lastFrame;
+  if (logging_ != nullptr) {
+    logging_->a = scene_.firstFrame;
+    logging_->b = scene_.lastFrame;
+  }
   return 0;
 }
 
@@ -352,9 +413,19 @@ int32_t HostSession::AnswerSceneObject(void* record, TraceEvent* event) {
   int32_t index = object.objectIndex;
   int32_t highest = static_cast<int32_t>(scene_.objects.size()) - 1;
   (*event)["index"] = index;
+  if (logging_ != nullptr) logging_->a = index;
   if (index == -1) {
-    object.objectCount = highest;
-    (*event)["count"] = highest;
+    object.objectCount = overrides_.objectCount.value_or(highest);
+    (*event)["count"] = object.objectCount;
+    if (logging_ != nullptr) logging_->b = object.objectCount;
+    return 0;
+  }
+  if (overrides_.objectCount && index > highest && index <= *overrides_.objectCount) {
+    // Objects the host announced beyond the scene's: each its own, no parent.
+    if (overrides_.beyondObjectsResult != 0) return overrides_.beyondObjectsResult;
+    object.objectReference = reinterpret_cast<void*>(kObjectReferences + 0x100 * (uintptr_t(uint32_t(index)) + 1));
+    object.parentReference = nullptr;
+    if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(object.objectReference);
     return 0;
   }
   if (index < -1 || index > highest) {
@@ -365,6 +436,10 @@ int32_t HostSession::AnswerSceneObject(void* record, TraceEvent* event) {
   object.parentReference = ObjectReference(scene_.objects[index].parent);
   (*event)["object"] = AddressText(object.objectReference);
   (*event)["parent"] = AddressText(object.parentReference);
+  if (logging_ != nullptr) {
+    logging_->p = reinterpret_cast<uintptr_t>(object.objectReference);
+    logging_->q = reinterpret_cast<uintptr_t>(object.parentReference);
+  }
   return 0;
 }
 
@@ -372,6 +447,10 @@ int32_t HostSession::Sync(void* record, TraceEvent* event) {
   auto& sync = As<HostSyncFrameRec>(record);
   (*event)["flag"] = sync.samplingFlag;
   (*event)["frame"] = sync.frameNumber;
+  if (logging_ != nullptr) {
+    logging_->a = sync.samplingFlag;
+    logging_->b = sync.frameNumber;
+  }
   if (sync.samplingFlag != 0 && sync.samplingFlag != 1) {
     findings_.Violation("'SYNC' with the sampling flag " + std::to_string(sync.samplingFlag) + " (0 or 1 expected)");
     return kHostErrorBadRecord;
@@ -384,6 +463,10 @@ int32_t HostSession::Sync(void* record, TraceEvent* event) {
 int32_t HostSession::AnswerPosition(void* record, TraceEvent* event) {
   auto& position = As<HostObjectPositionRec>(record);
   (*event)["object"] = AddressText(position.objectReference);
+  if (logging_ != nullptr) {
+    logging_->p = reinterpret_cast<uintptr_t>(position.objectReference);
+    logging_->a = currentFrame_;
+  }
   if (!sampling_) findings_.Violation("'TOBJ' without a 'SYNC' with flag 1 before it");
   int32_t index = -1;
   for (size_t i = 0; i < scene_.objects.size(); ++i) {
@@ -396,6 +479,12 @@ int32_t HostSession::AnswerPosition(void* record, TraceEvent* event) {
     return kHostErrorBadRecord;
   }
   Vec3 p = scene_.objects[index].motion.At(currentFrame_);
+  if (overrides_.position) p = overrides_.position(currentFrame_, p);
+  if (logging_ != nullptr) {
+    logging_->position[0] = p.x;
+    logging_->position[1] = p.y;
+    logging_->position[2] = p.z;
+  }
   position.position[0] = p.x;
   position.position[1] = p.y;
   position.position[2] = p.z;
@@ -408,9 +497,14 @@ int32_t HostSession::AnswerPosition(void* record, TraceEvent* event) {
 int32_t HostSession::MemAlloc(void* record, TraceEvent* event) {
   auto& alloc = As<HostMemAllocRec>(record);
   (*event)["bytes"] = static_cast<int64_t>(alloc.byteCount);
+  if (logging_ != nullptr) logging_->a = static_cast<int64_t>(alloc.byteCount);
   if (alloc.byteCount <= 0) {
     findings_.Violation("'MMAL' asks for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) + " bytes");
     return kHostErrorBadRecord;
+  }
+  if (overrides_.memoryNullWithSuccess) {
+    alloc.memoryAddress = nullptr;
+    return 0;
   }
   void* memory = heap_.Allocate(static_cast<size_t>(alloc.byteCount), "sample memory ('MMAL')");
   if (memory == nullptr) {
@@ -421,12 +515,14 @@ int32_t HostSession::MemAlloc(void* record, TraceEvent* event) {
   findings_.Obtained(ResourceKind::kSampleMemory);
   alloc.memoryAddress = memory;
   (*event)["address"] = AddressText(memory);
+  if (logging_ != nullptr) logging_->q = reinterpret_cast<uintptr_t>(memory);
   return 0;
 }
 
 int32_t HostSession::MemFree(void* record, TraceEvent* event) {
   auto& free = As<HostMemFreeRec>(record);
   (*event)["address"] = AddressText(free.memoryAddress);
+  if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(free.memoryAddress);
   if (sampleMemory_.erase(free.memoryAddress) == 0) {
     findings_.Violation("'MFRE' of " + AddressText(free.memoryAddress) + ", which is not memory that 'MMAL' gave and is still out");
     return kHostErrorBadRecord;
@@ -447,7 +543,10 @@ int32_t HostSession::AddVertex(void* record, TraceEvent* event) {
   if (models_.empty()) return kHostErrorBadRecord;
   GeneratedModel& model = models_.back();
   ReceivedVertex received;
-  received.index = scene_.firstVertexIndex + static_cast<int32_t>(model.vertices.size());
+  // Counted in 32 bits with wrap-around, so a first index near the top of the
+  // range carries on from the bottom instead of overflowing.
+  received.index = static_cast<int32_t>(static_cast<uint32_t>(scene_.firstVertexIndex) +
+                                        static_cast<uint32_t>(model.vertices.size()));
   for (int k = 0; k < 3; ++k) {
     received.position[k] = vertex.position[k];
     received.blur[k] = vertex.blurPosition[k];
@@ -460,6 +559,14 @@ int32_t HostSession::AddVertex(void* record, TraceEvent* event) {
   (*event)["blur"] = Triple(vertex.blurPosition);
   (*event)["u"] = vertex.uVector[0];
   (*event)["index"] = received.index;
+  if (logging_ != nullptr) {
+    logging_->u = vertex.uVector[0];
+    logging_->a = received.index;
+    for (int k = 0; k < 3; ++k) {
+      logging_->position[k] = vertex.position[k];
+      logging_->blur[k] = vertex.blurPosition[k];
+    }
+  }
   return 0;
 }
 
@@ -467,6 +574,10 @@ int32_t HostSession::AddFace(void* record, TraceEvent* event) {
   auto& face = As<HostModelAddFaceRec>(record);
   (*event)["first"] = face.firstVertex;
   (*event)["second"] = face.secondVertex;
+  if (logging_ != nullptr) {
+    logging_->a = face.firstVertex;
+    logging_->b = face.secondVertex;
+  }
   if (face.fixedValue != -1) findings_.Violation("'ADDF' with the fixed value " + std::to_string(face.fixedValue) + " (-1 expected)");
   if (face.furtherFields[0] != 0 || face.furtherFields[1] != 0) findings_.Violation("'ADDF' with further fields other than 0, 0");
   if (face.vertexCount != 2) {
@@ -495,12 +606,14 @@ int32_t HostSession::GetGroup(void* record, TraceEvent* event) {
   outstandingGroups_.insert(reference);
   group.groupReference = reinterpret_cast<HostOpaque>(reference);
   (*event)["group"] = AddressText(group.groupReference);
+  if (logging_ != nullptr) logging_->q = reference;
   return 0;
 }
 
 int32_t HostSession::DeleteGroup(void* record, TraceEvent* event) {
   auto& group = As<HostDeleteGroupRec>(record);
   (*event)["group"] = AddressText(group.groupReference);
+  if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(group.groupReference);
   if (outstandingGroups_.erase(reinterpret_cast<uintptr_t>(group.groupReference)) == 0) {
     findings_.Violation("'DELG' of " + AddressText(group.groupReference) + ", which is not a group 'GETG' handed out");
     return kHostErrorBadRecord;

@@ -9,7 +9,9 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,6 +65,46 @@ struct EntryCallReport {
   int framesSampled = 0;
 };
 
+// One call of the host callback as the host served it, for a validator that
+// checks the order and the arguments of what the plug-in sends. The fields
+// that carry meaning depend on the selector:
+//   'ALOC'  a = size asked for, b = size granted, p = block named, q = block returned
+//   'TINF'  a = first frame, b = last frame
+//   'UOBJ'  a = object index, b = object count (index -1), p = object, q = parent
+//   'SYNC'  a = sampling flag, b = frame number
+//   'TOBJ'  p = object named, a = frame of the position given
+//   'MMAL'  a = bytes asked for, q = memory returned
+//   'MFRE'  p = memory named
+//   'ADDV'  u = the u sent, a = the vertex index handed out
+//   'ADDF'  a = first vertex, b = second vertex
+//   'GETG'  q = group returned;  'DELG'  p = group named
+struct CallbackCall {
+  uint32_t entry = 0;     // the entry call during which it came
+  uint32_t selector = 0;
+  bool refused = false;   // a fault the host was asked to inject
+  int32_t result = 0;
+  int64_t a = 0;
+  int64_t b = 0;
+  uintptr_t p = 0;
+  uintptr_t q = 0;
+  double u = 0;
+  double position[3] = {0, 0, 0};  // 'ADDV': position; 'TOBJ': what the host gave
+  double blur[3] = {0, 0, 0};      // 'ADDV': blur position
+};
+
+// Answers that a validator twists to see the plug-in cope with a hostile
+// host. Unset fields keep the scene's answers.
+struct HostAnswerOverrides {
+  std::optional<int32_t> objectCount;  // the answer to 'UOBJ' index -1
+  // Indices past the scene's objects, up to objectCount: answered with this
+  // result; on 0 with an object of its own (a fresh reference, no parent).
+  int32_t beyondObjectsResult = 0;
+  // Replaces the position 'TOBJ' reports at a frame.
+  std::function<Vec3(int32_t frame, const Vec3& scenePosition)> position;
+  int32_t allocationShortBy = 0;  // 'ALOC' grants this many bytes fewer than asked, with success
+  bool memoryNullWithSuccess = false;  // 'MMAL' answers 0 without memory
+};
+
 class HostSession {
  public:
   HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings, Trace& trace,
@@ -91,6 +133,15 @@ class HostSession {
   uint64_t callbackCalls() const { return callNumber_; }
   const std::map<uint32_t, int>& totals() const { return totals_; }
 
+  // Keeps every callback call in callLog() from now on.
+  void KeepCallLog(bool keep) { keepLog_ = keep; }
+  const std::vector<CallbackCall>& callLog() const { return log_; }
+  void SetOverrides(const HostAnswerOverrides& overrides) { overrides_ = overrides; }
+  // The samples 'TOBJ' gave during the most recent entry call.
+  const std::vector<Sample>& callSamples() const { return samples_; }
+  // The process-wide session the callback serves while an entry call runs.
+  static HostSession* Current();
+
   // The callback that the info record carries.
   static int32_t Callback(uint32_t selector, int32_t size, void* record);
 
@@ -98,6 +149,7 @@ class HostSession {
   int32_t Serve(uint32_t selector, int32_t size, void* record);
   int32_t Dispatch(uint32_t selector, void* record, TraceEvent* event);
   void CheckPhase(uint32_t selector);
+  void NoteRefusedRecord(uint32_t selector, void* record);
 
   int32_t Allocate(void* record, TraceEvent* event);
   int32_t AnswerCreator(void* record, TraceEvent* event);
@@ -151,6 +203,10 @@ class HostSession {
   std::vector<Sample> samples_;
   std::vector<Sample> lastSamples_;
   std::map<uint32_t, int> totals_;
+  bool keepLog_ = false;
+  std::vector<CallbackCall> log_;
+  CallbackCall* logging_ = nullptr;  // the entry of the call being served
+  HostAnswerOverrides overrides_;
 };
 
 }  // namespace vhost

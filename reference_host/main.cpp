@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "reference_host/player.h"
+#include "reference_host/validate.h"
 
 namespace {
 
@@ -65,6 +66,22 @@ bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& re
   return false;
 }
 
+void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uint64_t& seed, std::string& memoryCheck,
+                        bool& noIsolation) {
+  validate.add_option("plugin", options.pluginPath, "Plug-in to validate (default: the Vestrel plug-in beside vestrel-host)");
+  validate.add_option("--home", options.homeDirectory, "The host's home directory, where the resource file is looked for (default: the plug-in's folder)");
+  validate.add_option("--seed", seed, "Seed of the random checks; a run with the same seed makes the same checks (default: a fresh one, printed)");
+  validate.add_option("--time-limit", options.timeLimitSeconds, "Seconds for the whole run: the random rounds fill what the fixed checks leave")
+      ->check(CLI::Range(0.0, 86400.0));
+  validate.add_option("--check-timeout", options.checkTimeoutSeconds, "Seconds after which a check counts as hung")
+      ->check(CLI::Range(1.0, 86400.0));
+  validate.add_option("--only", options.only, "Run only the check with this id, or the checks under this id prefix (faults/, blocks/size-7); repeatable");
+  validate.add_flag("--no-isolation", noIsolation, "Run every check in this process instead of a child process each (a crash then ends the run)");
+  validate.add_flag("--failures-only", options.failuresOnly, "Print only the failed checks and the totals");
+  validate.add_option("--memory-check", memoryCheck, "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
+      ->check(CLI::IsMember({"guard", "canary"}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +100,14 @@ int main(int argc, char** argv) {
   AddPlayOptions(*play, options, refusals, callRefusals, refusedFunctions, hiddenFunctions, memoryCheck, byteOrder,
                  dialog, noDialog);
 
+  vhost::ValidateOptions validateOptions;
+  uint64_t seed = 0;
+  bool noIsolation = false;
+  std::string validateMemoryCheck = memoryCheck;
+  CLI::App* validate = app.add_subcommand(
+      "validate", "Run the validation battery against a plug-in: injected faults, hostile blocks and host answers, odd call orders, save and load");
+  AddValidateOptions(*validate, validateOptions, seed, validateMemoryCheck, noIsolation);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -90,6 +115,14 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : vhost::kExitBadInput;
   }
 
+  if (validate->parsed()) {
+    if (validateOptions.pluginPath.empty()) validateOptions.pluginPath = vhost::DefaultPluginPath();
+    if (validate->count("--seed") != 0) validateOptions.seed = seed;
+    validateOptions.isolate = !noIsolation;
+    validateOptions.memoryCheck = validateMemoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
+    validateOptions.program = argc > 0 ? argv[0] : "vestrel-host";
+    return vhost::Validate(validateOptions, std::cout);
+  }
   if (dialog && noDialog) {
     std::cerr << "vestrel-host: --dialog and --no-dialog exclude each other\n";
     return vhost::kExitBadInput;

@@ -1,0 +1,76 @@
+// What the plug-in's design promises for one call of its entry, checked
+// against what the host saw. The validator hands the model everything it
+// knows of a call: the parameter block before and after, every callback call
+// in order with the host's answers, the host functions called, the faults the
+// host injected, the dialog the user answered. The model walks the calls as
+// the design makes them, step by step from those answers, and reports each
+// place where the plug-in went another way: a call it should not have made or
+// a call it left out, a wrong argument, a wrong result code, a block that
+// changed where nothing was to change, or changed in another way than the
+// design says.
+#ifndef VESTREL_REFERENCE_HOST_VALIDATE_MODEL_H
+#define VESTREL_REFERENCE_HOST_VALIDATE_MODEL_H
+
+#include <stdint.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "reference_host/dialog_runner.h"
+#include "reference_host/host_services.h"
+#include "reference_host/host_session.h"
+
+namespace vhost {
+
+// State the design shares between all instances in the process.
+struct ProcessModel {
+  uint32_t creator = 0;             // 0 until the first 'INIT'
+  double groupMatrix[16] = {};      // zeros until the first 'SETM'
+  double blurMatrix[16] = {};
+};
+
+// A parameter block as the host holds it: none, or bytes.
+struct BlockState {
+  bool present = false;
+  std::vector<uint8_t> bytes;
+};
+
+// Everything the validator knows of one call of the entry.
+struct EntryObservation {
+  uint32_t selector = 0;
+  int32_t result = 0;
+  BlockState before;
+  BlockState after;
+  std::vector<CallbackCall> calls;                      // this call's only
+  std::vector<HostServices::FunctionCall> functions;    // this call's only
+  std::vector<Sample> samples;                          // positions 'TOBJ' gave
+  const Scene* scene = nullptr;
+  std::set<std::string> deadFunctions;    // hidden or refusing service
+  std::set<std::string> hiddenFunctions;  // hidden: the plug-in cannot call them
+  std::optional<DialogRun> dialog;        // the dialog the user answered in this call
+  const HostInfoRec* info = nullptr;      // the info record after the call
+};
+
+// The block as the fetch leaves it when the block is valid: a native block
+// keeps its bytes (its count bounded to what the block holds, 0 when
+// negative), one in the other byte order has its fields reversed, anything
+// else gets the defaults over its header fields.
+std::vector<uint8_t> ExpectedRepair(const std::vector<uint8_t>& block);
+
+// How many points a block of size bytes holds.
+int64_t BlockCapacity(size_t size);
+
+// Checks one call against the design; each departure is appended to problems
+// as a sentence. Updates the process model (creator code, matrices).
+void CheckEntryCall(const EntryObservation& call, ProcessModel& model, std::vector<std::string>* problems);
+
+// Whether a block is sound as the plug-in leaves it: at least 52 bytes, the
+// magic in this machine's byte order, a point count the block holds. Empty
+// when it is; otherwise what is wrong.
+std::string BlockSoundness(const BlockState& block);
+
+}  // namespace vhost
+
+#endif
