@@ -17,11 +17,13 @@ base+=("$@")
 # Windows modules (mingw-w64) and the Windows host under wine64; the 32-bit
 # Windows record layout (i686 Linux) and big-endian Linux (s390x) under
 # qemu's user mode; GoogleTest's sources to build for those targets; clang for
-# the layout checks of the macOS and Windows targets.
+# the layout checks of the macOS and Windows targets, and with its runtime
+# (libFuzzer, the sanitizers) for the fuzz targets; valgrind for the memcheck
+# run of vestrel-host.
 platform=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
   g++-i686-linux-gnu g++-s390x-linux-gnu qemu-user googletest
-  clang
+  clang libclang-rt-14-dev valgrind
 )
 if [ "${VESTREL_SKIP_PLATFORM_PACKAGES:-0}" = 1 ]; then platform=(); fi
 

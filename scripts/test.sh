@@ -11,6 +11,10 @@
 #   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386
 #   big-endian             the unit tests on s390x under qemu-s390x; parameter
 #                          blocks exchanged with the little-endian build
+#   sanitize               the whole suite built with AddressSanitizer and
+#                          UndefinedBehaviorSanitizer, any finding fatal
+#   fuzz                   each libFuzzer target runs VESTREL_FUZZ_SECONDS
+#                          (default 20) from its corpus (clang)
 # A configuration whose tools cannot be had on this machine is reported as
 # skipped, with the reason.
 set -uo pipefail
@@ -18,7 +22,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
-all_presets=(default mac-packing windows-x86 windows-x64 win32-layout big-endian)
+all_presets=(default mac-packing windows-x86 windows-x64 win32-layout big-endian sanitize fuzz)
 if [ $# -gt 0 ]; then
   presets=("$@")
   run_release_check=0
@@ -35,6 +39,7 @@ missing_tools() {
     windows-x64) tools=(x86_64-w64-mingw32-g++) ;;
     win32-layout) tools=(i686-linux-gnu-g++ qemu-i386) ;;
     big-endian) tools=(s390x-linux-gnu-g++ qemu-s390x) ;;
+    fuzz) tools=(clang++) ;;
   esac
   for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || echo -n "$tool not found; "
@@ -55,8 +60,12 @@ for preset in "${presets[@]}"; do
     summary+=("$preset: skipped (${why%; })")
     continue
   fi
+  configure_args=()
+  case "$preset" in
+    fuzz) configure_args=(-DVESTREL_FUZZ_SECONDS="${VESTREL_FUZZ_SECONDS:-20}") ;;
+  esac
   started=$SECONDS
-  if cmake --preset "$preset" && cmake --build --preset "$preset" && ctest --preset "$preset"; then
+  if cmake --preset "$preset" "${configure_args[@]}" && cmake --build --preset "$preset" && ctest --preset "$preset"; then
     summary+=("$preset: passed ($((SECONDS - started)) s)")
   else
     summary+=("$preset: FAILED ($((SECONDS - started)) s)")
