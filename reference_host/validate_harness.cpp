@@ -21,6 +21,15 @@ const char* ReleaseFunction(ResourceKind kind) {
   return "";
 }
 
+// The plug-in's process-wide state lives as long as the process: a check run
+// in a process of its own starts from the plug-in as loaded, checks run one
+// after another in one process see what the earlier ones left (the creator
+// code, the matrices). The model follows the plug-in either way.
+ProcessModel& ProcessWideModel() {
+  static ProcessModel model;
+  return model;
+}
+
 }  // namespace
 
 bool InstanceDialogRunner::Run(Dialog& dialog, DialogRun* run) {
@@ -34,7 +43,7 @@ BlockState Instance::Block() const {
 }
 
 Harness::Harness(const CheckEnvironment& environment)
-    : environment_(environment), heap_(environment.memoryCheck) {
+    : environment_(environment), heap_(environment.memoryCheck), model_(ProcessWideModel()) {
   findings_.echo = false;
   services_ = std::make_unique<HostServices>(environment_.home, &runner_, faults_, findings_, trace_);
   services_->KeepFunctionLog(true);

@@ -106,7 +106,7 @@ class Harness {
   std::set<std::string> hidden_;
   std::set<uint32_t> refusedSelectors_;
   bool refusedCalls_ = false;
-  ProcessModel model_;
+  ProcessModel& model_;
   std::vector<std::string> problems_;
   size_t violationsSeen_ = 0;
   size_t overrunsSeen_ = 0;

@@ -66,3 +66,16 @@ foreach(row IN LISTS scene_runs)
     ENVIRONMENT "${wine_environment}" FIXTURES_REQUIRED wine
     SKIP_REGULAR_EXPRESSION "SKIPPED:" LABELS "platforms;wine")
 endforeach()
+
+# The validator's battery against Vestrel_64.plm under wine: every check in
+# one process (Windows has no fork), hidden host functions refusing service
+# instead (GetProcAddress cannot be kept from finding them), canary bands
+# around host memory. Paths are relative to the build folder, where both
+# programs and the resource file are.
+add_test(NAME wine.validate
+         COMMAND sh ${wine_script} run $<TARGET_FILE:vestrel-host> validate $<TARGET_FILE_NAME:Vestrel>
+                 --time-limit 5 --failures-only
+         WORKING_DIRECTORY $<TARGET_FILE_DIR:Vestrel>)
+set_tests_properties(wine.validate PROPERTIES
+  ENVIRONMENT "${wine_environment}" FIXTURES_REQUIRED wine
+  SKIP_RETURN_CODE 77 LABELS "platforms;wine" TIMEOUT 600)
