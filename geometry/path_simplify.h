@@ -37,7 +37,10 @@ bool CanRemoveNode(const PathNode& node, float c);
 // from the front and drops every node that CanRemoveNode allows, each test
 // seeing the list as the earlier ones left it. The first and the last node
 // always stay. Then resizes the parameter block for the survivors through the
-// host and copies their points into it.
+// host and copies their points into it. Every node's links end as this
+// linking and unlinking leaves them. (It does all this in one sweep over the
+// array, four samples at a time, with the same arithmetic: see
+// path_simplify.cpp.)
 //
 // Returns true when the points were stored. False when the host refused the
 // resize (its error stays in theError) or granted a smaller block than asked
