@@ -320,7 +320,8 @@ class AnglePass {
   // direction into the sample is the one out of its kept predecessor. Keeps
   // the leading samples of entries i to i + lanes - 1 whose path turns by
   // more than the tolerance and returns how many; the sample after them (if
-  // it is among the lanes) passes test 1 and goes on to Drop.
+  // it is among the lanes) passes test 1 and goes on to DropStraight. (The
+  // direction into the sample under test is then entry i - 1's direction out.)
   int KeepTurns(const Window& window, int i, int lanes) {
     Directions toSuccessor = window.OutLanes(i);
     Directions fromPredecessor = window.OutLanes(i - 1);
