@@ -85,7 +85,7 @@ VHOST_EXPORT void Orvo_SetEditTextString(void* control, const char* text) {
   if (theHostServices) theHostServices->SetEditTextString(control, text);
 }
 
-#if defined(__GLIBC__)
+#if VHOST_CAN_HIDE_FUNCTIONS
 #include <dlfcn.h>
 
 namespace {

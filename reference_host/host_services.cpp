@@ -72,7 +72,7 @@ void HostServices::RefusedCall(const char* name, bool hidden) {
   ++calls_[name];
   if (keepLog_) functionLog_.push_back(FunctionCall{name, true});
   if (hidden) {
-#if defined(__GLIBC__)
+#if VHOST_CAN_HIDE_FUNCTIONS
     findings_.Violation(std::string(name) + " called " + Where() + ", but the host hides it: the plug-in cannot have found it by name");
 #else
     findings_.Note(std::string(name) + " called " + Where() + " although hidden: this platform cannot keep the plug-in's lookup from finding it, so it refuses service instead");

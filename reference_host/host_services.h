@@ -18,6 +18,25 @@
 #include "reference_host/resource_file.h"
 #include "reference_host/trace.h"
 
+// Whether a hidden host function can be kept from the plug-in's lookup. On
+// glibc vestrel-host defines dlsym for that (exported_functions.cpp), except
+// under AddressSanitizer, whose runtime looks up its own functions with dlsym
+// relative to itself (RTLD_NEXT) before anything else runs, which an
+// executable's dlsym cannot pass on faithfully. Elsewhere a hidden function
+// stays findable and refuses service when called.
+#if defined(__SANITIZE_ADDRESS__)
+#define VHOST_CAN_HIDE_FUNCTIONS 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VHOST_CAN_HIDE_FUNCTIONS 0
+#endif
+#endif
+#if !defined(VHOST_CAN_HIDE_FUNCTIONS) && defined(__GLIBC__)
+#define VHOST_CAN_HIDE_FUNCTIONS 1
+#elif !defined(VHOST_CAN_HIDE_FUNCTIONS)
+#define VHOST_CAN_HIDE_FUNCTIONS 0
+#endif
+
 namespace vhost {
 
 struct DirectoryRef {

@@ -357,6 +357,7 @@ void Run::PrintSummary(int exitCode) {
   summary_["overruns"] = findings_.overruns();
   summary_["leaks"] = findings_.leaks();
   summary_["notes"] = findings_.notes();
+  summary_["functions_can_be_hidden"] = VHOST_CAN_HIDE_FUNCTIONS != 0;
   summary_["written"] = written_;
   summary_["exit_code"] = exitCode;
   if (!options_.summaryJsonPath.empty()) {

@@ -350,7 +350,7 @@ int Runner::Go() {
                           ? std::filesystem::absolute(std::filesystem::path(options_.pluginPath)).parent_path().string()
                           : options_.homeDirectory;
   environment_.memoryCheck = options_.memoryCheck;
-#if defined(__GLIBC__)
+#if VHOST_CAN_HIDE_FUNCTIONS
   environment_.canHide = isolate_;  // a process of its own, whose plug-in has looked nothing up yet
 #endif
 

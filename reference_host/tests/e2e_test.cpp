@@ -290,7 +290,10 @@ TEST(EndToEnd, PluginReachesTheHostFunctionsThroughItsRunTimeLookup) {
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   for (const char* name : {"Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile", "Orvo_MakeDialog",
                            "Orvo_ExecuteDialog", "Orvo_DestroyDialog", "Orvo_CloseResourceFile"}) {
-    EXPECT_EQ(played.summary["lookups"][name], 1) << name;
+    // Lookups are seen only where the host can watch them (not in sanitizer builds).
+    if (played.summary.value("functions_can_be_hidden", true)) {
+      EXPECT_EQ(played.summary["lookups"][name], 1) << name;
+    }
     EXPECT_GE(played.summary["host_functions"][name], 1) << name;
   }
   EXPECT_EQ(played.summary["resources"]["dialogs"]["released"], 1);
@@ -349,6 +352,9 @@ TEST(EndToEnd, HiddenTitleFunctionIsNotFoundAndTheDialogStillRuns) {
       "objects": [{}], "dialog": {}, "render": {"first": 0, "last": 0}})");
   Played played = Play(scene, {"--hide-function", "Orvo_SetDialogTitle"});
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
+  if (!played.summary.value("functions_can_be_hidden", true)) {
+    GTEST_SKIP() << "this build of vestrel-host cannot keep a function from the plug-in's lookup (sanitizer build)";
+  }
   EXPECT_EQ(played.summary["lookups"]["Orvo_SetDialogTitle"], 1);
   EXPECT_TRUE(played.summary["host_functions"]["Orvo_SetDialogTitle"].is_null());
   EXPECT_EQ(CallOf(played, "INTF")["result"], 0);  // a title is not needed to run the dialog
