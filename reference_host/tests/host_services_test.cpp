@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -14,13 +16,22 @@ namespace {
 class HostServicesTest : public testing::Test {
  protected:
   void SetUp() override {
-    home_ = testing::TempDir() + "vhost-services-home";
+    // A folder of this test's own: CTest runs tests in parallel, and one test
+    // rewriting the files another is reading would make both flaky.
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    home_ = testing::TempDir() + "vhost-services-" + test->name() + "-" + std::to_string(std::random_device{}());
     std::filesystem::create_directories(home_);
     std::ofstream(home_ + "/Vestrel.rsc") << "dialog 21000 \"Vestrel\"\n  edit 3 \"5\"\n  checkbox 4 \"Freeze\"\nend\n";
     std::ofstream(home_ + "/Broken.rsc") << "dialog 21000 \"Vestrel\"\n  slider 3 \"5\"\nend\n";
     findings_.echo = false;
     services_ = std::make_unique<HostServices>(home_, &runner_, faults_, findings_, trace_);
     services_->BeginEntryCall("INTF");
+  }
+
+  void TearDown() override {
+    services_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(home_, ignored);
   }
 
   void* OpenFile(const char* name) {
