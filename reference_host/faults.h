@@ -27,7 +27,7 @@ bool IsHostFunctionName(const std::string& name);
 
 class FaultPlan {
  public:
-  // Each parser returns false with a message for a malformed specification.
+  // Each parser returns false with a message for a malformed option value.
   bool AddSelectorRefusal(const std::string& spec, std::string* message);
   bool AddCallRefusal(const std::string& spec, std::string* message);
   bool AddFunctionRefusal(const std::string& name, std::string* message);

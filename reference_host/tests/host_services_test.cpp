@@ -129,7 +129,7 @@ TEST_F(HostServicesTest, CallsBetweenEntryCallsAreViolations) {
   EXPECT_FALSE(findings_.violations().empty());
 }
 
-TEST(FaultPlanTest, SpecificationsAreParsedOrRefused) {
+TEST(FaultPlanTest, OptionValuesAreParsedOrRefused) {
   FaultPlan plan;
   std::string message;
   EXPECT_TRUE(plan.AddSelectorRefusal("TOBJ", &message));
