@@ -16,14 +16,17 @@ constexpr uintptr_t kOwnGroup = 0x100;
 constexpr uintptr_t kChildGroup = 0x200;
 
 template <typename Record>
-Record& As(void* record) { return *static_cast<Record*>(record); }
+Record& As(void* record) {
+  return *static_cast<Record*>(record);
+}
 
 }  // namespace
 
 BenchHost::BenchHost(int32_t maxPoints, int32_t maxFrames, size_t nodeSize)
     : infoBytes_(new uint8_t[sizeof(HostInfoRec)]()),
       info_(reinterpret_cast<HostInfoRec*>(infoBytes_.get())),
-      block_(new uint8_t[ControlDataSizeFor(maxPoints)]()),  // zeroed: no page faults in timed loops
+      block_(
+          new uint8_t[ControlDataSizeFor(maxPoints)]()),  // zeroed: no page faults in timed loops
       blockCapacity_(ControlDataSizeFor(maxPoints)),
       sampleMemory_(new uint8_t[static_cast<size_t>(maxFrames) * nodeSize]()),
       sampleCapacity_(static_cast<intptr_t>(maxFrames) * static_cast<intptr_t>(nodeSize)) {
@@ -79,9 +82,7 @@ int32_t BenchHost::Serve(uint32_t selector, void* record) {
       alloc.blockTag = 0;
       return 0;
     }
-    case kSelectorCreator:
-      As<HostCreatorRec>(record).creatorCode = FourCC("BNCH");
-      return 0;
+    case kSelectorCreator: As<HostCreatorRec>(record).creatorCode = FourCC("BNCH"); return 0;
     case kSelectorTimeInfo:
       As<HostTimeInfoRec>(record).firstFrame = 0;
       As<HostTimeInfoRec>(record).lastFrame = lastFrame_;
@@ -89,16 +90,16 @@ int32_t BenchHost::Serve(uint32_t selector, void* record) {
     case kSelectorSceneObject: {
       auto& object = As<HostSceneObjectRec>(record);
       object.objectCount = 1;
-      object.objectReference = reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? kOwnGroup : kChildGroup);
-      object.parentReference = reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? 0 : kOwnGroup);
+      object.objectReference =
+          reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? kOwnGroup : kChildGroup);
+      object.parentReference =
+          reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? 0 : kOwnGroup);
       return 0;
     }
-    case kSelectorSyncFrame:
-      currentFrame_ = As<HostSyncFrameRec>(record).frameNumber;
-      return 0;
+    case kSelectorSyncFrame: currentFrame_ = As<HostSyncFrameRec>(record).frameNumber; return 0;
     case kSelectorObjectPosition:
-      memcpy(As<HostObjectPositionRec>(record).position, &positions_[3 * static_cast<size_t>(currentFrame_)],
-             3 * sizeof(double));
+      memcpy(As<HostObjectPositionRec>(record).position,
+             &positions_[3 * static_cast<size_t>(currentFrame_)], 3 * sizeof(double));
       return 0;
     case kSelectorMemAlloc: {
       auto& alloc = As<HostMemAllocRec>(record);

@@ -49,8 +49,8 @@ Lanes Load(const float* from) {
 
 void SetSampleCounters(benchmark::State& state, int32_t n) {
   state.SetItemsProcessed(state.iterations() * n);
-  state.counters["time_per_sample"] =
-      benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["time_per_sample"] = benchmark::Counter(
+      n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void RunSimplify(benchmark::State& state, float c) {
@@ -69,7 +69,9 @@ void RunSimplify(benchmark::State& state, float c) {
 
 void BM_KeepAll(benchmark::State& state) { RunSimplify(state, AngleLimit(-1.0f)); }
 
-void BM_DropAll(benchmark::State& state) { RunSimplify(state, AngleLimit(std::numeric_limits<float>::quiet_NaN())); }
+void BM_DropAll(benchmark::State& state) {
+  RunSimplify(state, AngleLimit(std::numeric_limits<float>::quiet_NaN()));
+}
 
 void BM_TwoDirections(benchmark::State& state) {
   std::vector<Fxyzu> samples = MakePath(PathShape::kHelix, kSamples + 8);
@@ -81,13 +83,17 @@ void BM_TwoDirections(benchmark::State& state) {
   }
   for (auto _ : state) {
     Lanes sum{0, 0, 0, 0};
-    Lanes anchorX{x[0], x[0], x[0], x[0]}, anchorY{y[0], y[0], y[0], y[0]}, anchorZ{z[0], z[0], z[0], z[0]};
+    Lanes anchorX{x[0], x[0], x[0], x[0]}, anchorY{y[0], y[0], y[0], y[0]},
+        anchorZ{z[0], z[0], z[0], z[0]};
     for (int32_t j = 0; j < kSamples; j += 4) {
-      Lanes dx = Load(&x[j + 1]) - Load(&x[j]), dy = Load(&y[j + 1]) - Load(&y[j]), dz = Load(&z[j + 1]) - Load(&z[j]);
+      Lanes dx = Load(&x[j + 1]) - Load(&x[j]), dy = Load(&y[j + 1]) - Load(&y[j]),
+            dz = Load(&z[j + 1]) - Load(&z[j]);
       Lanes length = SquareRoot((dx * dx + dy * dy) + dz * dz);
-      Lanes cx = Load(&x[j + 1]) - anchorX, cy = Load(&y[j + 1]) - anchorY, cz = Load(&z[j + 1]) - anchorZ;
+      Lanes cx = Load(&x[j + 1]) - anchorX, cy = Load(&y[j + 1]) - anchorY,
+            cz = Load(&z[j + 1]) - anchorZ;
       Lanes chordLength = SquareRoot((cx * cx + cy * cy) + cz * cz);
-      sum += (dx / length + dy / length + dz / length) + (cx / chordLength + cy / chordLength + cz / chordLength);
+      sum += (dx / length + dy / length + dz / length) +
+             (cx / chordLength + cy / chordLength + cz / chordLength);
     }
     benchmark::DoNotOptimize(sum);
   }
@@ -96,6 +102,8 @@ void BM_TwoDirections(benchmark::State& state) {
 
 BENCHMARK(BM_KeepAll)->Name("Breakdown/keep_all/1000000")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DropAll)->Name("Breakdown/drop_all/1000000")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_TwoDirections)->Name("Breakdown/two_directions/1000000")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TwoDirections)
+    ->Name("Breakdown/two_directions/1000000")
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -144,9 +144,11 @@ const bool registered = [] {
     for (int64_t frames : {1000, 100000, 1000000}) {
       std::string path = ShapeName(shape);
       benchmark::RegisterBenchmark(("SetupAndGenerate/" + path).c_str(), BM_SetupAndGenerate, shape)
-          ->Arg(frames)->Unit(benchmark::kMicrosecond);
+          ->Arg(frames)
+          ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("HostCallsOnly/" + path).c_str(), BM_HostCallsOnly, shape)
-          ->Arg(frames)->Unit(benchmark::kMicrosecond);
+          ->Arg(frames)
+          ->Unit(benchmark::kMicrosecond);
     }
   }
   return true;

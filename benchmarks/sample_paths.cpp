@@ -8,8 +8,8 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kHelixRadius = 10.0;
 constexpr double kHelixStep = 0.2 * kPi / 180.0;  // radians a frame: 1800 frames a turn
 constexpr double kHelixHeight = 20.0;
-constexpr double kHelixRiseSlowdown = 50.0;        // up and down once in 50 turns
-constexpr double kNoiseAmplitude = 0.05;           // above the 0.035 a frame of the helix
+constexpr double kHelixRiseSlowdown = 50.0;  // up and down once in 50 turns
+constexpr double kNoiseAmplitude = 0.05;     // above the 0.035 a frame of the helix
 constexpr int32_t kMovingFrames = 100;
 constexpr int32_t kPausedFrames = 50;
 
@@ -32,7 +32,8 @@ class Noise {
 };
 
 Fxyzu Sample(double x, double y, double z, int32_t frame) {
-  return Fxyzu{static_cast<float>(x), static_cast<float>(y), static_cast<float>(z), static_cast<float>(frame)};
+  return Fxyzu{static_cast<float>(x), static_cast<float>(y), static_cast<float>(z),
+               static_cast<float>(frame)};
 }
 
 Fxyzu HelixAt(double steps, int32_t frame) {
@@ -60,21 +61,16 @@ std::vector<Fxyzu> MakePath(PathShape shape, int32_t n) {
   Noise noise;
   for (int32_t k = 0; k < n; ++k) {
     switch (shape) {
-      case PathShape::kHelix:
-        samples.push_back(HelixAt(k, k));
-        break;
+      case PathShape::kHelix: samples.push_back(HelixAt(k, k)); break;
       case PathShape::kNoisyHelix: {
         Fxyzu p = HelixAt(k, k);
-        samples.push_back(Sample(p.x + kNoiseAmplitude * noise.Next(), p.y + kNoiseAmplitude * noise.Next(),
+        samples.push_back(Sample(p.x + kNoiseAmplitude * noise.Next(),
+                                 p.y + kNoiseAmplitude * noise.Next(),
                                  p.z + kNoiseAmplitude * noise.Next(), k));
         break;
       }
-      case PathShape::kStraight:
-        samples.push_back(Sample(k, 2.0 * k, 2.0 * k, k));
-        break;
-      case PathShape::kStandStill:
-        samples.push_back(Sample(5.0, -3.0, 1.5, k));
-        break;
+      case PathShape::kStraight: samples.push_back(Sample(k, 2.0 * k, 2.0 * k, k)); break;
+      case PathShape::kStandStill: samples.push_back(Sample(5.0, -3.0, 1.5, k)); break;
       case PathShape::kPauses: {
         int32_t cycle = k / (kMovingFrames + kPausedFrames);
         int32_t within = k % (kMovingFrames + kPausedFrames);

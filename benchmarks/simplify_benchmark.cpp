@@ -126,8 +126,8 @@ __attribute__((noinline)) uint32_t ReadSamplesWriteLinks(PathNode* nodes, int32_
 void SetSampleCounters(benchmark::State& state, int32_t n) {
   state.SetItemsProcessed(state.iterations() * n);
   // Seconds per sample (shown as ns in the console).
-  state.counters["time_per_sample"] =
-      benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["time_per_sample"] = benchmark::Counter(
+      n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_SimplifyPath(benchmark::State& state, PathShape shape) {
@@ -181,12 +181,16 @@ const bool registered = [] {
     for (int64_t n : {1000, 100000, 1000000, 10000000}) {
       std::string path = ShapeName(shape);
       benchmark::RegisterBenchmark(("SimplifyPath/" + path).c_str(), BM_SimplifyPath, shape)
-          ->Arg(n)->Unit(benchmark::kMicrosecond);
+          ->Arg(n)
+          ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Baseline/" + path).c_str(), BM_Baseline, shape)
-          ->Arg(n)->Unit(benchmark::kMicrosecond);
+          ->Arg(n)
+          ->Unit(benchmark::kMicrosecond);
 #if VESTREL_HAVE_BOOST_GEOMETRY
-      benchmark::RegisterBenchmark(("BoostDouglasPeucker/" + path).c_str(), BM_BoostDouglasPeucker, shape)
-          ->Arg(n)->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(("BoostDouglasPeucker/" + path).c_str(), BM_BoostDouglasPeucker,
+                                   shape)
+          ->Arg(n)
+          ->Unit(benchmark::kMicrosecond);
 #endif
     }
   }

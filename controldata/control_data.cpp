@@ -81,9 +81,7 @@ int32_t ControlDataSizeFor(int32_t n) {
   return n > 0 ? kMinControlDataSize + kPointSize * n : kMinControlDataSize;
 }
 
-bool ControlDataSizeFits(int64_t n) {
-  return n <= (INT32_MAX - kMinControlDataSize) / kPointSize;
-}
+bool ControlDataSizeFits(int64_t n) { return n <= (INT32_MAX - kMinControlDataSize) / kPointSize; }
 
 CControlData* GetControlData(int32_t n) {
   auto* block = static_cast<CControlData*>(theInfo->parameterBlock);

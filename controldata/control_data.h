@@ -31,13 +31,13 @@ constexpr int32_t kMinControlDataSize = 52;  // smaller blocks are treated as mi
 
 class CControlData {
  public:
-  uint32_t magic;          // 'ALIN' when the block is in this machine's byte order
-  float angleTolerance;    // degrees; the simplification threshold
-  int32_t freezeFlag;      // non-zero: 'SETM' keeps the stored path
-  int32_t reverseFlag;     // non-zero: 'GENM' emits the path last point first
-  uint8_t reserved[16];    // never read, never written
-  int32_t pointCount;      // points that follow
-  Fxyzu spareSlot;         // first point slot; the array runs on past the struct
+  uint32_t magic;        // 'ALIN' when the block is in this machine's byte order
+  float angleTolerance;  // degrees; the simplification threshold
+  int32_t freezeFlag;    // non-zero: 'SETM' keeps the stored path
+  int32_t reverseFlag;   // non-zero: 'GENM' emits the path last point first
+  uint8_t reserved[16];  // never read, never written
+  int32_t pointCount;    // points that follow
+  Fxyzu spareSlot;       // first point slot; the array runs on past the struct
 
   // Point i of the block, for 0 <= i < the count the block was sized for.
   Fxyzu* Point(int32_t i) {

@@ -16,8 +16,9 @@
 namespace {
 
 // Frame ranges from the edges of 32 bits; most inputs take a short range.
-const int32_t kEdges[][2] = {{INT32_MIN, INT32_MAX}, {INT32_MAX, INT32_MIN}, {INT32_MAX - 2, INT32_MAX},
-                             {INT32_MIN, INT32_MIN + 2}, {0, (INT32_MAX - 52) / 16}, {5, -5}};
+const int32_t kEdges[][2] = {{INT32_MIN, INT32_MAX},     {INT32_MAX, INT32_MIN},
+                             {INT32_MAX - 2, INT32_MAX}, {INT32_MIN, INT32_MIN + 2},
+                             {0, (INT32_MAX - 52) / 16}, {5, -5}};
 
 void SetFrames(TestHost& host, FuzzInput& input, uint8_t settings) {
   const int16_t first = input.Take<int16_t>();
@@ -50,7 +51,8 @@ void SetObjects(TestHost& host, FuzzInput& input) {
     // A count of the host's own: negative, or some past the objects (those
     // answer null references). Never so many that the search takes long.
     host.useObjectCount = true;
-    host.objectCount = (announced & 0x40) != 0 ? -int32_t(announced & 0x3F) - 1 : int32_t(count) - 1 + (announced & 0x1F);
+    host.objectCount = (announced & 0x40) != 0 ? -int32_t(announced & 0x3F) - 1
+                                               : int32_t(count) - 1 + (announced & 0x1F);
   }
 }
 
@@ -62,7 +64,8 @@ void CheckSound(const TestHost& host) {
   memcpy(&magic, block.data(), 4);
   memcpy(&count, block.data() + 32, 4);
   FUZZ_REQUIRE(magic == kControlDataMagic, "the block is native");
-  FUZZ_REQUIRE(count >= 0 && count <= CControlData::Capacity(static_cast<int32_t>(block.size())), "the count fits the block");
+  FUZZ_REQUIRE(count >= 0 && count <= CControlData::Capacity(static_cast<int32_t>(block.size())),
+               "the count fits the block");
 }
 
 // The sampling a 'SETM' opened ends with a 'SYNC' of flag 0, and its memory
@@ -71,7 +74,8 @@ void CheckSound(const TestHost& host) {
 // plug-in writes nothing there, and its next fetch bounds the count.)
 void CheckSetup(const TestHost& host) {
   bool open = false;
-  for (const RecordedCall* sync : host.CallsOf(kSelectorSyncFrame)) open = sync->Sent<HostSyncFrameRec>().samplingFlag == 1;
+  for (const RecordedCall* sync : host.CallsOf(kSelectorSyncFrame))
+    open = sync->Sent<HostSyncFrameRec>().samplingFlag == 1;
   FUZZ_REQUIRE(!open, "'SETM' closes the sampling it opened");
   // Every memory 'MMAL' gave is named by an 'MFRE' (which the host may have
   // refused: then the memory stays out, but not by the plug-in's fault).
@@ -79,7 +83,8 @@ void CheckSetup(const TestHost& host) {
     void* memory = alloc->Answered<HostMemAllocRec>().memoryAddress;
     if (alloc->result != 0 || memory == nullptr) continue;
     bool returned = false;
-    for (const RecordedCall* free : host.CallsOf(kSelectorMemFree)) returned |= free->Sent<HostMemFreeRec>().memoryAddress == memory;
+    for (const RecordedCall* free : host.CallsOf(kSelectorMemFree))
+      returned |= free->Sent<HostMemFreeRec>().memoryAddress == memory;
     FUZZ_REQUIRE(returned, "'SETM' returns its sample memory");
   }
 }
@@ -94,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.memAllocReturnsNull = (settings & 2) != 0;
   host.allocShortfall = (settings & 4) != 0 ? input.Take<uint8_t>() : 0;
   if ((settings & 8) != 0) {
-    host.SetBlock(TestHost::MakeBlock(input.Take<float>(), 0, settings & 0x10, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}));
+    host.SetBlock(TestHost::MakeBlock(input.Take<float>(), 0, settings & 0x10,
+                                      {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}));
   }
   SetFrames(host, input, settings);
   SetObjects(host, input);

@@ -43,12 +43,12 @@ class FuzzInput {
 };
 
 // A broken promise is a crash for the fuzzer: it saves the input.
-#define FUZZ_REQUIRE(condition, what)                                        \
-  do {                                                                       \
-    if (!(condition)) {                                                      \
+#define FUZZ_REQUIRE(condition, what)                                                  \
+  do {                                                                                 \
+    if (!(condition)) {                                                                \
       fprintf(stderr, "fuzz: broken promise: %s (%s:%d)\n", what, __FILE__, __LINE__); \
-      abort();                                                               \
-    }                                                                        \
+      abort();                                                                         \
+    }                                                                                  \
   } while (0)
 
 #endif

@@ -55,7 +55,8 @@ void Formatting(FuzzInput& input) {
   const size_t n = TextLength(trimmed);
   if (static_cast<int16_t>(digits & 0xFFFF) < 0) return;
   bool hasPoint = memchr(trimmed + 1, '.', n) != nullptr;
-  FUZZ_REQUIRE(!hasPoint || n == 255 || (trimmed[n] != '0' && trimmed[n] != '.'), "trailing zeros are trimmed");
+  FUZZ_REQUIRE(!hasPoint || n == 255 || (trimmed[n] != '0' && trimmed[n] != '.'),
+               "trailing zeros are trimmed");
   FUZZ_REQUIRE(!(n == 2 && trimmed[1] == '-' && trimmed[2] == '0'), "'-0' is shown as '0'");
 }
 
@@ -64,7 +65,9 @@ int32_t hostileSize = 0;
 std::vector<uint8_t> hostileText;
 bool hostileTerminates = false;
 
-HostControl FindControl(HostDialog, int32_t) { return reinterpret_cast<HostControl>(uintptr_t(0xC0)); }
+HostControl FindControl(HostDialog, int32_t) {
+  return reinterpret_cast<HostControl>(uintptr_t(0xC0));
+}
 int32_t TextSize(HostControl) { return hostileSize; }
 void TextInto(HostControl, char* buffer, int32_t* length) {
   // The host honours the usable size it was given, nothing else: any bytes,

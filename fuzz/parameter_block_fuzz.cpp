@@ -27,8 +27,10 @@ int32_t CountOf(const std::vector<uint8_t>& block) {
   return count;
 }
 
-bool SameBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t from, size_t to) {
-  return a.size() >= to && b.size() >= to && memcmp(a.data() + from, b.data() + from, to - from) == 0;
+bool SameBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t from,
+               size_t to) {
+  return a.size() >= to && b.size() >= to &&
+         memcmp(a.data() + from, b.data() + from, to - from) == 0;
 }
 
 // After a fetch the block is native, holds its count, and kept what the
@@ -37,12 +39,14 @@ void CheckFetched(const std::vector<uint8_t>& stored, const std::vector<uint8_t>
   FUZZ_REQUIRE(now.size() >= 52, "the instance has a block of at least 52 bytes");
   FUZZ_REQUIRE(MagicOf(now) == kControlDataMagic, "the block is in this machine's byte order");
   const int32_t count = CountOf(now);
-  FUZZ_REQUIRE(count >= 0 && count <= CControlData::Capacity(static_cast<int32_t>(now.size())), "the count fits the block");
+  FUZZ_REQUIRE(count >= 0 && count <= CControlData::Capacity(static_cast<int32_t>(now.size())),
+               "the count fits the block");
   if (stored.size() < 52) return;  // replaced by a new block
   FUZZ_REQUIRE(now.size() == stored.size(), "a valid block keeps its size");
   FUZZ_REQUIRE(SameBytes(stored, now, 16, 32), "the reserved bytes are never touched");
   if (MagicOf(stored) == kControlDataMagic) {
-    FUZZ_REQUIRE(SameBytes(stored, now, 0, 32) && SameBytes(stored, now, 36, stored.size()), "a native block keeps its bytes");
+    FUZZ_REQUIRE(SameBytes(stored, now, 0, 32) && SameBytes(stored, now, 36, stored.size()),
+                 "a native block keeps its bytes");
   } else if (MagicOf(stored) != kSwappedMagic) {
     FUZZ_REQUIRE(SameBytes(stored, now, 36, stored.size()), "defaults leave the point area alone");
     FUZZ_REQUIRE(count == 0, "defaults have no points");
@@ -60,7 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.creatorCode = (settings & 1) != 0 ? kCreatorXolr : FourCC("TEST");
   host.firstFrame = -3;
   host.lastFrame = -3 + ((settings >> 1) & 7) * 3;
-  host.motion = [](uintptr_t, int32_t frame) { return Position{double(frame % 3), double(frame / 4), 0.5 * frame}; };
+  host.motion = [](uintptr_t, int32_t frame) {
+    return Position{double(frame % 3), double(frame / 4), 0.5 * frame};
+  };
   if (!stored.empty() || (settings & 0x80) != 0) host.SetBlock(stored);
 
   host.Send(kSelectorInit);
@@ -71,14 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.Send(kSelectorGenerate);
   const int32_t count = CountOf(fetched);
   const size_t vertices = host.CallsOf(kSelectorAddVertex).size();
-  FUZZ_REQUIRE(vertices == size_t(count >= 2 ? count : 0), "'GENM' sends one vertex per stored point");
+  FUZZ_REQUIRE(vertices == size_t(count >= 2 ? count : 0),
+               "'GENM' sends one vertex per stored point");
   FUZZ_REQUIRE(host.BlockBytes() == fetched, "'GENM' does not change the block");
 
   host.Send(kSelectorSetup);
   host.Send(kSelectorGenerate);
   std::vector<uint8_t> last = host.BlockBytes();
   FUZZ_REQUIRE(MagicOf(last) == kControlDataMagic, "the block stays native");
-  FUZZ_REQUIRE(CountOf(last) >= 0 && CountOf(last) <= CControlData::Capacity(static_cast<int32_t>(last.size())), "the count fits the block");
+  FUZZ_REQUIRE(CountOf(last) >= 0 &&
+                   CountOf(last) <= CControlData::Capacity(static_cast<int32_t>(last.size())),
+               "the count fits the block");
   FUZZ_REQUIRE(host.outstandingMemory() == 0, "'SETM' returns its sample memory");
   FUZZ_REQUIRE(host.violations.empty(), "the host saw no protocol violation");
   return 0;

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
       fprintf(stderr, "cannot read %s\n", input.string().c_str());
       return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   printf("replayed %zu inputs\n", inputs.size());

@@ -13,20 +13,20 @@ VESTREL_BEGIN_RECORDS
 
 // 'ADDV': one record serves every vertex of a call.
 struct HostModelAddVertexRec {
-  HostOpaque owner;          // sent once: the owner value
-  double position[3];        // sent: the point placed by the group matrix
-  int32_t fixedValue;        // sent once: -1
-  double fixedVector[3];     // sent: (0, 0, 1)
-  double blurPosition[3];    // sent: the point placed by the group blur matrix
-  double uVector[3];         // sent: (u, 0, 0), u the point's frame
-  int32_t vertexIndex;       // returned: the index the host gave the new vertex
+  HostOpaque owner;        // sent once: the owner value
+  double position[3];      // sent: the point placed by the group matrix
+  int32_t fixedValue;      // sent once: -1
+  double fixedVector[3];   // sent: (0, 0, 1)
+  double blurPosition[3];  // sent: the point placed by the group blur matrix
+  double uVector[3];       // sent: (u, 0, 0), u the point's frame
+  int32_t vertexIndex;     // returned: the index the host gave the new vertex
 };
 
 // 'ADDF': one record serves every polygon of a call. Nothing is read back.
 struct HostModelAddFaceRec {
-  HostOpaque owner;          // sent once: the owner value
-  int32_t fixedValue;        // sent once: -1
-  int16_t vertexCount;       // sent once: 2
+  HostOpaque owner;     // sent once: the owner value
+  int32_t fixedValue;   // sent once: -1
+  int16_t vertexCount;  // sent once: 2
   int16_t reserved;
   int32_t firstVertex;       // sent: the index of the previous vertex
   int32_t secondVertex;      // sent: the index of the new vertex
@@ -43,8 +43,8 @@ struct HostGetGroupRec {
 
 // 'DELG' ('XOLR' hosts only): the host deletes that group.
 struct HostDeleteGroupRec {
-  HostOpaque owner;             // sent: the owner value
-  HostOpaque groupReference;    // sent: what 'GETG' returned
+  HostOpaque owner;           // sent: the owner value
+  HostOpaque groupReference;  // sent: what 'GETG' returned
 };
 
 VESTREL_END_RECORDS

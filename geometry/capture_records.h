@@ -14,30 +14,30 @@ VESTREL_BEGIN_RECORDS
 
 // 'TINF': the animation's frame range.
 struct HostTimeInfoRec {
-  HostOpaque owner;      // sent: the owner value
+  HostOpaque owner;  // sent: the owner value
   double reserved1[4];
   int32_t reserved2;
-  int32_t firstFrame;    // returned: the first frame of the range
-  int32_t lastFrame;     // returned: the last frame of the range
+  int32_t firstFrame;  // returned: the first frame of the range
+  int32_t lastFrame;   // returned: the last frame of the range
 };
 
 // 'UOBJ': one record serves the whole search; only objectIndex changes.
 struct HostSceneObjectRec {
-  HostOpaque owner;               // sent: the owner value
-  int32_t objectIndex;            // sent: -1 for the count, then 0, 1, 2, ...
-  HostOpaque objectReference;     // returned for index >= 0: the object
+  HostOpaque owner;            // sent: the owner value
+  int32_t objectIndex;         // sent: -1 for the count, then 0, 1, 2, ...
+  HostOpaque objectReference;  // returned for index >= 0: the object
   unsigned char reserved1[260];
-  int32_t objectCount;            // returned for index -1: the highest index to visit
-  HostOpaque parentReference;     // returned for index >= 1: the object's parent
+  int32_t objectCount;         // returned for index -1: the highest index to visit
+  HostOpaque parentReference;  // returned for index >= 1: the object's parent
   int32_t reserved2;
 };
 
 // 'SYNC': flag 1 puts the scene at frameNumber for the next 'TOBJ'; flag 0
 // ends the sampling. Nothing is read back.
 struct HostSyncFrameRec {
-  HostOpaque owner;       // sent: the owner value
-  int32_t samplingFlag;   // sent: 1 before each sample, 0 in the closing call
-  int32_t frameNumber;    // sent: the frame; the closing call keeps the last one asked
+  HostOpaque owner;      // sent: the owner value
+  int32_t samplingFlag;  // sent: 1 before each sample, 0 in the closing call
+  int32_t frameNumber;   // sent: the frame; the closing call keeps the last one asked
   double reserved;
 };
 
@@ -46,22 +46,22 @@ struct HostObjectPositionRec {
   HostOpaque owner;            // sent: the owner value
   HostOpaque objectReference;  // sent: the child group
   double reserved1[12];
-  double position[3];          // returned: x, y, z
+  double position[3];  // returned: x, y, z
   double reserved2;
 };
 
 // 'MMAL': temporary host memory for the samples, returned with 'MFRE' before
 // 'SETM' ends.
 struct HostMemAllocRec {
-  HostOpaque owner;        // sent: the owner value
-  intptr_t byteCount;      // sent: the bytes wanted
-  void* memoryAddress;     // sent: null; returned: the memory, or null
+  HostOpaque owner;     // sent: the owner value
+  intptr_t byteCount;   // sent: the bytes wanted
+  void* memoryAddress;  // sent: null; returned: the memory, or null
 };
 
 // 'MFRE': returns the memory of 'MMAL'.
 struct HostMemFreeRec {
-  HostOpaque owner;        // sent: the owner value
-  void* memoryAddress;     // sent: what 'MMAL' returned
+  HostOpaque owner;     // sent: the owner value
+  void* memoryAddress;  // sent: what 'MMAL' returned
 };
 
 VESTREL_END_RECORDS

@@ -47,9 +47,7 @@ constexpr float kKeepEveryAngle = 2.0f;  // above every dot product of unit vect
 // ---------------------------------------------------------------------------
 // The rules, one sample at a time.
 
-Fxyz PositionOf(const PathNode& node) {
-  return Fxyz{node.point.x, node.point.y, node.point.z};
-}
+Fxyz PositionOf(const PathNode& node) { return Fxyz{node.point.x, node.point.y, node.point.z}; }
 
 // The unit direction from one sample to another; NaNs when they coincide.
 Fxyz Direction(const PathNode& from, const PathNode& to) {
@@ -59,9 +57,7 @@ Fxyz Direction(const PathNode& from, const PathNode& to) {
 
 // Strictly below the limit: the turn is larger than the tolerance. False when
 // either side is NaN.
-bool TurnsTooMuch(float c, const Fxyz& a, const Fxyz& b) {
-  return c > Dot(a, b);
-}
+bool TurnsTooMuch(float c, const Fxyz& a, const Fxyz& b) { return c > Dot(a, b); }
 
 bool IsClose(float a, float b) {
   return std::fabs(static_cast<double>(a - b)) < kSamePointDistance;
@@ -90,7 +86,8 @@ bool CanRemoveNode(const PathNode& node, float c) {
   // Tests 2 and 3: the chord that would replace the sample turns too much
   // against the path before the predecessor or after the successor.
   Fxyz chord = Direction(before, after);
-  if (before.prev != nullptr && TurnsTooMuch(c, chord, Direction(*before.prev, before))) return false;
+  if (before.prev != nullptr && TurnsTooMuch(c, chord, Direction(*before.prev, before)))
+    return false;
   if (after.next == nullptr) return true;
   return !TurnsTooMuch(c, chord, Direction(after, *after.next));
 }
@@ -224,13 +221,16 @@ struct Window {
     MoveDown(outZ, first, directions);
   }
 
-  static void MoveDown(float* lane, int first, int count) { memmove(lane, lane + first, count * sizeof(float)); }
+  static void MoveDown(float* lane, int first, int count) {
+    memmove(lane, lane + first, count * sizeof(float));
+  }
 
   // The directions between the entries added since the last call, four at a
   // time (lanes past the last entry compute values that are never used).
   void ComputeDirections() {
     for (int j = directions; j < count - 1; j += kLanes) {
-      Directions out = Normalised(LoadLanes(x + j + 1) - LoadLanes(x + j), LoadLanes(y + j + 1) - LoadLanes(y + j),
+      Directions out = Normalised(LoadLanes(x + j + 1) - LoadLanes(x + j),
+                                  LoadLanes(y + j + 1) - LoadLanes(y + j),
                                   LoadLanes(z + j + 1) - LoadLanes(z + j));
       StoreLanes(outX + j, out.x);
       StoreLanes(outY + j, out.y);
@@ -249,7 +249,8 @@ struct Window {
 // 5e-05. For a float d that holds exactly when |d| <= the largest float below
 // 5e-05, which is what 5e-05f is (tests/performance checks both neighbours).
 constexpr float kSamePointLimit = 5e-05f;
-static_assert(static_cast<double>(kSamePointLimit) < kSamePointDistance, "the largest float below 5e-05");
+static_assert(static_cast<double>(kSamePointLimit) < kSamePointDistance,
+              "the largest float below 5e-05");
 
 class RepeatPass {
  public:
@@ -262,7 +263,8 @@ class RepeatPass {
   void Fill(Window& window) {
     const int last = n_ - 1;
     int end = last;
-    if (end - next_ > Window::kCapacity - window.count) end = next_ + (Window::kCapacity - window.count);
+    if (end - next_ > Window::kCapacity - window.count)
+      end = next_ + (Window::kCapacity - window.count);
     const int before = window.count;
     const Lanes limit = Broadcast(kSamePointLimit);
     Lanes position = LoadLanes(&nodes_[next_].point.x);  // x, y, z, u
@@ -342,22 +344,27 @@ class AnglePass {
   // sample after them, if it is among the lanes, stays.
   int DropStraight(const Window& window, int i, int lanes, int successorLanes) {
     // The chords p -> successor that would replace each sample.
-    Directions chord = Normalised(LoadLanes(window.x + i + 1) - anchorX_, LoadLanes(window.y + i + 1) - anchorY_,
-                                  LoadLanes(window.z + i + 1) - anchorZ_);
+    Directions chord =
+        Normalised(LoadLanes(window.x + i + 1) - anchorX_, LoadLanes(window.y + i + 1) - anchorY_,
+                   LoadLanes(window.z + i + 1) - anchorZ_);
     // p -> node: into the first sample from the anchor, into each later one
     // the chord of the sample before it.
-    Directions intoNode{ShiftIn(intoNode_.x, chord.x), ShiftIn(intoNode_.y, chord.y), ShiftIn(intoNode_.z, chord.z)};
-    Directions toSuccessor = window.OutLanes(i);         // node -> successor
+    Directions intoNode{ShiftIn(intoNode_.x, chord.x), ShiftIn(intoNode_.y, chord.y),
+                        ShiftIn(intoNode_.z, chord.z)};
+    Directions toSuccessor = window.OutLanes(i);          // node -> successor
     Directions beyondSuccessor = window.OutLanes(i + 1);  // successor -> its successor
 
     int keeps = LaneBits(limit_ > DotLanes(toSuccessor, intoNode));  // test 1
-    if (anchorHasPredecessor_) {                                      // test 2
-      Directions intoAnchor{Broadcast(intoAnchor_.x), Broadcast(intoAnchor_.y), Broadcast(intoAnchor_.z)};
+    if (anchorHasPredecessor_) {                                     // test 2
+      Directions intoAnchor{Broadcast(intoAnchor_.x), Broadcast(intoAnchor_.y),
+                            Broadcast(intoAnchor_.z)};
       keeps |= LaneBits(limit_ > DotLanes(chord, intoAnchor));
     }
-    keeps |= LaneBits(limit_ > DotLanes(chord, beyondSuccessor)) & ((1 << successorLanes) - 1);  // test 3
+    keeps |= LaneBits(limit_ > DotLanes(chord, beyondSuccessor)) &
+             ((1 << successorLanes) - 1);  // test 3
 
-    if (lanes == kLanes && (keeps & 15) == 0) {  // the common case on a straight course: all four go
+    if (lanes == kLanes &&
+        (keeps & 15) == 0) {  // the common case on a straight course: all four go
       UnlinkFour(window, i);
       intoNode_ = chord.Lane(kLanes - 1);
       return kLanes;
@@ -419,7 +426,8 @@ class AnglePass {
 
 // Runs both passes over the array; returns how many nodes stay in the list.
 int SweepPasses(PathNode* nodes, int n, float c) {
-  static_assert(Window::kCapacity > 2 * kLanes, "the window holds a group and what it looks ahead at");
+  static_assert(Window::kCapacity > 2 * kLanes,
+                "the window holds a group and what it looks ahead at");
   Window window;
   memset(&window, 0, sizeof window);  // lanes past the last entry read defined values
   nodes[0].prev = nullptr;
@@ -473,7 +481,8 @@ int SweepPasses(PathNode* nodes, int n, float c) {
 void StoreSurvivors(const PathNode* nodes, int n, int count, CControlData* block) {
   Fxyzu* slot = block->Point(0);
   if (count < n / 128) {
-    for (const PathNode* node = &nodes[0]; node != nullptr; node = node->next) *slot++ = node->point;
+    for (const PathNode* node = &nodes[0]; node != nullptr; node = node->next)
+      *slot++ = node->point;
     return;
   }
   *slot++ = nodes[0].point;

@@ -15,13 +15,9 @@ Fxyz& Fxyz::Nor() {
   return *this /= length;
 }
 
-Fxyz operator-(const Fxyz& a, const Fxyz& b) {
-  return Fxyz{a.x - b.x, a.y - b.y, a.z - b.z};
-}
+Fxyz operator-(const Fxyz& a, const Fxyz& b) { return Fxyz{a.x - b.x, a.y - b.y, a.z - b.z}; }
 
-float Dot(const Fxyz& a, const Fxyz& b) {
-  return (a.x * b.x + a.y * b.y) + a.z * b.z;
-}
+float Dot(const Fxyz& a, const Fxyz& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
 
 void TransformDCoordinate(double point[3], const double matrix[kMatrixElements]) {
   // All three coordinates are read before any is written, so the result in

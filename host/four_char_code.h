@@ -26,20 +26,21 @@ constexpr uint32_t kSelectorCreator = FourCC("CREA");      // the host's creator
 constexpr uint32_t kSelectorReset = FourCC("RSET");        // the parameter block has changed
 constexpr uint32_t kSelectorTimeInfo = FourCC("TINF");     // the frame range
 constexpr uint32_t kSelectorSceneObject = FourCC("UOBJ");  // object search
-constexpr uint32_t kSelectorSyncFrame = FourCC("SYNC");    // put the scene at a frame, or end sampling
+constexpr uint32_t kSelectorSyncFrame =
+    FourCC("SYNC");  // put the scene at a frame, or end sampling
 constexpr uint32_t kSelectorObjectPosition = FourCC("TOBJ");  // an object's position now
-constexpr uint32_t kSelectorMemAlloc = FourCC("MMAL");     // temporary host memory
-constexpr uint32_t kSelectorMemFree = FourCC("MFRE");      // return that memory
-constexpr uint32_t kSelectorAddVertex = FourCC("ADDV");    // add a vertex
-constexpr uint32_t kSelectorAddFace = FourCC("ADDF");      // add a two-vertex polygon
-constexpr uint32_t kSelectorGetGroup = FourCC("GETG");     // fetch the group ('XOLR' hosts)
-constexpr uint32_t kSelectorDeleteGroup = FourCC("DELG");  // delete the group ('XOLR' hosts)
+constexpr uint32_t kSelectorMemAlloc = FourCC("MMAL");        // temporary host memory
+constexpr uint32_t kSelectorMemFree = FourCC("MFRE");         // return that memory
+constexpr uint32_t kSelectorAddVertex = FourCC("ADDV");       // add a vertex
+constexpr uint32_t kSelectorAddFace = FourCC("ADDF");         // add a two-vertex polygon
+constexpr uint32_t kSelectorGetGroup = FourCC("GETG");        // fetch the group ('XOLR' hosts)
+constexpr uint32_t kSelectorDeleteGroup = FourCC("DELG");     // delete the group ('XOLR' hosts)
 
 // Other codes.
-constexpr uint32_t kPluginTypeStub = FourCC("STUB");      // the plug-in type reported by 'INFO'
-constexpr uint32_t kCreatorUnknown = FourCC("UNKN");      // creator code after a refused 'CREA'
-constexpr uint32_t kCreatorXolr = FourCC("XOLR");         // the host variant with its own set-up
-constexpr uint32_t kFileTypeResource = FourCC("rsrc");    // file type of the resource file
-constexpr uint32_t kControlDataMagic = FourCC("ALIN");    // magic of the parameter block
+constexpr uint32_t kPluginTypeStub = FourCC("STUB");    // the plug-in type reported by 'INFO'
+constexpr uint32_t kCreatorUnknown = FourCC("UNKN");    // creator code after a refused 'CREA'
+constexpr uint32_t kCreatorXolr = FourCC("XOLR");       // the host variant with its own set-up
+constexpr uint32_t kFileTypeResource = FourCC("rsrc");  // file type of the resource file
+constexpr uint32_t kControlDataMagic = FourCC("ALIN");  // magic of the parameter block
 
 #endif

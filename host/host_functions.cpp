@@ -43,14 +43,14 @@ enum HostFunctionSlot {
 };
 
 APICallback theHostFunctions[kHostFunctionCount] = {
-    {"Orvo_GetHomeDirectory", nullptr},      {"Orvo_MakeFileRef", nullptr},
-    {"Orvo_DestroyFileRef", nullptr},        {"Orvo_DestroyDirectoryRef", nullptr},
-    {"Orvo_OpenResourceFile", nullptr},      {"Orvo_CloseResourceFile", nullptr},
-    {"Orvo_MakeDialog", nullptr},            {"Orvo_SetDialogTitle", nullptr},
-    {"Orvo_ExecuteDialog", nullptr},         {"Orvo_DestroyDialog", nullptr},
-    {"Orvo_FindControlByID", nullptr},       {"Orvo_GetControlValue", nullptr},
-    {"Orvo_SetControlValue", nullptr},       {"Orvo_GetEditTextStringSize", nullptr},
-    {"Orvo_GetEditTextString", nullptr},     {"Orvo_SetEditTextString", nullptr},
+    {"Orvo_GetHomeDirectory", nullptr},  {"Orvo_MakeFileRef", nullptr},
+    {"Orvo_DestroyFileRef", nullptr},    {"Orvo_DestroyDirectoryRef", nullptr},
+    {"Orvo_OpenResourceFile", nullptr},  {"Orvo_CloseResourceFile", nullptr},
+    {"Orvo_MakeDialog", nullptr},        {"Orvo_SetDialogTitle", nullptr},
+    {"Orvo_ExecuteDialog", nullptr},     {"Orvo_DestroyDialog", nullptr},
+    {"Orvo_FindControlByID", nullptr},   {"Orvo_GetControlValue", nullptr},
+    {"Orvo_SetControlValue", nullptr},   {"Orvo_GetEditTextStringSize", nullptr},
+    {"Orvo_GetEditTextString", nullptr}, {"Orvo_SetEditTextString", nullptr},
 };
 
 HostSymbolLookup theSymbolLookup = &LookUpInProcess;

@@ -21,16 +21,16 @@ typedef int32_t (*HostProc)(uint32_t selector, int32_t recordSize, void* record)
 
 // Result codes that the entry returns.
 constexpr int32_t kResultOk = 0;
-constexpr int32_t kResultCancelled = 4;      // the user cancelled the dialog
-constexpr int32_t kResultNoResource = 6;     // resource file or dialog not obtained
+constexpr int32_t kResultCancelled = 4;   // the user cancelled the dialog
+constexpr int32_t kResultNoResource = 6;  // resource file or dialog not obtained
 
 struct HostInfoRec;
 
 // Process-wide state of the current call, set by the entry on every call.
 // Between calls they hold stale values that nothing reads.
-extern HostInfoRec* theInfo;     // the info record of the current call
-extern HostProc theHostProc;     // the host callback taken from it
-extern int32_t theError;         // the result code; 0 at the start of every call
+extern HostInfoRec* theInfo;  // the info record of the current call
+extern HostProc theHostProc;  // the host callback taken from it
+extern int32_t theError;      // the result code; 0 at the start of every call
 
 // Calls the host with a record, stores the host's result in theError and
 // returns whether it was 0. Every call the plug-in makes to the host goes

@@ -22,10 +22,10 @@ struct HostPluginDescription {
 
 // Fields that only 'SETM' gives a meaning: the group's placement.
 struct HostGroupPlacement {
-  unsigned char hostArea1[404];    // the host's, never touched
-  double groupMatrix[16];          // read: row-major 4x4, copied by 'SETM'
-  unsigned char hostArea2[128];    // the host's, never touched
-  double groupBlurMatrix[16];      // read: row-major 4x4, copied by 'SETM'
+  unsigned char hostArea1[404];  // the host's, never touched
+  double groupMatrix[16];        // read: row-major 4x4, copied by 'SETM'
+  unsigned char hostArea2[128];  // the host's, never touched
+  double groupBlurMatrix[16];    // read: row-major 4x4, copied by 'SETM'
 };
 
 // The host owns this record; its address is valid for one call of the entry.

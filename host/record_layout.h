@@ -49,7 +49,7 @@ constexpr size_t LayoutValue(size_t win32, size_t win64, size_t mac) {
   static_assert(offsetof(Record, field) == LayoutValue(win32, win64, mac), \
                 #Record "::" #field " is not at the host's offset")
 
-#define VESTREL_CHECK_SIZE(Record, win32, win64, mac)                \
+#define VESTREL_CHECK_SIZE(Record, win32, win64, mac)             \
   static_assert(sizeof(Record) == LayoutValue(win32, win64, mac), \
                 "sizeof(" #Record ") is not the host's record size")
 

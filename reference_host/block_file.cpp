@@ -36,10 +36,14 @@ uint32_t FloatWord(float value) {
   return word;
 }
 
-void SwapWordInPlace(uint8_t* bytes, size_t offset) { WriteWord(bytes, offset, ReadWord(bytes, offset, true), false); }
+void SwapWordInPlace(uint8_t* bytes, size_t offset) {
+  WriteWord(bytes, offset, ReadWord(bytes, offset, true), false);
+}
 
 // How many points a block of size bytes holds.
-size_t Capacity(size_t size) { return size < kBlockHeaderSize ? 0 : (size - kBlockHeaderSize) / kBlockPointSize; }
+size_t Capacity(size_t size) {
+  return size < kBlockHeaderSize ? 0 : (size - kBlockHeaderSize) / kBlockPointSize;
+}
 
 }  // namespace
 
@@ -59,7 +63,8 @@ BlockView DecodeBlock(const uint8_t* bytes, size_t size) {
   if (shown > Capacity(size)) shown = Capacity(size);
   for (size_t i = 0; i < shown; ++i) {
     StoredPoint point;
-    for (size_t k = 0; k < 4; ++k) point[k] = AsFloat(ReadWord(bytes, kBlockHeaderSize + 16 * i + 4 * k, swap));
+    for (size_t k = 0; k < 4; ++k)
+      point[k] = AsFloat(ReadWord(bytes, kBlockHeaderSize + 16 * i + 4 * k, swap));
     view.points.push_back(point);
   }
   return view;
@@ -76,7 +81,8 @@ std::vector<uint8_t> MakeBlockBytes(float angle, int32_t freeze, int32_t reverse
   WriteWord(bytes.data(), 12, static_cast<uint32_t>(reverse), swap);
   WriteWord(bytes.data(), 32, static_cast<uint32_t>(points.size()), swap);
   for (size_t i = 0; i < points.size(); ++i) {
-    for (size_t k = 0; k < 4; ++k) WriteWord(bytes.data(), kBlockHeaderSize + 16 * i + 4 * k, FloatWord(points[i][k]), swap);
+    for (size_t k = 0; k < 4; ++k)
+      WriteWord(bytes.data(), kBlockHeaderSize + 16 * i + 4 * k, FloatWord(points[i][k]), swap);
   }
   return bytes;
 }
@@ -103,7 +109,8 @@ bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, B
   bool wantNative = order == ByteOrder::kNative;
   if (view.native != wantNative) SwapBlockByteOrder(&bytes);
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
     *message = "cannot write " + path;
@@ -112,7 +119,8 @@ bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, B
   return true;
 }
 
-bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block, std::string* message) {
+bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block,
+                   std::string* message) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *message = path + ": cannot open the block file";

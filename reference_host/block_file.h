@@ -27,12 +27,12 @@ enum class ByteOrder { kNative, kSwapped };
 
 // The block's fields as the host reads them.
 struct BlockView {
-  bool isBlock = false;     // the magic reads 'ALIN' in one of the two orders
-  bool native = false;      // ... in this machine's order
+  bool isBlock = false;  // the magic reads 'ALIN' in one of the two orders
+  bool native = false;   // ... in this machine's order
   float angle = 0;
   int32_t freeze = 0;
   int32_t reverse = 0;
-  int32_t count = 0;        // as stored
+  int32_t count = 0;                // as stored
   std::vector<StoredPoint> points;  // the points the block holds, at most count
 };
 
@@ -55,7 +55,8 @@ bool SwapBlockByteOrder(std::vector<uint8_t>* bytes);
 bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, ByteOrder order,
                    std::string* message);
 // Reads a block file as stored. Refuses files larger than maxBytes.
-bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block, std::string* message);
+bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block,
+                   std::string* message);
 
 }  // namespace vhost
 

@@ -30,10 +30,13 @@ std::unique_ptr<Dialog> BuildDialog(const DialogTemplate& dialogTemplate) {
 std::vector<std::string> DescribeControls(const Dialog& dialog) {
   std::vector<std::string> lines;
   for (const auto& control : dialog.controls) {
-    std::string line = "[" + std::to_string(control->id) + "] " + ControlKindName(control->kind) + " ";
+    std::string line =
+        "[" + std::to_string(control->id) + "] " + ControlKindName(control->kind) + " ";
     switch (control->kind) {
       case ControlKind::kEdit: line += "\"" + control->text + "\""; break;
-      case ControlKind::kCheckbox: line += "\"" + control->caption + "\" = " + std::to_string(control->value); break;
+      case ControlKind::kCheckbox:
+        line += "\"" + control->caption + "\" = " + std::to_string(control->value);
+        break;
       default: line += "\"" + control->text + "\""; break;
     }
     lines.push_back(line);
@@ -46,8 +49,8 @@ bool ScriptedDialogRunner::Run(Dialog& dialog, DialogRun* run) {
   for (const auto& entry : answers_->texts) {
     Control* control = dialog.Find(entry.first);
     if (control == nullptr || control->kind != ControlKind::kEdit) {
-      run->problems.push_back("the scene types into control " + std::to_string(entry.first) + ", which is not an edit of dialog " +
-                              std::to_string(dialog.id));
+      run->problems.push_back("the scene types into control " + std::to_string(entry.first) +
+                              ", which is not an edit of dialog " + std::to_string(dialog.id));
       continue;
     }
     control->text = entry.second;
@@ -55,8 +58,8 @@ bool ScriptedDialogRunner::Run(Dialog& dialog, DialogRun* run) {
   for (const auto& entry : answers_->values) {
     Control* control = dialog.Find(entry.first);
     if (control == nullptr || control->kind != ControlKind::kCheckbox) {
-      run->problems.push_back("the scene sets control " + std::to_string(entry.first) + ", which is not a checkbox of dialog " +
-                              std::to_string(dialog.id));
+      run->problems.push_back("the scene sets control " + std::to_string(entry.first) +
+                              ", which is not a checkbox of dialog " + std::to_string(dialog.id));
       continue;
     }
     control->value = entry.second;
@@ -80,11 +83,10 @@ bool TerminalDialogRunner::Run(Dialog& dialog, DialogRun* /*run*/) {
   for (const auto& control : dialog.controls) {
     std::string answer;
     switch (control->kind) {
-      case ControlKind::kLabel:
-        pendingLabel = control->text;
-        break;
+      case ControlKind::kLabel: pendingLabel = control->text; break;
       case ControlKind::kEdit: {
-        std::string prompt = pendingLabel.empty() ? "Text " + std::to_string(control->id) : pendingLabel;
+        std::string prompt =
+            pendingLabel.empty() ? "Text " + std::to_string(control->id) : pendingLabel;
         if (!Ask(prompt + " [" + control->text + "]: ", &answer)) return false;
         if (!answer.empty()) control->text = answer;
         pendingLabel.clear();
@@ -92,8 +94,8 @@ bool TerminalDialogRunner::Run(Dialog& dialog, DialogRun* /*run*/) {
       }
       case ControlKind::kCheckbox:
         for (;;) {
-          if (!Ask("[" + std::string(control->value ? "x" : " ") + "] " + control->caption + " (0/1) [" +
-                       std::to_string(control->value) + "]: ",
+          if (!Ask("[" + std::string(control->value ? "x" : " ") + "] " + control->caption +
+                       " (0/1) [" + std::to_string(control->value) + "]: ",
                    &answer)) {
             return false;
           }
@@ -110,14 +112,14 @@ bool TerminalDialogRunner::Run(Dialog& dialog, DialogRun* /*run*/) {
           out_ << "  please type a whole number, or nothing to keep the value\n";
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
   for (;;) {
     std::string answer;
     if (!Ask("OK or Cancel? [o/c]: ", &answer)) return false;
-    if (answer == "o" || answer == "O" || answer == "ok" || answer == "OK" || answer.empty()) return true;
+    if (answer == "o" || answer == "O" || answer == "ok" || answer == "OK" || answer.empty())
+      return true;
     if (answer == "c" || answer == "C" || answer == "cancel" || answer == "Cancel") return false;
   }
 }

@@ -41,8 +41,8 @@ std::unique_ptr<Dialog> BuildDialog(const DialogTemplate& dialogTemplate);
 struct DialogRun {
   int32_t id = 0;
   std::string title;
-  std::vector<std::string> shown;     // "[3] edit \"5\"", "[4] checkbox 0", ...
-  std::vector<std::string> answered;  // the same after the user closed it
+  std::vector<std::string> shown;             // "[3] edit \"5\"", "[4] checkbox 0", ...
+  std::vector<std::string> answered;          // the same after the user closed it
   std::map<int32_t, std::string> finalTexts;  // edits as the user left them, by id
   std::map<int32_t, int32_t> finalValues;     // checkboxes as the user left them
   bool accepted = false;
@@ -62,7 +62,8 @@ class DialogRunner {
 // Applies a scene's answers (none: the user accepts what is shown).
 class ScriptedDialogRunner : public DialogRunner {
  public:
-  explicit ScriptedDialogRunner(std::optional<DialogAnswers> answers) : answers_(std::move(answers)) {}
+  explicit ScriptedDialogRunner(std::optional<DialogAnswers> answers)
+      : answers_(std::move(answers)) {}
   bool Run(Dialog& dialog, DialogRun* run) override;
 
  private:

@@ -25,8 +25,10 @@ VHOST_EXPORT void* Orvo_GetHomeDirectory(void) {
   return theHostServices ? theHostServices->GetHomeDirectory() : nullptr;
 }
 
-VHOST_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t fileType, const char* extension) {
-  return theHostServices ? theHostServices->MakeFileRef(directory, name, fileType, extension) : nullptr;
+VHOST_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t fileType,
+                                    const char* extension) {
+  return theHostServices ? theHostServices->MakeFileRef(directory, name, fileType, extension)
+                         : nullptr;
 }
 
 VHOST_EXPORT void Orvo_DestroyFileRef(void* file) {
@@ -96,8 +98,10 @@ using DlsymFunction = void* (*)(void*, const char*);
 // version name differs between architectures and glibc releases.
 DlsymFunction LibraryDlsym() {
   static const DlsymFunction library = [] {
-    for (const char* version : {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.17", "GLIBC_2.0", "GLIBC_2.27", "GLIBC_2.4"}) {
-      if (void* found = dlvsym(RTLD_NEXT, "dlsym", version)) return reinterpret_cast<DlsymFunction>(found);
+    for (const char* version :
+         {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.17", "GLIBC_2.0", "GLIBC_2.27", "GLIBC_2.4"}) {
+      if (void* found = dlvsym(RTLD_NEXT, "dlsym", version))
+        return reinterpret_cast<DlsymFunction>(found);
     }
     return static_cast<DlsymFunction>(nullptr);
   }();
@@ -112,7 +116,8 @@ DlsymFunction LibraryDlsym() {
 // loaded into vestrel-host uses it.)
 VHOST_EXPORT void* dlsym(void* __restrict handle, const char* __restrict name) noexcept {
   DlsymFunction library = LibraryDlsym();
-  bool watched = handle == RTLD_DEFAULT && theHostServices != nullptr && vhost::IsHostFunctionName(name);
+  bool watched =
+      handle == RTLD_DEFAULT && theHostServices != nullptr && vhost::IsHostFunctionName(name);
   if (watched && theHostServices->Hides(name)) {
     theHostServices->Lookup(name, false);
     return nullptr;

@@ -5,11 +5,11 @@
 namespace vhost {
 
 const char* const kHostFunctionNames[16] = {
-    "Orvo_GetHomeDirectory",  "Orvo_MakeFileRef",      "Orvo_DestroyFileRef",
-    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile", "Orvo_CloseResourceFile",
-    "Orvo_MakeDialog",        "Orvo_SetDialogTitle",   "Orvo_ExecuteDialog",
-    "Orvo_DestroyDialog",     "Orvo_FindControlByID",  "Orvo_GetControlValue",
-    "Orvo_SetControlValue",   "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
+    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
+    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
+    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
+    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
+    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
     "Orvo_SetEditTextString",
 };
 
@@ -44,7 +44,9 @@ bool SplitCode(const std::string& spec, std::string* head, int32_t* code, std::s
 
 bool CheckFunctionName(const std::string& name, std::string* message) {
   if (IsHostFunctionName(name)) return true;
-  *message = "'" + name + "' is not one of the sixteen host functions (Orvo_GetHomeDirectory ... Orvo_SetEditTextString)";
+  *message = "'" + name +
+             "' is not one of the sixteen host functions (Orvo_GetHomeDirectory ... "
+             "Orvo_SetEditTextString)";
   return false;
 }
 
@@ -56,7 +58,9 @@ bool FaultPlan::AddSelectorRefusal(const std::string& spec, std::string* message
   if (!SplitCode(spec, &name, &code, message)) return false;
   uint32_t selector;
   if (!ParseCode(name, &selector) || !IsCallbackSelector(selector)) {
-    *message = "'" + name + "' is not a selector the plug-in sends (ALOC, CREA, RSET, TINF, UOBJ, SYNC, TOBJ, MMAL, MFRE, ADDV, ADDF, GETG, DELG)";
+    *message = "'" + name +
+               "' is not a selector the plug-in sends (ALOC, CREA, RSET, TINF, UOBJ, SYNC, TOBJ, "
+               "MMAL, MFRE, ADDV, ADDF, GETG, DELG)";
     return false;
   }
   refusedSelectors_[selector] = code;
@@ -101,16 +105,19 @@ std::optional<int32_t> FaultPlan::CallbackRefusal(uint32_t selector, uint64_t ca
 }
 
 bool FaultPlan::Empty() const {
-  return refusedSelectors_.empty() && refusedCalls_.empty() && refusedFunctions_.empty() && hiddenFunctions_.empty();
+  return refusedSelectors_.empty() && refusedCalls_.empty() && refusedFunctions_.empty() &&
+         hiddenFunctions_.empty();
 }
 
 std::vector<std::string> FaultPlan::Describe() const {
   std::vector<std::string> lines;
   for (const auto& entry : refusedSelectors_) {
-    lines.push_back("every '" + CodeName(entry.first) + "' refused with " + std::to_string(entry.second));
+    lines.push_back("every '" + CodeName(entry.first) + "' refused with " +
+                    std::to_string(entry.second));
   }
   for (const auto& entry : refusedCalls_) {
-    lines.push_back("callback call #" + std::to_string(entry.first) + " refused with " + std::to_string(entry.second));
+    lines.push_back("callback call #" + std::to_string(entry.first) + " refused with " +
+                    std::to_string(entry.second));
   }
   for (const std::string& name : refusedFunctions_) lines.push_back(name + " refuses service");
   for (const std::string& name : hiddenFunctions_) lines.push_back(name + " hidden");

@@ -15,9 +15,9 @@ namespace vhost {
 
 // Host resources that the plug-in obtains and must give back.
 enum class ResourceKind { kSampleMemory, kDirectoryRef, kFileRef, kResourceFile, kDialog };
-constexpr ResourceKind kAllResourceKinds[] = {ResourceKind::kSampleMemory, ResourceKind::kDirectoryRef,
-                                              ResourceKind::kFileRef, ResourceKind::kResourceFile,
-                                              ResourceKind::kDialog};
+constexpr ResourceKind kAllResourceKinds[] = {ResourceKind::kSampleMemory,
+                                              ResourceKind::kDirectoryRef, ResourceKind::kFileRef,
+                                              ResourceKind::kResourceFile, ResourceKind::kDialog};
 const char* ResourceKindName(ResourceKind kind);
 
 struct ResourceCount {

@@ -37,7 +37,7 @@ struct GuardSlot {
   volatile uintptr_t start = 0;  // first inaccessible byte; 0 for a free slot
   volatile uintptr_t end = 0;
   volatile uintptr_t dataStart = 0;
-  volatile bool freed = false;   // the whole allocation was freed
+  volatile bool freed = false;  // the whole allocation was freed
   char label[64] = {};
 };
 constexpr size_t kQuarantined = 512;
@@ -135,7 +135,8 @@ int TakeGuardSlot(uintptr_t start, uintptr_t end, uintptr_t dataStart, const std
 
 bool GuardPagesAvailable() { return VHOST_HAVE_GUARD_PAGES != 0; }
 
-GuardedHeap::GuardedHeap(MemoryCheck mode) : mode_(GuardPagesAvailable() ? mode : MemoryCheck::kCanary) {
+GuardedHeap::GuardedHeap(MemoryCheck mode)
+    : mode_(GuardPagesAvailable() ? mode : MemoryCheck::kCanary) {
 #if VHOST_HAVE_GUARD_PAGES
   if (mode_ == MemoryCheck::kGuardPage) InstallFaultHandler();
 #endif
@@ -151,7 +152,8 @@ void* GuardedHeap::Allocate(size_t size, const std::string& label) {
   Block block;
   block.size = size;
   block.label = label;
-  bool ok = mode_ == MemoryCheck::kGuardPage ? AllocateGuarded(size, &block) : AllocateCanary(size, &block);
+  bool ok = mode_ == MemoryCheck::kGuardPage ? AllocateGuarded(size, &block)
+                                             : AllocateCanary(size, &block);
   if (!ok) return nullptr;
   void* data = block.frontBand + block.frontBandSize;
   blocks_[data] = block;
@@ -224,10 +226,15 @@ void GuardedHeap::CheckBlock(void* data, Block* block) {
   if (before == 0 && after == 0) return;
   block->damageReported = true;
   std::ostringstream text;
-  text << "OVERRUN: the " << block->label << " (" << block->size << " bytes at " << data << ") was written ";
-  if (after != 0) text << "past its end (" << after << " of the " << block->backBandSize << " bytes after it changed)";
+  text << "OVERRUN: the " << block->label << " (" << block->size << " bytes at " << data
+       << ") was written ";
+  if (after != 0)
+    text << "past its end (" << after << " of the " << block->backBandSize
+         << " bytes after it changed)";
   if (after != 0 && before != 0) text << " and ";
-  if (before != 0) text << "before its start (" << before << " of the " << block->frontBandSize << " bytes before it changed)";
+  if (before != 0)
+    text << "before its start (" << before << " of the " << block->frontBandSize
+         << " bytes before it changed)";
   problems_.push_back(text.str());
 }
 

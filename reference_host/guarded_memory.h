@@ -63,8 +63,8 @@ class GuardedHeap {
   struct Block {
     size_t size = 0;
     std::string label;
-    uint8_t* base = nullptr;    // start of what was obtained from the system
-    size_t mappedSize = 0;      // guard-page mode: bytes mapped, guard page included
+    uint8_t* base = nullptr;  // start of what was obtained from the system
+    size_t mappedSize = 0;    // guard-page mode: bytes mapped, guard page included
     uint8_t* frontBand = nullptr;
     size_t frontBandSize = 0;
     uint8_t* backBand = nullptr;

@@ -29,25 +29,35 @@ void* MakeHandle(uintptr_t range, uint64_t serial) {
 
 uint64_t nextSerial = 1;
 
-std::string SafeText(const char* text) { return text == nullptr ? std::string("(null)") : std::string(text); }
+std::string SafeText(const char* text) {
+  return text == nullptr ? std::string("(null)") : std::string(text);
+}
 
 }  // namespace
 
 HostServices::HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults,
                            Findings& findings, Trace& trace)
-    : home_(std::move(homeDirectory)), runner_(runner), faults_(faults), findings_(findings), trace_(trace) {}
+    : home_(std::move(homeDirectory)),
+      runner_(runner),
+      faults_(faults),
+      findings_(findings),
+      trace_(trace) {}
 
 HostServices::~HostServices() = default;
 
-std::string HostServices::Where() const { return currentCall_.empty() ? "between entry calls" : "during " + currentCall_; }
+std::string HostServices::Where() const {
+  return currentCall_.empty() ? "between entry calls" : "during " + currentCall_;
+}
 
-void HostServices::BeginEntryCall(const std::string& selectorName) { currentCall_ = "'" + selectorName + "'"; }
+void HostServices::BeginEntryCall(const std::string& selectorName) {
+  currentCall_ = "'" + selectorName + "'";
+}
 
 void HostServices::EndEntryCall() {
   auto report = [&](auto& live, ResourceKind kind, const char* what) {
     for (auto& entry : live) {
-      findings_.Leak(kind, std::string(what) + " " + AddressText(entry.first) + " obtained " + Where() +
-                               " was not released by its end");
+      findings_.Leak(kind, std::string(what) + " " + AddressText(entry.first) + " obtained " +
+                               Where() + " was not released by its end");
       findings_.Released(kind);
     }
     live.clear();
@@ -73,9 +83,12 @@ void HostServices::RefusedCall(const char* name, bool hidden) {
   if (keepLog_) functionLog_.push_back(FunctionCall{name, true});
   if (hidden) {
 #if VHOST_CAN_HIDE_FUNCTIONS
-    findings_.Violation(std::string(name) + " called " + Where() + ", but the host hides it: the plug-in cannot have found it by name");
+    findings_.Violation(std::string(name) + " called " + Where() +
+                        ", but the host hides it: the plug-in cannot have found it by name");
 #else
-    findings_.Note(std::string(name) + " called " + Where() + " although hidden: this platform cannot keep the plug-in's lookup from finding it, so it refuses service instead");
+    findings_.Note(std::string(name) + " called " + Where() +
+                   " although hidden: this platform cannot keep the plug-in's lookup from finding "
+                   "it, so it refuses service instead");
 #endif
   }
   Record({{"function", name}, {"refused", true}, {"hidden", hidden}});
@@ -95,25 +108,29 @@ void HostServices::Lookup(const char* name, bool found) {
 Dialog* HostServices::FindLiveDialog(void* dialog, const char* function) {
   auto it = dialogs_.find(dialog);
   if (it != dialogs_.end()) return it->second.get();
-  if (dialog != nullptr) findings_.Violation(std::string(function) + " with " + AddressText(dialog) + ", which is not a live dialog");
+  if (dialog != nullptr)
+    findings_.Violation(std::string(function) + " with " + AddressText(dialog) +
+                        ", which is not a live dialog");
   return nullptr;
 }
 
 Control* HostServices::FindLiveControl(void* control, const char* function) {
   auto it = controls_.find(control);
   if (it != controls_.end()) return it->second.control;
-  if (control != nullptr) findings_.Violation(std::string(function) + " with " + AddressText(control) + ", which is not a control of a live dialog");
+  if (control != nullptr)
+    findings_.Violation(std::string(function) + " with " + AddressText(control) +
+                        ", which is not a control of a live dialog");
   return nullptr;
 }
 
 // Each function first asks the fault plan whether it serves at all.
-#define VHOST_SERVE_OR_RETURN(name, value)                                 \
-  do {                                                                     \
-    if (faults_.Hidden(name) || faults_.FunctionRefused(name)) {           \
-      RefusedCall(name, faults_.Hidden(name));                             \
-      return value;                                                        \
-    }                                                                      \
-    Enter(name);                                                           \
+#define VHOST_SERVE_OR_RETURN(name, value)                       \
+  do {                                                           \
+    if (faults_.Hidden(name) || faults_.FunctionRefused(name)) { \
+      RefusedCall(name, faults_.Hidden(name));                   \
+      return value;                                              \
+    }                                                            \
+    Enter(name);                                                 \
   } while (0)
 
 void* HostServices::GetHomeDirectory() {
@@ -125,14 +142,19 @@ void* HostServices::GetHomeDirectory() {
   return handle;
 }
 
-void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t fileType, const char* extension) {
+void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t fileType,
+                                const char* extension) {
   VHOST_SERVE_OR_RETURN("Orvo_MakeFileRef", nullptr);
-  TraceEvent event = {{"function", "Orvo_MakeFileRef"}, {"directory", AddressText(directory)},
-                          {"name", SafeText(name)}, {"type", CodeName(fileType)}, {"extension", SafeText(extension)}};
+  TraceEvent event = {{"function", "Orvo_MakeFileRef"},
+                      {"directory", AddressText(directory)},
+                      {"name", SafeText(name)},
+                      {"type", CodeName(fileType)},
+                      {"extension", SafeText(extension)}};
   void* handle = nullptr;
   auto dir = directories_.find(directory);
   if (directory != nullptr && dir == directories_.end()) {
-    findings_.Violation("Orvo_MakeFileRef with " + AddressText(directory) + ", which is not a live directory reference");
+    findings_.Violation("Orvo_MakeFileRef with " + AddressText(directory) +
+                        ", which is not a live directory reference");
   } else if (name == nullptr || extension == nullptr) {
     findings_.Violation("Orvo_MakeFileRef with a null name or extension");
   } else if (dir != directories_.end()) {
@@ -151,7 +173,8 @@ void HostServices::DestroyFileRef(void* file) {
   Record({{"function", "Orvo_DestroyFileRef"}, {"file", AddressText(file)}});
   if (file == nullptr) return;
   if (files_.erase(file) == 0) {
-    findings_.Violation("Orvo_DestroyFileRef with " + AddressText(file) + ", which is not a live file reference");
+    findings_.Violation("Orvo_DestroyFileRef with " + AddressText(file) +
+                        ", which is not a live file reference");
     return;
   }
   findings_.Released(ResourceKind::kFileRef);
@@ -162,7 +185,8 @@ void HostServices::DestroyDirectoryRef(void* directory) {
   Record({{"function", "Orvo_DestroyDirectoryRef"}, {"directory", AddressText(directory)}});
   if (directory == nullptr) return;
   if (directories_.erase(directory) == 0) {
-    findings_.Violation("Orvo_DestroyDirectoryRef with " + AddressText(directory) + ", which is not a live directory reference");
+    findings_.Violation("Orvo_DestroyDirectoryRef with " + AddressText(directory) +
+                        ", which is not a live directory reference");
     return;
   }
   findings_.Released(ResourceKind::kDirectoryRef);
@@ -174,11 +198,13 @@ void* HostServices::OpenResourceFile(void* file) {
   void* handle = nullptr;
   auto ref = files_.find(file);
   if (file != nullptr && ref == files_.end()) {
-    findings_.Violation("Orvo_OpenResourceFile with " + AddressText(file) + ", which is not a live file reference");
+    findings_.Violation("Orvo_OpenResourceFile with " + AddressText(file) +
+                        ", which is not a live file reference");
   } else if (ref != files_.end()) {
     event["path"] = ref->second->path;
     if (ref->second->fileType != FourCC("rsrc")) {
-      findings_.Note("Orvo_OpenResourceFile of a file reference of type '" + CodeName(ref->second->fileType) + "', not 'rsrc'");
+      findings_.Note("Orvo_OpenResourceFile of a file reference of type '" +
+                     CodeName(ref->second->fileType) + "', not 'rsrc'");
     }
     ResourceParseResult parsed = LoadResourceFile(ref->second->path);
     if (parsed.ok) {
@@ -203,7 +229,8 @@ void HostServices::CloseResourceFile(void* resourceFile) {
   Record({{"function", "Orvo_CloseResourceFile"}, {"resource_file", AddressText(resourceFile)}});
   if (resourceFile == nullptr) return;
   if (resources_.erase(resourceFile) == 0) {
-    findings_.Violation("Orvo_CloseResourceFile with " + AddressText(resourceFile) + ", which is not an open resource file");
+    findings_.Violation("Orvo_CloseResourceFile with " + AddressText(resourceFile) +
+                        ", which is not an open resource file");
     return;
   }
   findings_.Released(ResourceKind::kResourceFile);
@@ -211,15 +238,19 @@ void HostServices::CloseResourceFile(void* resourceFile) {
 
 void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
   VHOST_SERVE_OR_RETURN("Orvo_MakeDialog", nullptr);
-  TraceEvent event = {{"function", "Orvo_MakeDialog"}, {"resource_file", AddressText(resourceFile)}, {"dialog_id", dialogId}};
+  TraceEvent event = {{"function", "Orvo_MakeDialog"},
+                      {"resource_file", AddressText(resourceFile)},
+                      {"dialog_id", dialogId}};
   void* handle = nullptr;
   auto resource = resources_.find(resourceFile);
   if (resourceFile != nullptr && resource == resources_.end()) {
-    findings_.Violation("Orvo_MakeDialog with " + AddressText(resourceFile) + ", which is not an open resource file");
+    findings_.Violation("Orvo_MakeDialog with " + AddressText(resourceFile) +
+                        ", which is not an open resource file");
   } else if (resource != resources_.end()) {
     const DialogTemplate* found = resource->second->file.FindDialog(dialogId);
     if (found == nullptr) {
-      findings_.Note("dialog " + std::to_string(dialogId) + " is not in " + resource->second->file.path);
+      findings_.Note("dialog " + std::to_string(dialogId) + " is not in " +
+                     resource->second->file.path);
     } else {
       handle = MakeHandle(kDialogHandles, nextSerial++);
       std::unique_ptr<Dialog> dialog = BuildDialog(*found);
@@ -237,7 +268,9 @@ void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
 
 void HostServices::SetDialogTitle(void* dialog, const char* title) {
   VHOST_SERVE_OR_RETURN("Orvo_SetDialogTitle", );
-  Record({{"function", "Orvo_SetDialogTitle"}, {"dialog", AddressText(dialog)}, {"title", SafeText(title)}});
+  Record({{"function", "Orvo_SetDialogTitle"},
+          {"dialog", AddressText(dialog)},
+          {"title", SafeText(title)}});
   Dialog* live = FindLiveDialog(dialog, "Orvo_SetDialogTitle");
   if (live == nullptr) return;
   if (title == nullptr) {
@@ -275,7 +308,8 @@ void HostServices::DestroyDialog(void* dialog) {
   Record({{"function", "Orvo_DestroyDialog"}, {"dialog", AddressText(dialog)}});
   if (dialog == nullptr) return;
   if (dialogs_.erase(dialog) == 0) {
-    findings_.Violation("Orvo_DestroyDialog with " + AddressText(dialog) + ", which is not a live dialog");
+    findings_.Violation("Orvo_DestroyDialog with " + AddressText(dialog) +
+                        ", which is not a live dialog");
     return;
   }
   for (auto it = controls_.begin(); it != controls_.end();) {
@@ -289,10 +323,13 @@ void* HostServices::FindControlByID(void* dialog, int32_t controlId) {
   void* handle = nullptr;
   if (FindLiveDialog(dialog, "Orvo_FindControlByID") != nullptr) {
     for (const auto& entry : controls_) {
-      if (entry.second.dialog == dialog && entry.second.control->id == controlId) handle = entry.first;
+      if (entry.second.dialog == dialog && entry.second.control->id == controlId)
+        handle = entry.first;
     }
   }
-  Record({{"function", "Orvo_FindControlByID"}, {"dialog", AddressText(dialog)}, {"control_id", controlId},
+  Record({{"function", "Orvo_FindControlByID"},
+          {"dialog", AddressText(dialog)},
+          {"control_id", controlId},
           {"result", AddressText(handle)}});
   return handle;
 }
@@ -301,13 +338,15 @@ int32_t HostServices::GetControlValue(void* control) {
   VHOST_SERVE_OR_RETURN("Orvo_GetControlValue", 0);
   Control* live = FindLiveControl(control, "Orvo_GetControlValue");
   int32_t value = live == nullptr ? 0 : live->value;
-  Record({{"function", "Orvo_GetControlValue"}, {"control", AddressText(control)}, {"result", value}});
+  Record(
+      {{"function", "Orvo_GetControlValue"}, {"control", AddressText(control)}, {"result", value}});
   return value;
 }
 
 void HostServices::SetControlValue(void* control, int32_t value) {
   VHOST_SERVE_OR_RETURN("Orvo_SetControlValue", );
-  Record({{"function", "Orvo_SetControlValue"}, {"control", AddressText(control)}, {"value", value}});
+  Record(
+      {{"function", "Orvo_SetControlValue"}, {"control", AddressText(control)}, {"value", value}});
   Control* live = FindLiveControl(control, "Orvo_SetControlValue");
   if (live != nullptr) live->value = value;
 }
@@ -317,7 +356,9 @@ int32_t HostServices::GetEditTextStringSize(void* control) {
   Control* live = FindLiveControl(control, "Orvo_GetEditTextStringSize");
   // The size of the text with its terminating NUL: what a buffer must hold.
   int32_t size = live == nullptr ? 0 : static_cast<int32_t>(live->text.size() + 1);
-  Record({{"function", "Orvo_GetEditTextStringSize"}, {"control", AddressText(control)}, {"result", size}});
+  Record({{"function", "Orvo_GetEditTextStringSize"},
+          {"control", AddressText(control)},
+          {"result", size}});
   return size;
 }
 
@@ -346,7 +387,9 @@ void HostServices::GetEditTextString(void* control, char* buffer, int32_t* lengt
 
 void HostServices::SetEditTextString(void* control, const char* text) {
   VHOST_SERVE_OR_RETURN("Orvo_SetEditTextString", );
-  Record({{"function", "Orvo_SetEditTextString"}, {"control", AddressText(control)}, {"text", SafeText(text)}});
+  Record({{"function", "Orvo_SetEditTextString"},
+          {"control", AddressText(control)},
+          {"text", SafeText(text)}});
   Control* live = FindLiveControl(control, "Orvo_SetEditTextString");
   if (live == nullptr) return;
   if (text == nullptr) {

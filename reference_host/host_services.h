@@ -55,8 +55,8 @@ struct OpenResource {
 
 class HostServices {
  public:
-  HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults, Findings& findings,
-               Trace& trace);
+  HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults,
+               Findings& findings, Trace& trace);
   ~HostServices();
 
   // The call of the entry that is running, for messages ("'INTF'"); empty

@@ -31,14 +31,17 @@ Record& As(void* record) {
 
 std::string Quoted(uint32_t code) { return "'" + CodeName(code) + "'"; }
 
-TraceEvent Triple(const double* values) { return TraceEvent::array({values[0], values[1], values[2]}); }
+TraceEvent Triple(const double* values) {
+  return TraceEvent::array({values[0], values[1], values[2]});
+}
 
 // The entry calls during which the plug-in may send a selector.
 bool AllowedDuring(uint32_t selector, uint32_t entrySelector) {
   switch (selector) {
     case kSelectorAllocate: return entrySelector != kSelectorInfo;
     case kSelectorCreator: return entrySelector == kSelectorInit;
-    case kSelectorReset: return entrySelector == kSelectorSetup || entrySelector == kSelectorInterface;
+    case kSelectorReset:
+      return entrySelector == kSelectorSetup || entrySelector == kSelectorInterface;
     case kSelectorTimeInfo:
     case kSelectorSceneObject:
     case kSelectorSyncFrame:
@@ -57,9 +60,14 @@ bool AllowedDuring(uint32_t selector, uint32_t entrySelector) {
 
 HostSession* HostSession::Current() { return currentSession; }
 
-HostSession::HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings,
-                         Trace& trace, HostServices& services)
-    : scene_(scene), heap_(heap), faults_(faults), findings_(findings), trace_(trace), services_(services),
+HostSession::HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults,
+                         Findings& findings, Trace& trace, HostServices& services)
+    : scene_(scene),
+      heap_(heap),
+      faults_(faults),
+      findings_(findings),
+      trace_(trace),
+      services_(services),
       owner_(kOwnerValue) {
   info_ = static_cast<HostInfoRec*>(heap_.Allocate(sizeof(HostInfoRec), "info record"));
   memset(static_cast<void*>(info_), kHostFill, sizeof(HostInfoRec));
@@ -120,7 +128,8 @@ void HostSession::PrepareInfoRecord(uint32_t selector) {
   info_->owner = owner_;
   if (selector == kSelectorSetup) {
     memcpy(info_->setup.groupMatrix, scene_.groupMatrix.data(), sizeof info_->setup.groupMatrix);
-    memcpy(info_->setup.groupBlurMatrix, scene_.blurMatrix.data(), sizeof info_->setup.groupBlurMatrix);
+    memcpy(info_->setup.groupBlurMatrix, scene_.blurMatrix.data(),
+           sizeof info_->setup.groupBlurMatrix);
   }
   auto* bytes = reinterpret_cast<const uint8_t*>(info_);
   infoBefore_.assign(bytes, bytes + sizeof(HostInfoRec));
@@ -141,7 +150,9 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
   }
   PrepareInfoRecord(selector);
   services_.BeginEntryCall(CodeName(selector));
-  trace_.Write({{"entry", CodeName(selector)}, {"frame", renderFrame}, {"block", AddressText(block_)},
+  trace_.Write({{"entry", CodeName(selector)},
+                {"frame", renderFrame},
+                {"block", AddressText(block_)},
                 {"block_size", blockSize_}});
 
   HostSession* previous = currentSession;
@@ -150,7 +161,9 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
   currentSession = previous;
 
   reports_.back().result = result;
-  trace_.Write({{"entry_result", CodeName(selector)}, {"result", result}, {"block", AddressText(block_)},
+  trace_.Write({{"entry_result", CodeName(selector)},
+                {"result", result},
+                {"block", AddressText(block_)},
                 {"block_size", blockSize_}});
   EndOfCall(selector);
   return result;
@@ -159,15 +172,18 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
 void HostSession::EndOfCall(uint32_t selector) {
   CheckInfoRecord(selector);
   if (selector == kSelectorSetup) {
-    if (sampling_) findings_.Violation("'SETM' ended with the sampling still open (no closing 'SYNC' with flag 0)");
+    if (sampling_)
+      findings_.Violation(
+          "'SETM' ended with the sampling still open (no closing 'SYNC' with flag 0)");
     if (!samples_.empty()) lastSamples_ = samples_;
     reports_.back().framesSampled = static_cast<int>(samples_.size());
   }
   sampling_ = false;
   for (void* memory : sampleMemory_) {
-    findings_.Leak(ResourceKind::kSampleMemory, "sample memory " + AddressText(memory) + " (" +
-                                                    std::to_string(heap_.SizeOf(memory)) + " bytes) from 'MMAL' was not returned by the end of " +
-                                                    Quoted(selector));
+    findings_.Leak(ResourceKind::kSampleMemory,
+                   "sample memory " + AddressText(memory) + " (" +
+                       std::to_string(heap_.SizeOf(memory)) +
+                       " bytes) from 'MMAL' was not returned by the end of " + Quoted(selector));
     findings_.Released(ResourceKind::kSampleMemory);
     heap_.Free(memory);
   }
@@ -188,9 +204,11 @@ void HostSession::CheckMemory() {
 void HostSession::CheckInfoRecord(uint32_t selector) {
   if (info_->parameterBlock != block_ || info_->parameterBlockSize != blockSize_ ||
       info_->blockReference != blockReference_ || info_->blockTag != blockTag_) {
-    findings_.Violation("after " + Quoted(selector) + " the info record names block " + AddressText(info_->parameterBlock) +
-                        " of " + std::to_string(info_->parameterBlockSize) + " bytes, but the host's answer to 'ALOC' was " +
-                        AddressText(block_) + " of " + std::to_string(blockSize_) + " bytes");
+    findings_.Violation("after " + Quoted(selector) + " the info record names block " +
+                        AddressText(info_->parameterBlock) + " of " +
+                        std::to_string(info_->parameterBlockSize) +
+                        " bytes, but the host's answer to 'ALOC' was " + AddressText(block_) +
+                        " of " + std::to_string(blockSize_) + " bytes");
   }
   const size_t size = sizeof(HostInfoRec);
   std::vector<bool> mayChange(size, false);
@@ -216,7 +234,8 @@ void HostSession::CheckInfoRecord(uint32_t selector) {
     }
   }
   if (changed != 0) {
-    findings_.Violation(Quoted(selector) + " wrote " + std::to_string(changed) + " byte(s) of the info record that are the host's (the first at offset " +
+    findings_.Violation(Quoted(selector) + " wrote " + std::to_string(changed) +
+                        " byte(s) of the info record that are the host's (the first at offset " +
                         std::to_string(first) + ")");
   }
 }
@@ -231,7 +250,8 @@ int32_t HostSession::Callback(uint32_t selector, int32_t size, void* record) {
 
 void HostSession::CheckPhase(uint32_t selector) {
   if (!AllowedDuring(selector, currentSelector_)) {
-    findings_.Violation(Quoted(selector) + " sent during " + Quoted(currentSelector_) + ", where the host does not expect it");
+    findings_.Violation(Quoted(selector) + " sent during " + Quoted(currentSelector_) +
+                        ", where the host does not expect it");
   }
 }
 
@@ -240,7 +260,10 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
   ++totals_[selector];
   EntryCallReport& report = reports_.back();
   ++report.calls[selector];
-  TraceEvent event = {{"call", CodeName(selector)}, {"n", number}, {"size", size}, {"during", CodeName(currentSelector_)}};
+  TraceEvent event = {{"call", CodeName(selector)},
+                      {"n", number},
+                      {"size", size},
+                      {"during", CodeName(currentSelector_)}};
 
   logging_ = nullptr;
   if (keepLog_) {
@@ -252,22 +275,23 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
   int32_t expected = ExpectedRecordSize(selector);
   int32_t result = 0;
   if (expected < 0) {
-    findings_.Violation("unknown selector " + Quoted(selector) + " (size " + std::to_string(size) + ")");
+    findings_.Violation("unknown selector " + Quoted(selector) + " (size " + std::to_string(size) +
+                        ")");
     result = kHostErrorBadRecord;
   } else if (record == nullptr) {
     findings_.Violation(Quoted(selector) + " sent without a record");
     result = kHostErrorBadRecord;
   } else if (size != expected) {
-    findings_.Violation(Quoted(selector) + " sent with size " + std::to_string(size) + ", the record of this build has " +
-                        std::to_string(expected));
+    findings_.Violation(Quoted(selector) + " sent with size " + std::to_string(size) +
+                        ", the record of this build has " + std::to_string(expected));
     result = kHostErrorBadRecord;
   }
   if (result == 0) {
     HostOpaque owner;
     memcpy(&owner, record, sizeof owner);
     if (owner != owner_) {
-      findings_.Violation(Quoted(selector) + " carries the owner value " + AddressText(owner) + ", not the info record's " +
-                          AddressText(owner_));
+      findings_.Violation(Quoted(selector) + " carries the owner value " + AddressText(owner) +
+                          ", not the info record's " + AddressText(owner_));
     }
     CheckPhase(selector);
     if (std::optional<int32_t> refusal = faults_.CallbackRefusal(selector, number)) {
@@ -279,8 +303,10 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
       }
       // The plug-in closed the sampling; that the host refused the call does
       // not leave it open.
-      if (selector == kSelectorSyncFrame && As<HostSyncFrameRec>(record).samplingFlag == 0) sampling_ = false;
-      report.refused.push_back(Quoted(selector) + " (call #" + std::to_string(number) + ") refused with " + std::to_string(result));
+      if (selector == kSelectorSyncFrame && As<HostSyncFrameRec>(record).samplingFlag == 0)
+        sampling_ = false;
+      report.refused.push_back(Quoted(selector) + " (call #" + std::to_string(number) +
+                               ") refused with " + std::to_string(result));
     } else {
       result = Dispatch(selector, record, &event);
     }
@@ -307,15 +333,23 @@ void HostSession::NoteRefusedRecord(uint32_t selector, void* record) {
       logging_->a = As<HostSyncFrameRec>(record).samplingFlag;
       logging_->b = As<HostSyncFrameRec>(record).frameNumber;
       break;
-    case kSelectorObjectPosition: logging_->p = reinterpret_cast<uintptr_t>(As<HostObjectPositionRec>(record).objectReference); break;
-    case kSelectorMemAlloc: logging_->a = static_cast<int64_t>(As<HostMemAllocRec>(record).byteCount); break;
-    case kSelectorMemFree: logging_->p = reinterpret_cast<uintptr_t>(As<HostMemFreeRec>(record).memoryAddress); break;
+    case kSelectorObjectPosition:
+      logging_->p = reinterpret_cast<uintptr_t>(As<HostObjectPositionRec>(record).objectReference);
+      break;
+    case kSelectorMemAlloc:
+      logging_->a = static_cast<int64_t>(As<HostMemAllocRec>(record).byteCount);
+      break;
+    case kSelectorMemFree:
+      logging_->p = reinterpret_cast<uintptr_t>(As<HostMemFreeRec>(record).memoryAddress);
+      break;
     case kSelectorAddVertex: logging_->u = As<HostModelAddVertexRec>(record).uVector[0]; break;
     case kSelectorAddFace:
       logging_->a = As<HostModelAddFaceRec>(record).firstVertex;
       logging_->b = As<HostModelAddFaceRec>(record).secondVertex;
       break;
-    case kSelectorDeleteGroup: logging_->p = reinterpret_cast<uintptr_t>(As<HostDeleteGroupRec>(record).groupReference); break;
+    case kSelectorDeleteGroup:
+      logging_->p = reinterpret_cast<uintptr_t>(As<HostDeleteGroupRec>(record).groupReference);
+      break;
     default: break;
   }
 }
@@ -347,8 +381,8 @@ int32_t HostSession::Allocate(void* record, TraceEvent* event) {
   (*event)["block"] = AddressText(alloc.blockAddress);
   (*event)["requested"] = alloc.blockSize;
   if (alloc.blockAddress != block_) {
-    findings_.Violation("'ALOC' names block " + AddressText(alloc.blockAddress) + ", but the instance's block is " +
-                        AddressText(block_));
+    findings_.Violation("'ALOC' names block " + AddressText(alloc.blockAddress) +
+                        ", but the instance's block is " + AddressText(block_));
     return kHostErrorBadRecord;
   }
   if (alloc.blockSize < 0) {
@@ -363,7 +397,8 @@ int32_t HostSession::Allocate(void* record, TraceEvent* event) {
   const int32_t granted = std::max(0, alloc.blockSize - std::max(0, overrides_.allocationShortBy));
   void* fresh = heap_.Allocate(static_cast<size_t>(granted), "parameter block");
   if (fresh == nullptr) {
-    findings_.Note("'ALOC' for " + std::to_string(alloc.blockSize) + " bytes refused: more than the host gives");
+    findings_.Note("'ALOC' for " + std::to_string(alloc.blockSize) +
+                   " bytes refused: more than the host gives");
     return kHostErrorNoMemory;
   }
   if (block_ != nullptr) memcpy(fresh, block_, static_cast<size_t>(std::min(blockSize_, granted)));
@@ -423,13 +458,15 @@ int32_t HostSession::AnswerSceneObject(void* record, TraceEvent* event) {
   if (overrides_.objectCount && index > highest && index <= *overrides_.objectCount) {
     // Objects the host announced beyond the scene's: each its own, no parent.
     if (overrides_.beyondObjectsResult != 0) return overrides_.beyondObjectsResult;
-    object.objectReference = reinterpret_cast<void*>(kObjectReferences + 0x100 * (uintptr_t(uint32_t(index)) + 1));
+    object.objectReference =
+        reinterpret_cast<void*>(kObjectReferences + 0x100 * (uintptr_t(uint32_t(index)) + 1));
     object.parentReference = nullptr;
     if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(object.objectReference);
     return 0;
   }
   if (index < -1 || index > highest) {
-    findings_.Violation("'UOBJ' asks for object " + std::to_string(index) + "; the indices go from -1 to " + std::to_string(highest));
+    findings_.Violation("'UOBJ' asks for object " + std::to_string(index) +
+                        "; the indices go from -1 to " + std::to_string(highest));
     return kHostErrorBadRecord;
   }
   object.objectReference = ObjectReference(index);
@@ -452,7 +489,8 @@ int32_t HostSession::Sync(void* record, TraceEvent* event) {
     logging_->b = sync.frameNumber;
   }
   if (sync.samplingFlag != 0 && sync.samplingFlag != 1) {
-    findings_.Violation("'SYNC' with the sampling flag " + std::to_string(sync.samplingFlag) + " (0 or 1 expected)");
+    findings_.Violation("'SYNC' with the sampling flag " + std::to_string(sync.samplingFlag) +
+                        " (0 or 1 expected)");
     return kHostErrorBadRecord;
   }
   sampling_ = sync.samplingFlag == 1;
@@ -470,12 +508,14 @@ int32_t HostSession::AnswerPosition(void* record, TraceEvent* event) {
   if (!sampling_) findings_.Violation("'TOBJ' without a 'SYNC' with flag 1 before it");
   int32_t index = -1;
   for (size_t i = 0; i < scene_.objects.size(); ++i) {
-    if (position.objectReference != nullptr && ObjectReference(static_cast<int32_t>(i)) == position.objectReference) {
+    if (position.objectReference != nullptr &&
+        ObjectReference(static_cast<int32_t>(i)) == position.objectReference) {
       index = static_cast<int32_t>(i);
     }
   }
   if (index < 0) {
-    findings_.Violation("'TOBJ' for " + AddressText(position.objectReference) + ", which is no object's reference");
+    findings_.Violation("'TOBJ' for " + AddressText(position.objectReference) +
+                        ", which is no object's reference");
     return kHostErrorBadRecord;
   }
   Vec3 p = scene_.objects[index].motion.At(currentFrame_);
@@ -499,7 +539,8 @@ int32_t HostSession::MemAlloc(void* record, TraceEvent* event) {
   (*event)["bytes"] = static_cast<int64_t>(alloc.byteCount);
   if (logging_ != nullptr) logging_->a = static_cast<int64_t>(alloc.byteCount);
   if (alloc.byteCount <= 0) {
-    findings_.Violation("'MMAL' asks for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) + " bytes");
+    findings_.Violation("'MMAL' asks for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) +
+                        " bytes");
     return kHostErrorBadRecord;
   }
   if (overrides_.memoryNullWithSuccess) {
@@ -508,7 +549,8 @@ int32_t HostSession::MemAlloc(void* record, TraceEvent* event) {
   }
   void* memory = heap_.Allocate(static_cast<size_t>(alloc.byteCount), "sample memory ('MMAL')");
   if (memory == nullptr) {
-    findings_.Note("'MMAL' for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) + " bytes refused: more than the host gives");
+    findings_.Note("'MMAL' for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) +
+                   " bytes refused: more than the host gives");
     return kHostErrorNoMemory;
   }
   sampleMemory_.insert(memory);
@@ -524,7 +566,8 @@ int32_t HostSession::MemFree(void* record, TraceEvent* event) {
   (*event)["address"] = AddressText(free.memoryAddress);
   if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(free.memoryAddress);
   if (sampleMemory_.erase(free.memoryAddress) == 0) {
-    findings_.Violation("'MFRE' of " + AddressText(free.memoryAddress) + ", which is not memory that 'MMAL' gave and is still out");
+    findings_.Violation("'MFRE' of " + AddressText(free.memoryAddress) +
+                        ", which is not memory that 'MMAL' gave and is still out");
     return kHostErrorBadRecord;
   }
   heap_.Free(free.memoryAddress);
@@ -535,11 +578,14 @@ int32_t HostSession::MemFree(void* record, TraceEvent* event) {
 
 int32_t HostSession::AddVertex(void* record, TraceEvent* event) {
   auto& vertex = As<HostModelAddVertexRec>(record);
-  if (vertex.fixedValue != -1) findings_.Violation("'ADDV' with the fixed value " + std::to_string(vertex.fixedValue) + " (-1 expected)");
+  if (vertex.fixedValue != -1)
+    findings_.Violation("'ADDV' with the fixed value " + std::to_string(vertex.fixedValue) +
+                        " (-1 expected)");
   if (vertex.fixedVector[0] != 0 || vertex.fixedVector[1] != 0 || vertex.fixedVector[2] != 1) {
     findings_.Violation("'ADDV' with a fixed vector other than (0, 0, 1)");
   }
-  if (vertex.uVector[1] != 0 || vertex.uVector[2] != 0) findings_.Violation("'ADDV' with a u vector other than (u, 0, 0)");
+  if (vertex.uVector[1] != 0 || vertex.uVector[2] != 0)
+    findings_.Violation("'ADDV' with a u vector other than (u, 0, 0)");
   if (models_.empty()) return kHostErrorBadRecord;
   GeneratedModel& model = models_.back();
   ReceivedVertex received;
@@ -578,15 +624,19 @@ int32_t HostSession::AddFace(void* record, TraceEvent* event) {
     logging_->a = face.firstVertex;
     logging_->b = face.secondVertex;
   }
-  if (face.fixedValue != -1) findings_.Violation("'ADDF' with the fixed value " + std::to_string(face.fixedValue) + " (-1 expected)");
-  if (face.furtherFields[0] != 0 || face.furtherFields[1] != 0) findings_.Violation("'ADDF' with further fields other than 0, 0");
+  if (face.fixedValue != -1)
+    findings_.Violation("'ADDF' with the fixed value " + std::to_string(face.fixedValue) +
+                        " (-1 expected)");
+  if (face.furtherFields[0] != 0 || face.furtherFields[1] != 0)
+    findings_.Violation("'ADDF' with further fields other than 0, 0");
   if (face.vertexCount != 2) {
-    findings_.Violation("'ADDF' with a vertex count of " + std::to_string(face.vertexCount) + " (2 expected)");
+    findings_.Violation("'ADDF' with a vertex count of " + std::to_string(face.vertexCount) +
+                        " (2 expected)");
     return kHostErrorBadRecord;
   }
   if (!handedOutVertices_.count(face.firstVertex) || !handedOutVertices_.count(face.secondVertex)) {
-    findings_.Violation("'ADDF' names vertex " + std::to_string(face.firstVertex) + " and " + std::to_string(face.secondVertex) +
-                        ", not both handed out by this 'GENM'");
+    findings_.Violation("'ADDF' names vertex " + std::to_string(face.firstVertex) + " and " +
+                        std::to_string(face.secondVertex) + ", not both handed out by this 'GENM'");
     return kHostErrorBadRecord;
   }
   if (models_.empty()) return kHostErrorBadRecord;
@@ -597,9 +647,12 @@ int32_t HostSession::AddFace(void* record, TraceEvent* event) {
 int32_t HostSession::GetGroup(void* record, TraceEvent* event) {
   auto& group = As<HostGetGroupRec>(record);
   if (creatorAnswered_ != kCreatorXolr) {
-    findings_.Violation("'GETG' from a plug-in whose host told it the creator code " + Quoted(creatorAnswered_) + ", not 'XOLR'");
+    findings_.Violation("'GETG' from a plug-in whose host told it the creator code " +
+                        Quoted(creatorAnswered_) + ", not 'XOLR'");
   }
-  if (group.fixedValue != 1) findings_.Violation("'GETG' with the fixed value " + std::to_string(group.fixedValue) + " (1 expected)");
+  if (group.fixedValue != 1)
+    findings_.Violation("'GETG' with the fixed value " + std::to_string(group.fixedValue) +
+                        " (1 expected)");
   memset(group.reserved, 0, sizeof group.reserved);
   uintptr_t reference = nextGroup_;
   nextGroup_ += 0x10;
@@ -615,7 +668,8 @@ int32_t HostSession::DeleteGroup(void* record, TraceEvent* event) {
   (*event)["group"] = AddressText(group.groupReference);
   if (logging_ != nullptr) logging_->p = reinterpret_cast<uintptr_t>(group.groupReference);
   if (outstandingGroups_.erase(reinterpret_cast<uintptr_t>(group.groupReference)) == 0) {
-    findings_.Violation("'DELG' of " + AddressText(group.groupReference) + ", which is not a group 'GETG' handed out");
+    findings_.Violation("'DELG' of " + AddressText(group.groupReference) +
+                        ", which is not a group 'GETG' handed out");
     return kHostErrorBadRecord;
   }
   return 0;

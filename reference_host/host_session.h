@@ -27,8 +27,8 @@
 namespace vhost {
 
 // The host's own error codes.
-constexpr int32_t kHostErrorBadRecord = -50;   // a record the host cannot serve
-constexpr int32_t kHostErrorNoMemory = -108;   // more memory than the host gives
+constexpr int32_t kHostErrorBadRecord = -50;  // a record the host cannot serve
+constexpr int32_t kHostErrorNoMemory = -108;  // more memory than the host gives
 
 struct ReceivedVertex {
   int32_t index = 0;
@@ -79,9 +79,9 @@ struct EntryCallReport {
 //   'ADDF'  a = first vertex, b = second vertex
 //   'GETG'  q = group returned;  'DELG'  p = group named
 struct CallbackCall {
-  uint32_t entry = 0;     // the entry call during which it came
+  uint32_t entry = 0;  // the entry call during which it came
   uint32_t selector = 0;
-  bool refused = false;   // a fault the host was asked to inject
+  bool refused = false;  // a fault the host was asked to inject
   int32_t result = 0;
   int64_t a = 0;
   int64_t b = 0;
@@ -107,8 +107,8 @@ struct HostAnswerOverrides {
 
 class HostSession {
  public:
-  HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings, Trace& trace,
-              HostServices& services);
+  HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings,
+              Trace& trace, HostServices& services);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;

@@ -15,30 +15,50 @@
 namespace {
 
 void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std::string>& refusals,
-                    std::vector<std::string>& callRefusals, std::vector<std::string>& refusedFunctions,
-                    std::vector<std::string>& hiddenFunctions, std::string& memoryCheck, std::string& byteOrder,
-                    bool& dialog, bool& noDialog) {
-  play.add_option("scene", options.scenePath, "Scene file (JSON); without one, the embedded default scene is played");
-  play.add_option("--plugin", options.pluginPath, "Plug-in to load (default: the Vestrel plug-in beside vestrel-host)");
-  play.add_option("--home", options.homeDirectory, "The host's home directory, where the resource file is looked for (default: the plug-in's folder)");
+                    std::vector<std::string>& callRefusals,
+                    std::vector<std::string>& refusedFunctions,
+                    std::vector<std::string>& hiddenFunctions, std::string& memoryCheck,
+                    std::string& byteOrder, bool& dialog, bool& noDialog) {
+  play.add_option("scene", options.scenePath,
+                  "Scene file (JSON); without one, the embedded default scene is played");
+  play.add_option("--plugin", options.pluginPath,
+                  "Plug-in to load (default: the Vestrel plug-in beside vestrel-host)");
+  play.add_option("--home", options.homeDirectory,
+                  "The host's home directory, where the resource file is looked for (default: the "
+                  "plug-in's folder)");
   play.add_option("--out", options.outDirectory, "Folder for <scene>.obj and <scene>.svg");
   play.add_option("--obj", options.objPath, "Write the generated line as a Wavefront OBJ file");
-  play.add_option("--svg", options.svgPath, "Write a picture of the path, the stored points and the line (SVG)");
-  play.add_option("--trace", options.tracePath, "Write every entry call, host call and host function call as JSON Lines");
+  play.add_option("--svg", options.svgPath,
+                  "Write a picture of the path, the stored points and the line (SVG)");
+  play.add_option("--trace", options.tracePath,
+                  "Write every entry call, host call and host function call as JSON Lines");
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
-  play.add_option("--save-block", options.saveBlockPath, "Save the parameter block to a file at the end");
-  play.add_option("--load-block", options.loadBlockPath, "Start the instance with the parameter block in this file (as stored, in either byte order)");
+  play.add_option("--save-block", options.saveBlockPath,
+                  "Save the parameter block to a file at the end");
+  play.add_option(
+      "--load-block", options.loadBlockPath,
+      "Start the instance with the parameter block in this file (as stored, in either byte order)");
   play.add_option("--block-byte-order", byteOrder,
-                  "Byte order of stored blocks: the one --save-block writes, and the one a --load-block block is turned into before the plug-in sees it")
+                  "Byte order of stored blocks: the one --save-block writes, and the one a "
+                  "--load-block block is turned into before the plug-in sees it")
       ->check(CLI::IsMember({"native", "swapped"}));
-  play.add_flag("--interactive", options.interactive, "Run the plug-in's dialog on the terminal (sends 'INTF')");
-  play.add_flag("--dialog", dialog, "Send 'INTF' even when the scene scripts no dialog (the user accepts what is shown)");
-  play.add_flag("--no-dialog", noDialog, "Do not send 'INTF', even when the scene scripts the dialog");
-  play.add_option("--refuse", refusals, "Refuse every call of a selector: SEL or SEL:CODE (e.g. TOBJ:-1)");
-  play.add_option("--refuse-call", callRefusals, "Refuse the Nth call of the host callback (from 1): N or N:CODE");
-  play.add_option("--refuse-function", refusedFunctions, "A host function refuses service (returns null or 0): NAME");
-  play.add_option("--hide-function", hiddenFunctions, "A host function is missing: the plug-in's lookup does not find it: NAME");
-  play.add_option("--memory-check", memoryCheck, "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
+  play.add_flag("--interactive", options.interactive,
+                "Run the plug-in's dialog on the terminal (sends 'INTF')");
+  play.add_flag(
+      "--dialog", dialog,
+      "Send 'INTF' even when the scene scripts no dialog (the user accepts what is shown)");
+  play.add_flag("--no-dialog", noDialog,
+                "Do not send 'INTF', even when the scene scripts the dialog");
+  play.add_option("--refuse", refusals,
+                  "Refuse every call of a selector: SEL or SEL:CODE (e.g. TOBJ:-1)");
+  play.add_option("--refuse-call", callRefusals,
+                  "Refuse the Nth call of the host callback (from 1): N or N:CODE");
+  play.add_option("--refuse-function", refusedFunctions,
+                  "A host function refuses service (returns null or 0): NAME");
+  play.add_option("--hide-function", hiddenFunctions,
+                  "A host function is missing: the plug-in's lookup does not find it: NAME");
+  play.add_option("--memory-check", memoryCheck,
+                  "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
       ->check(CLI::IsMember({"guard", "canary"}));
   play.add_option("--max-frames", options.limits.maxFrames, "Largest frame range a scene may have")
       ->check(CLI::Range(int64_t(1), int64_t(1000000)));
@@ -46,7 +66,8 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
 
 // Turns the fault options into the plan; false with a message on a bad one.
 bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& refusals,
-                 const std::vector<std::string>& callRefusals, const std::vector<std::string>& refusedFunctions,
+                 const std::vector<std::string>& callRefusals,
+                 const std::vector<std::string>& refusedFunctions,
                  const std::vector<std::string>& hiddenFunctions) {
   std::string message;
   for (const std::string& spec : refusals) {
@@ -66,28 +87,46 @@ bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& re
   return false;
 }
 
-void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uint64_t& seed, std::string& memoryCheck,
-                        bool& noIsolation) {
-  validate.add_option("plugin", options.pluginPath, "Plug-in to validate (default: the Vestrel plug-in beside vestrel-host)");
-  validate.add_option("--home", options.homeDirectory, "The host's home directory, where the resource file is looked for (default: the plug-in's folder)");
-  validate.add_option("--seed", seed, "Seed of the random checks; a run with the same seed makes the same checks (default: a fresh one, printed)");
-  validate.add_option("--time-limit", options.timeLimitSeconds, "Seconds for the whole run: the random rounds fill what the fixed checks leave")
+void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uint64_t& seed,
+                        std::string& memoryCheck, bool& noIsolation) {
+  validate.add_option("plugin", options.pluginPath,
+                      "Plug-in to validate (default: the Vestrel plug-in beside vestrel-host)");
+  validate.add_option("--home", options.homeDirectory,
+                      "The host's home directory, where the resource file is looked for (default: "
+                      "the plug-in's folder)");
+  validate.add_option("--seed", seed,
+                      "Seed of the random checks; a run with the same seed makes the same checks "
+                      "(default: a fresh one, printed)");
+  validate
+      .add_option("--time-limit", options.timeLimitSeconds,
+                  "Seconds for the whole run: the random rounds fill what the fixed checks leave")
       ->check(CLI::Range(0.0, 86400.0));
-  validate.add_option("--check-timeout", options.checkTimeoutSeconds, "Seconds after which a check counts as hung")
+  validate
+      .add_option("--check-timeout", options.checkTimeoutSeconds,
+                  "Seconds after which a check counts as hung")
       ->check(CLI::Range(1.0, 86400.0));
-  validate.add_option("--only", options.only, "Run only the check with this id, or the checks under this id prefix (faults/, blocks/size-7); repeatable");
-  validate.add_flag("--no-isolation", noIsolation, "Run every check in this process instead of a child process each (a crash then ends the run)");
-  validate.add_flag("--failures-only", options.failuresOnly, "Print only the failed checks and the totals");
-  validate.add_option("--memory-check", memoryCheck, "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
+  validate.add_option("--only", options.only,
+                      "Run only the check with this id, or the checks under this id prefix "
+                      "(faults/, blocks/size-7); repeatable");
+  validate.add_flag("--no-isolation", noIsolation,
+                    "Run every check in this process instead of a child process each (a crash then "
+                    "ends the run)");
+  validate.add_flag("--failures-only", options.failuresOnly,
+                    "Print only the failed checks and the totals");
+  validate
+      .add_option("--memory-check", memoryCheck,
+                  "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
       ->check(CLI::IsMember({"guard", "canary"}));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"vestrel-host: the reference host of the Vestrel plug-in. It loads the plug-in, plays a scene "
-               "through it and checks every call the plug-in makes. Without a subcommand it plays the "
-               "embedded default scene."};
+  CLI::App app{
+      "vestrel-host: the reference host of the Vestrel plug-in. It loads the plug-in, plays a "
+      "scene "
+      "through it and checks every call the plug-in makes. Without a subcommand it plays the "
+      "embedded default scene."};
   app.require_subcommand(0, 1);
 
   vhost::PlayOptions options;
@@ -96,16 +135,19 @@ int main(int argc, char** argv) {
   std::string byteOrder;
   bool dialog = false, noDialog = false;
 
-  CLI::App* play = app.add_subcommand("play", "Play a scene through the plug-in and print a summary");
-  AddPlayOptions(*play, options, refusals, callRefusals, refusedFunctions, hiddenFunctions, memoryCheck, byteOrder,
-                 dialog, noDialog);
+  CLI::App* play =
+      app.add_subcommand("play", "Play a scene through the plug-in and print a summary");
+  AddPlayOptions(*play, options, refusals, callRefusals, refusedFunctions, hiddenFunctions,
+                 memoryCheck, byteOrder, dialog, noDialog);
 
   vhost::ValidateOptions validateOptions;
   uint64_t seed = 0;
   bool noIsolation = false;
   std::string validateMemoryCheck = memoryCheck;
-  CLI::App* validate = app.add_subcommand(
-      "validate", "Run the validation battery against a plug-in: injected faults, hostile blocks and host answers, odd call orders, save and load");
+  CLI::App* validate =
+      app.add_subcommand("validate",
+                         "Run the validation battery against a plug-in: injected faults, hostile "
+                         "blocks and host answers, odd call orders, save and load");
   AddValidateOptions(*validate, validateOptions, seed, validateMemoryCheck, noIsolation);
 
   try {
@@ -119,7 +161,8 @@ int main(int argc, char** argv) {
     if (validateOptions.pluginPath.empty()) validateOptions.pluginPath = vhost::DefaultPluginPath();
     if (validate->count("--seed") != 0) validateOptions.seed = seed;
     validateOptions.isolate = !noIsolation;
-    validateOptions.memoryCheck = validateMemoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
+    validateOptions.memoryCheck = validateMemoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage
+                                                                 : vhost::MemoryCheck::kCanary;
     validateOptions.program = argc > 0 ? argv[0] : "vestrel-host";
     return vhost::Validate(validateOptions, std::cout);
   }
@@ -129,8 +172,12 @@ int main(int argc, char** argv) {
   }
   if (dialog) options.sendDialog = true;
   if (noDialog) options.sendDialog = false;
-  options.memoryCheck = memoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
-  if (!byteOrder.empty()) options.blockOrder = byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
-  if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions)) return vhost::kExitBadInput;
+  options.memoryCheck =
+      memoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage : vhost::MemoryCheck::kCanary;
+  if (!byteOrder.empty())
+    options.blockOrder =
+        byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
+  if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions))
+    return vhost::kExitBadInput;
   return vhost::Play(options, std::cout);
 }

@@ -31,7 +31,8 @@ std::string ObjText(const std::vector<GeneratedModel>& models, const std::string
     std::map<int32_t, size_t> objIndex;
     for (size_t i = 0; i < model.vertices.size(); ++i) {
       const ReceivedVertex& v = model.vertices[i];
-      obj << "v " << NumberText(v.position[0]) << " " << NumberText(v.position[1]) << " " << NumberText(v.position[2]) << "\n";
+      obj << "v " << NumberText(v.position[0]) << " " << NumberText(v.position[1]) << " "
+          << NumberText(v.position[2]) << "\n";
       obj << "vt " << NumberText(v.u) << " 0\n";
       objIndex[v.index] = base + i + 1;
     }
@@ -91,7 +92,8 @@ class PanelMap {
     centreB_ = (b.minB + b.maxB) / 2;
   }
   Point2 Map(double a, double b) const {
-    return {left_ + kPanel / 2 + (a - centreA_) * scale_, kTop + kPanel / 2 - (b - centreB_) * scale_};
+    return {left_ + kPanel / 2 + (a - centreA_) * scale_,
+            kTop + kPanel / 2 - (b - centreB_) * scale_};
   }
 
  private:
@@ -118,23 +120,30 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-void Panel(std::ostringstream& svg, const PictureContent& content, const Projection& projection, double left) {
-  auto sampleAt = [](const Sample& s) { return std::array<double, 3>{s.position.x, s.position.y, s.position.z}; };
+void Panel(std::ostringstream& svg, const PictureContent& content, const Projection& projection,
+           double left) {
+  auto sampleAt = [](const Sample& s) {
+    return std::array<double, 3>{s.position.x, s.position.y, s.position.z};
+  };
   Bounds bounds;
-  for (const Sample& s : content.samples) bounds.Add(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
+  for (const Sample& s : content.samples)
+    bounds.Add(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
   for (const StoredPoint& p : content.storedPoints) bounds.Add(p[projection.a], p[projection.b]);
   if (content.model != nullptr) {
-    for (const ReceivedVertex& v : content.model->vertices) bounds.Add(Coordinate(v.position, projection.a), Coordinate(v.position, projection.b));
+    for (const ReceivedVertex& v : content.model->vertices)
+      bounds.Add(Coordinate(v.position, projection.a), Coordinate(v.position, projection.b));
   }
   PanelMap map(bounds, left);
 
-  svg << "<g>\n<rect x=\"" << left << "\" y=\"" << kTop << "\" width=\"" << kPanel << "\" height=\"" << kPanel
-      << "\" fill=\"#fafafa\" stroke=\"#bbb\"/>\n";
-  svg << "<text x=\"" << left + 8 << "\" y=\"" << kTop + 16 << "\" font-size=\"13\">" << projection.name << " ("
-      << projection.axisA << " across, " << projection.axisB << " up)</text>\n";
+  svg << "<g>\n<rect x=\"" << left << "\" y=\"" << kTop << "\" width=\"" << kPanel << "\" height=\""
+      << kPanel << "\" fill=\"#fafafa\" stroke=\"#bbb\"/>\n";
+  svg << "<text x=\"" << left + 8 << "\" y=\"" << kTop + 16 << "\" font-size=\"13\">"
+      << projection.name << " (" << projection.axisA << " across, " << projection.axisB
+      << " up)</text>\n";
 
   if (!content.samples.empty()) {
-    svg << "<polyline class=\"sampled\" fill=\"none\" stroke=\"#999\" stroke-width=\"1\" stroke-dasharray=\"3 2\" points=\"";
+    svg << "<polyline class=\"sampled\" fill=\"none\" stroke=\"#999\" stroke-width=\"1\" "
+           "stroke-dasharray=\"3 2\" points=\"";
     for (const Sample& s : content.samples) {
       Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
       if (isfinite(p.x) && isfinite(p.y)) svg << Fixed(p.x) << "," << Fixed(p.y) << " ";
@@ -143,7 +152,8 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
     for (const Sample& s : content.samples) {
       Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
       if (!isfinite(p.x) || !isfinite(p.y)) continue;
-      svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y) << "\" r=\"1.5\" fill=\"#999\"/>\n";
+      svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y)
+          << "\" r=\"1.5\" fill=\"#999\"/>\n";
     }
   }
   if (content.model != nullptr) {
@@ -156,17 +166,18 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
       Point2 pa = map.Map(a->position[projection.a], a->position[projection.b]);
       Point2 pb = map.Map(b->position[projection.a], b->position[projection.b]);
       if (!isfinite(pa.x + pa.y + pb.x + pb.y)) continue;
-      svg << "<line class=\"generated\" x1=\"" << Fixed(pa.x) << "\" y1=\"" << Fixed(pa.y) << "\" x2=\"" << Fixed(pb.x)
-          << "\" y2=\"" << Fixed(pb.y) << "\" stroke=\"#d23\" stroke-width=\"2\"/>\n";
+      svg << "<line class=\"generated\" x1=\"" << Fixed(pa.x) << "\" y1=\"" << Fixed(pa.y)
+          << "\" x2=\"" << Fixed(pb.x) << "\" y2=\"" << Fixed(pb.y)
+          << "\" stroke=\"#d23\" stroke-width=\"2\"/>\n";
     }
   }
   for (size_t i = 0; i < content.storedPoints.size(); ++i) {
     const StoredPoint& point = content.storedPoints[i];
     Point2 p = map.Map(point[projection.a], point[projection.b]);
     if (!isfinite(p.x) || !isfinite(p.y)) continue;
-    svg << "<circle class=\"stored\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y) << "\" r=\"" << (i == 0 ? 5 : 3)
-        << "\" fill=\"" << (i == 0 ? "#1a7f37" : "#2457c5") << "\"><title>point " << i << ", frame "
-        << NumberText(point[3]) << "</title></circle>\n";
+    svg << "<circle class=\"stored\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y) << "\" r=\""
+        << (i == 0 ? 5 : 3) << "\" fill=\"" << (i == 0 ? "#1a7f37" : "#2457c5")
+        << "\"><title>point " << i << ", frame " << NumberText(point[3]) << "</title></circle>\n";
   }
   svg << "</g>\n";
 }
@@ -178,20 +189,25 @@ std::string SvgText(const PictureContent& content) {
   double height = kTop + kPanel + 48;
   std::ostringstream svg;
   svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height << "\" viewBox=\"0 0 "
-      << width << " " << height << "\" font-family=\"sans-serif\">\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+      << "\" viewBox=\"0 0 " << width << " " << height << "\" font-family=\"sans-serif\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << kMargin << "\" y=\"30\" font-size=\"18\">" << Escape(content.title) << "</text>\n";
-  for (int i = 0; i < 3; ++i) Panel(svg, content, kProjections[i], kMargin + i * (kPanel + kMargin));
+      << "<text x=\"" << kMargin << "\" y=\"30\" font-size=\"18\">" << Escape(content.title)
+      << "</text>\n";
+  for (int i = 0; i < 3; ++i)
+    Panel(svg, content, kProjections[i], kMargin + i * (kPanel + kMargin));
   double legendY = kTop + kPanel + 28;
   svg << "<g font-size=\"12\">\n"
-      << "<line x1=\"" << kMargin << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 24 << "\" y2=\"" << legendY - 4
-      << "\" stroke=\"#999\" stroke-dasharray=\"3 2\"/><text x=\"" << kMargin + 30 << "\" y=\"" << legendY
-      << "\">sampled motion path (" << content.samples.size() << " frames)</text>\n"
-      << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4 << "\" r=\"3\" fill=\"#2457c5\"/><text x=\"" << kMargin + 320
-      << "\" y=\"" << legendY << "\">stored points (" << content.storedPoints.size() << "; the first in green)</text>\n"
-      << "<line x1=\"" << kMargin + 612 << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 636 << "\" y2=\"" << legendY - 4
-      << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\"" << kMargin + 642 << "\" y=\"" << legendY << "\">generated line, placed by the group matrix ("
+      << "<line x1=\"" << kMargin << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 24
+      << "\" y2=\"" << legendY - 4 << "\" stroke=\"#999\" stroke-dasharray=\"3 2\"/><text x=\""
+      << kMargin + 30 << "\" y=\"" << legendY << "\">sampled motion path ("
+      << content.samples.size() << " frames)</text>\n"
+      << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4
+      << "\" r=\"3\" fill=\"#2457c5\"/><text x=\"" << kMargin + 320 << "\" y=\"" << legendY
+      << "\">stored points (" << content.storedPoints.size() << "; the first in green)</text>\n"
+      << "<line x1=\"" << kMargin + 612 << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 636
+      << "\" y2=\"" << legendY - 4 << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\""
+      << kMargin + 642 << "\" y=\"" << legendY << "\">generated line, placed by the group matrix ("
       << (content.model ? content.model->faces.size() : 0) << " segments)</text>\n"
       << "</g>\n</svg>\n";
   return svg.str();

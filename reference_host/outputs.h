@@ -21,9 +21,9 @@ std::string ObjText(const std::vector<GeneratedModel>& models, const std::string
 
 struct PictureContent {
   std::string title;
-  std::vector<Sample> samples;             // the sampled motion path
-  std::vector<StoredPoint> storedPoints;   // the points in the parameter block
-  const GeneratedModel* model = nullptr;   // the generated line, if any
+  std::vector<Sample> samples;            // the sampled motion path
+  std::vector<StoredPoint> storedPoints;  // the points in the parameter block
+  const GeneratedModel* model = nullptr;  // the generated line, if any
 };
 
 // Three projections side by side: top (x, y), front (x, z), side (y, z).

@@ -33,7 +33,9 @@ std::string DefaultPluginPath() {
 
 namespace {
 
-std::string PascalText(const unsigned char* field) { return std::string(reinterpret_cast<const char*>(field) + 1, field[0]); }
+std::string PascalText(const unsigned char* field) {
+  return std::string(reinterpret_cast<const char*>(field) + 1, field[0]);
+}
 
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string text;
@@ -45,10 +47,12 @@ std::string CallCounts(const std::map<uint32_t, int>& calls) {
   std::vector<std::string> parts;
   for (const CallbackSelector& row : kCallbackSelectors) {
     auto it = calls.find(row.selector);
-    if (it != calls.end()) parts.push_back(CodeName(row.selector) + " " + std::to_string(it->second));
+    if (it != calls.end())
+      parts.push_back(CodeName(row.selector) + " " + std::to_string(it->second));
   }
   for (const auto& entry : calls) {
-    if (!IsCallbackSelector(entry.first)) parts.push_back(CodeName(entry.first) + " " + std::to_string(entry.second));
+    if (!IsCallbackSelector(entry.first))
+      parts.push_back(CodeName(entry.first) + " " + std::to_string(entry.second));
   }
   return parts.empty() ? "none" : Join(parts, ", ");
 }
@@ -60,9 +64,9 @@ std::string BlockLine(const std::vector<uint8_t>& bytes) {
   BlockView view = DecodeBlock(bytes.data(), bytes.size());
   std::string line = std::to_string(bytes.size()) + " bytes";
   if (!view.isBlock) return line + ", not a parameter block";
-  line += std::string(view.native ? ", native byte order" : ", other byte order") + "; angle tolerance " +
-          AngleText(view.angle) + ", freeze " + std::to_string(view.freeze) + ", reverse " + std::to_string(view.reverse) +
-          ", points " + std::to_string(view.count);
+  line += std::string(view.native ? ", native byte order" : ", other byte order") +
+          "; angle tolerance " + AngleText(view.angle) + ", freeze " + std::to_string(view.freeze) +
+          ", reverse " + std::to_string(view.reverse) + ", points " + std::to_string(view.count);
   return line;
 }
 
@@ -158,7 +162,9 @@ bool Run::PrepareBlock(std::vector<uint8_t>* initial) {
     BlockView view = DecodeBlock(initial->data(), initial->size());
     bool wantNative = *options_.blockOrder == ByteOrder::kNative;
     if (!view.isBlock) {
-      fprintf(stderr, "vestrel-host: the stored block is not a parameter block; it is handed over as it is\n");
+      fprintf(
+          stderr,
+          "vestrel-host: the stored block is not a parameter block; it is handed over as it is\n");
     } else if (view.native != wantNative) {
       SwapBlockByteOrder(initial);
     }
@@ -178,7 +184,9 @@ int32_t Run::Call(uint32_t selector, int32_t frame) {
 void Run::DescribeCall(const EntryCallReport& report, std::vector<uint8_t>* blockBefore) {
   std::string name = CodeName(report.selector);
   std::string line = name + " -> " + std::to_string(report.result);
-  json entry = {{"selector", name}, {"result", report.result}, {"frame", report.renderFrame},
+  json entry = {{"selector", name},
+                {"result", report.result},
+                {"frame", report.renderFrame},
                 {"host_calls", json::object()}};
   for (const auto& count : report.calls) entry["host_calls"][CodeName(count.first)] = count.second;
   std::vector<std::string> details;
@@ -188,8 +196,9 @@ void Run::DescribeCall(const EntryCallReport& report, std::vector<uint8_t>* bloc
   if (report.selector == kSelectorInfo) {
     const HostPluginDescription& d = session_->info().info;
     pluginName_ = PascalText(d.pluginName);
-    details.push_back("name \"" + pluginName_ + "\", type '" + CodeName(d.pluginType) + "', version " +
-                      std::to_string(d.pluginVersion) + ", flags " + std::to_string(d.infoFlags));
+    details.push_back("name \"" + pluginName_ + "\", type '" + CodeName(d.pluginType) +
+                      "', version " + std::to_string(d.pluginVersion) + ", flags " +
+                      std::to_string(d.infoFlags));
     details.push_back("description \"" + PascalText(d.description) + "\"");
     entry["name"] = pluginName_;
     entry["description"] = PascalText(d.description);
@@ -205,24 +214,30 @@ void Run::DescribeCall(const EntryCallReport& report, std::vector<uint8_t>* bloc
     const std::vector<DialogRun>& runs = services_->dialogRuns();
     if (!runs.empty()) {
       const DialogRun& run = runs.back();
-      details.push_back("dialog " + std::to_string(run.id) + " \"" + run.title + "\" shown: " + Join(run.shown, ", "));
-      details.push_back("answered: " + Join(run.answered, ", ") + (run.accepted ? "; accepted" : "; cancelled"));
-      entry["dialog"] = {{"id", run.id}, {"title", run.title}, {"shown", run.shown}, {"answered", run.answered},
+      details.push_back("dialog " + std::to_string(run.id) + " \"" + run.title +
+                        "\" shown: " + Join(run.shown, ", "));
+      details.push_back("answered: " + Join(run.answered, ", ") +
+                        (run.accepted ? "; accepted" : "; cancelled"));
+      entry["dialog"] = {{"id", run.id},
+                         {"title", run.title},
+                         {"shown", run.shown},
+                         {"answered", run.answered},
                          {"accepted", run.accepted}};
     }
     details.push_back("block " + BlockLine(after));
   } else if (report.selector == kSelectorSetup) {
     bool stored = report.resetSent && after != *blockBefore;
-    details.push_back("frames sampled: " + std::to_string(report.framesSampled) + ", points stored: " +
-                      std::to_string(view.isBlock ? view.count : 0) + (report.resetSent ? " ('RSET' sent)" : " (path unchanged)"));
+    details.push_back("frames sampled: " + std::to_string(report.framesSampled) +
+                      ", points stored: " + std::to_string(view.isBlock ? view.count : 0) +
+                      (report.resetSent ? " ('RSET' sent)" : " (path unchanged)"));
     entry["frames_sampled"] = report.framesSampled;
     entry["points_stored"] = view.isBlock ? view.count : 0;
     entry["reset_sent"] = report.resetSent;
     entry["path_changed"] = stored;
   } else if (report.selector == kSelectorGenerate) {
     const GeneratedModel& model = session_->models().back();
-    details.push_back("vertices received: " + std::to_string(model.vertices.size()) + ", polygons received: " +
-                      std::to_string(model.faces.size()));
+    details.push_back("vertices received: " + std::to_string(model.vertices.size()) +
+                      ", polygons received: " + std::to_string(model.faces.size()));
     entry["vertices"] = model.vertices.size();
     entry["polygons"] = model.faces.size();
   }
@@ -257,7 +272,8 @@ bool Run::MakeOutDirectory() {
   std::error_code error;
   fs::create_directories(options_.outDirectory, error);
   if (error) {
-    fprintf(stderr, "vestrel-host: cannot make the folder %s: %s\n", options_.outDirectory.c_str(), error.message().c_str());
+    fprintf(stderr, "vestrel-host: cannot make the folder %s: %s\n", options_.outDirectory.c_str(),
+            error.message().c_str());
     return false;
   }
   return true;
@@ -290,7 +306,8 @@ bool Run::WriteOutputs() {
     }
   }
   if (!options_.saveBlockPath.empty()) {
-    if (SaveBlockFile(options_.saveBlockPath, finalBlock_, options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
+    if (SaveBlockFile(options_.saveBlockPath, finalBlock_,
+                      options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
       written_.push_back(options_.saveBlockPath);
     } else {
       fprintf(stderr, "vestrel-host: cannot save the block: %s\n", message.c_str());
@@ -303,21 +320,24 @@ bool Run::WriteOutputs() {
 void Run::PrintSummary(int exitCode) {
   std::ostringstream text;
   text << "vestrel-host: scene \"" << scene_.name << "\" (" << sceneSource_ << ")\n"
-       << "  frames " << scene_.firstFrame << " to " << scene_.lastFrame << ", " << scene_.objects.size()
-       << " objects, creator '" << CodeName(scene_.creator) << "', render frames " << scene_.renderFirst << " to "
-       << scene_.renderLast << "\n"
+       << "  frames " << scene_.firstFrame << " to " << scene_.lastFrame << ", "
+       << scene_.objects.size() << " objects, creator '" << CodeName(scene_.creator)
+       << "', render frames " << scene_.renderFirst << " to " << scene_.renderLast << "\n"
        << "  stored block: " << initialBlockLine_ << "\n"
        << "plug-in: " << pluginPath_ << "\n"
        << "calls:\n";
   for (const std::string& line : callLines_) text << "  " << line << "\n";
   text << "parameter block: " << BlockLine(finalBlock_) << "\n";
-  text << "host calls: " << session_->callbackCalls() << " (" << CallCounts(session_->totals()) << ")\n";
+  text << "host calls: " << session_->callbackCalls() << " (" << CallCounts(session_->totals())
+       << ")\n";
 
   std::vector<std::string> functions;
-  for (const auto& entry : services_->calls()) functions.push_back(entry.first + " " + std::to_string(entry.second));
+  for (const auto& entry : services_->calls())
+    functions.push_back(entry.first + " " + std::to_string(entry.second));
   text << "host functions called: " << (functions.empty() ? "none" : Join(functions, ", ")) << "\n";
   std::vector<std::string> lookups;
-  for (const auto& entry : services_->lookups()) lookups.push_back(entry.first + " " + std::to_string(entry.second));
+  for (const auto& entry : services_->lookups())
+    lookups.push_back(entry.first + " " + std::to_string(entry.second));
   text << "host functions looked up: " << (lookups.empty() ? "none" : Join(lookups, ", ")) << "\n";
 
   std::vector<std::string> faults = options_.faults.Describe();
@@ -327,9 +347,11 @@ void Run::PrintSummary(int exitCode) {
   json resourceJson = json::object();
   for (ResourceKind kind : kAllResourceKinds) {
     const ResourceCount& count = findings_.Count(kind);
-    resources.push_back(std::string(ResourceKindName(kind)) + " " + std::to_string(count.released - count.leaked) + "/" +
+    resources.push_back(std::string(ResourceKindName(kind)) + " " +
+                        std::to_string(count.released - count.leaked) + "/" +
                         std::to_string(count.obtained) + " released");
-    resourceJson[ResourceKindName(kind)] = {{"obtained", count.obtained}, {"released", count.released - count.leaked},
+    resourceJson[ResourceKindName(kind)] = {{"obtained", count.obtained},
+                                            {"released", count.released - count.leaked},
                                             {"leaked", count.leaked}};
   }
   text << "resources: " << Join(resources, ", ") << "\n";
@@ -342,7 +364,11 @@ void Run::PrintSummary(int exitCode) {
   list("leaks", findings_.leaks());
   if (!findings_.notes().empty()) list("notes", findings_.notes());
   for (const std::string& path : written_) text << "wrote " << path << "\n";
-  text << "result: " << (exitCode == kExitOk ? "OK" : exitCode == kExitPluginFault ? "FAILED (the plug-in broke the host's rules)" : "FAILED") << "\n";
+  text << "result: "
+       << (exitCode == kExitOk            ? "OK"
+           : exitCode == kExitPluginFault ? "FAILED (the plug-in broke the host's rules)"
+                                          : "FAILED")
+       << "\n";
   out_ << text.str() << std::flush;
 
   summary_["scene"] = {{"name", scene_.name}, {"source", sceneSource_}};
@@ -362,7 +388,9 @@ void Run::PrintSummary(int exitCode) {
   summary_["exit_code"] = exitCode;
   if (!options_.summaryJsonPath.empty()) {
     std::string message;
-    if (!WriteTextFile(options_.summaryJsonPath, summary_.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &message)) {
+    if (!WriteTextFile(options_.summaryJsonPath,
+                       summary_.dump(2, ' ', false, json::error_handler_t::replace) + "\n",
+                       &message)) {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
     }
   }
@@ -388,8 +416,10 @@ int Run::Go() {
   } else {
     runner_ = std::make_unique<ScriptedDialogRunner>(scene_.dialog);
   }
-  services_ = std::make_unique<HostServices>(home, runner_.get(), options_.faults, findings_, trace_);
-  session_ = std::make_unique<HostSession>(scene_, *heap_, options_.faults, findings_, trace_, *services_);
+  services_ =
+      std::make_unique<HostServices>(home, runner_.get(), options_.faults, findings_, trace_);
+  session_ =
+      std::make_unique<HostSession>(scene_, *heap_, options_.faults, findings_, trace_, *services_);
   if (!initialBlock.empty() && !session_->SetBlock(initialBlock)) {
     fprintf(stderr, "vestrel-host: the stored parameter block is too large\n");
     return kExitBadInput;

@@ -17,9 +17,9 @@ namespace vhost {
 
 // Exit codes of vestrel-host.
 constexpr int kExitOk = 0;
-constexpr int kExitBadInput = 1;       // scene, options, block or output files
-constexpr int kExitNoPlugin = 2;       // the plug-in or its entry is missing
-constexpr int kExitPluginFault = 3;    // violation, overrun or leak by the plug-in
+constexpr int kExitBadInput = 1;     // scene, options, block or output files
+constexpr int kExitNoPlugin = 2;     // the plug-in or its entry is missing
+constexpr int kExitPluginFault = 3;  // violation, overrun or leak by the plug-in
 
 struct PlayOptions {
   std::string scenePath;      // empty: the embedded default scene

@@ -50,7 +50,9 @@ bool PluginLibrary::Load(const std::string& path, std::string* message) {
   Unload();
   std::error_code error;
   if (!std::filesystem::exists(path, error)) {
-    *message = path + ": no such plug-in file (build it with: cmake --build --preset default --target Vestrel, or name one with --plugin)";
+    *message = path +
+               ": no such plug-in file (build it with: cmake --build --preset default --target "
+               "Vestrel, or name one with --plugin)";
     return false;
   }
   if (!std::filesystem::is_regular_file(path, error)) {

@@ -30,12 +30,18 @@ struct CallbackSelector {
 };
 
 constexpr CallbackSelector kCallbackSelectors[] = {
-    {kSelectorAllocate, 20, 40, 32},      {kSelectorCreator, 8, 16, 12},
-    {kSelectorReset, 4, 8, 8},            {kSelectorTimeInfo, 56, 56, 52},
-    {kSelectorSceneObject, 284, 304, 296}, {kSelectorSyncFrame, 24, 24, 24},
-    {kSelectorObjectPosition, 136, 144, 144}, {kSelectorMemAlloc, 12, 24, 24},
-    {kSelectorMemFree, 8, 16, 16},        {kSelectorAddVertex, 120, 120, 112},
-    {kSelectorAddFace, 28, 32, 32},       {kSelectorGetGroup, 408, 424, 416},
+    {kSelectorAllocate, 20, 40, 32},
+    {kSelectorCreator, 8, 16, 12},
+    {kSelectorReset, 4, 8, 8},
+    {kSelectorTimeInfo, 56, 56, 52},
+    {kSelectorSceneObject, 284, 304, 296},
+    {kSelectorSyncFrame, 24, 24, 24},
+    {kSelectorObjectPosition, 136, 144, 144},
+    {kSelectorMemAlloc, 12, 24, 24},
+    {kSelectorMemFree, 8, 16, 16},
+    {kSelectorAddVertex, 120, 120, 112},
+    {kSelectorAddFace, 28, 32, 32},
+    {kSelectorGetGroup, 408, 424, 416},
     {kSelectorDeleteGroup, 8, 16, 16},
 };
 
@@ -43,7 +49,8 @@ constexpr CallbackSelector kCallbackSelectors[] = {
 // the protocol does not have.
 constexpr int32_t ExpectedRecordSize(uint32_t selector) {
   for (const CallbackSelector& row : kCallbackSelectors) {
-    if (row.selector == selector) return static_cast<int32_t>(LayoutValue(row.win32, row.win64, row.mac));
+    if (row.selector == selector)
+      return static_cast<int32_t>(LayoutValue(row.win32, row.win64, row.mac));
   }
   return -1;
 }

@@ -41,10 +41,13 @@ class LineReader {
     size_t i = word[0] == '-' || word[0] == '+' ? 1 : 0;
     bool digits = i < word.size();
     for (size_t k = i; k < word.size(); ++k) digits = digits && word[k] >= '0' && word[k] <= '9';
-    if (!digits) throw LineFault{std::string(what) + " must be a decimal integer, got '" + word + "'"};
-    if (word.size() - i > 11) throw LineFault{std::string(what) + " " + word + " is out of the 32-bit range"};
+    if (!digits)
+      throw LineFault{std::string(what) + " must be a decimal integer, got '" + word + "'"};
+    if (word.size() - i > 11)
+      throw LineFault{std::string(what) + " " + word + " is out of the 32-bit range"};
     long long value = std::stoll(word);
-    if (value < INT32_MIN || value > INT32_MAX) throw LineFault{std::string(what) + " " + word + " is out of the 32-bit range"};
+    if (value < INT32_MIN || value > INT32_MAX)
+      throw LineFault{std::string(what) + " " + word + " is out of the 32-bit range"};
     return static_cast<int32_t>(value);
   }
 
@@ -61,7 +64,8 @@ class LineReader {
         if (pos_ >= line_.size()) break;
         char escaped = line_[pos_++];
         if (escaped != '"' && escaped != '\\') {
-          throw LineFault{std::string("unknown escape \\") + escaped + " (only \\\" and \\\\ are allowed)"};
+          throw LineFault{std::string("unknown escape \\") + escaped +
+                          " (only \\\" and \\\\ are allowed)"};
         }
         c = escaped;
       }
@@ -85,9 +89,13 @@ class LineReader {
 };
 
 bool ParseKind(const std::string& word, ControlKind* kind) {
-  static const struct { const char* name; ControlKind kind; } kinds[] = {
-      {"label", ControlKind::kLabel}, {"edit", ControlKind::kEdit}, {"checkbox", ControlKind::kCheckbox},
-      {"ok", ControlKind::kOk},       {"cancel", ControlKind::kCancel},
+  static const struct {
+    const char* name;
+    ControlKind kind;
+  } kinds[] = {
+      {"label", ControlKind::kLabel},       {"edit", ControlKind::kEdit},
+      {"checkbox", ControlKind::kCheckbox}, {"ok", ControlKind::kOk},
+      {"cancel", ControlKind::kCancel},
   };
   for (const auto& entry : kinds) {
     if (word == entry.name) {
@@ -125,7 +133,9 @@ class Parser {
   }
 
   void Finish(int lastLine) {
-    if (open_) Error(lastLine, "dialog " + std::to_string(current_.id) + " (line " + std::to_string(current_.line) + ") has no 'end'");
+    if (open_)
+      Error(lastLine, "dialog " + std::to_string(current_.id) + " (line " +
+                          std::to_string(current_.line) + ") has no 'end'");
     open_ = false;
   }
 
@@ -142,13 +152,16 @@ class Parser {
 
  private:
   void OpenDialog(LineReader& reader, int number) {
-    if (open_) throw LineFault{"'dialog' inside dialog " + std::to_string(current_.id) + " (line " + std::to_string(current_.line) + "): 'end' is missing"};
+    if (open_)
+      throw LineFault{"'dialog' inside dialog " + std::to_string(current_.id) + " (line " +
+                      std::to_string(current_.line) + "): 'end' is missing"};
     DialogTemplate dialog;
     dialog.id = reader.Id("the dialog id");
     dialog.title = reader.Quoted("the dialog title");
     reader.ExpectEnd();
     dialog.line = number;
-    if (!dialogIds_.insert(dialog.id).second) throw LineFault{"dialog " + std::to_string(dialog.id) + " is defined twice"};
+    if (!dialogIds_.insert(dialog.id).second)
+      throw LineFault{"dialog " + std::to_string(dialog.id) + " is defined twice"};
     current_ = dialog;
     controlIds_.clear();
     open_ = true;
@@ -163,7 +176,8 @@ class Parser {
   void Control(const std::string& word, LineReader& reader, int number) {
     ControlTemplate control;
     if (!ParseKind(word, &control.kind)) {
-      throw LineFault{"unknown item '" + word + "' (expected dialog, end, label, edit, checkbox, ok or cancel)"};
+      throw LineFault{"unknown item '" + word +
+                      "' (expected dialog, end, label, edit, checkbox, ok or cancel)"};
     }
     if (!open_) throw LineFault{"'" + word + "' outside a dialog"};
     control.id = reader.Id("the control id");
@@ -171,13 +185,15 @@ class Parser {
     reader.ExpectEnd();
     control.line = number;
     if (!controlIds_.insert(control.id).second) {
-      throw LineFault{"control id " + std::to_string(control.id) + " is used twice in dialog " + std::to_string(current_.id)};
+      throw LineFault{"control id " + std::to_string(control.id) + " is used twice in dialog " +
+                      std::to_string(current_.id)};
     }
     current_.controls.push_back(control);
   }
 
   void Error(int line, const std::string& what) {
-    if (errors_.size() < kMaxErrors) errors_.push_back(name_ + ":" + std::to_string(line) + ": " + what);
+    if (errors_.size() < kMaxErrors)
+      errors_.push_back(name_ + ":" + std::to_string(line) + ": " + what);
   }
 
   std::string name_;
@@ -218,7 +234,8 @@ ResourceParseResult ParseResourceText(const std::string& text, const std::string
     ++number;
     if (line.find('\0') != std::string::npos) {
       ResourceParseResult result;
-      result.errors.push_back(name + ":" + std::to_string(number) + ": a NUL byte: this is not a text file");
+      result.errors.push_back(name + ":" + std::to_string(number) +
+                              ": a NUL byte: this is not a text file");
       return result;
     }
     parser.Line(line, number);
@@ -236,7 +253,8 @@ ResourceParseResult LoadResourceFile(const std::string& path) {
   }
   auto size = std::filesystem::file_size(path, error);
   if (error || size > kMaxResourceFileBytes) {
-    result.errors.push_back(path + ": larger than " + std::to_string(kMaxResourceFileBytes) + " bytes");
+    result.errors.push_back(path + ": larger than " + std::to_string(kMaxResourceFileBytes) +
+                            " bytes");
     return result;
   }
   std::ifstream in(path, std::ios::binary);

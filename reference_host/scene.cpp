@@ -95,7 +95,8 @@ Vec3 PathAt(const Motion& motion, int32_t frame) {
   for (size_t k = 0; k + 1 < points.size(); ++k) {
     if (t <= motion.pauseFrames) return points[k];
     t -= motion.pauseFrames;
-    if (t < motion.framesPerSegment) return Lerp(points[k], points[k + 1], double(t) / motion.framesPerSegment);
+    if (t < motion.framesPerSegment)
+      return Lerp(points[k], points[k + 1], double(t) / motion.framesPerSegment);
     t -= motion.framesPerSegment;
   }
   return points.back();
@@ -173,7 +174,9 @@ class Node {
 
   bool Has(const char* key) const { return value_.is_object() && value_.contains(key); }
 
-  Node Child(const std::string& key) const { return Node(value_.at(key), path_ + "." + key, limits_); }
+  Node Child(const std::string& key) const {
+    return Node(value_.at(key), path_ + "." + key, limits_);
+  }
 
   Node Required(const char* key) const {
     ExpectObject();
@@ -181,23 +184,33 @@ class Node {
     return Child(key);
   }
 
-  Node Element(size_t index) const { return Node(value_.at(index), path_ + "[" + std::to_string(index) + "]", limits_); }
+  Node Element(size_t index) const {
+    return Node(value_.at(index), path_ + "[" + std::to_string(index) + "]", limits_);
+  }
 
   size_t ArraySize(size_t minimum, size_t maximum) const {
     if (!value_.is_array()) Fail(std::string("expected an array, got ") + TypeName(value_));
-    if (value_.size() < minimum) Fail("expected at least " + std::to_string(minimum) + " elements, got " + std::to_string(value_.size()));
-    if (value_.size() > maximum) Fail("at most " + std::to_string(maximum) + " elements are allowed, got " + std::to_string(value_.size()));
+    if (value_.size() < minimum)
+      Fail("expected at least " + std::to_string(minimum) + " elements, got " +
+           std::to_string(value_.size()));
+    if (value_.size() > maximum)
+      Fail("at most " + std::to_string(maximum) + " elements are allowed, got " +
+           std::to_string(value_.size()));
     return value_.size();
   }
 
   int64_t Integer(int64_t minimum, int64_t maximum) const {
-    if (!value_.is_number_integer()) Fail(std::string("expected an integer, got ") + TypeName(value_));
-    if (value_.is_number_unsigned() && value_.get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max())) {
-      Fail("the integer is out of range (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+    if (!value_.is_number_integer())
+      Fail(std::string("expected an integer, got ") + TypeName(value_));
+    if (value_.is_number_unsigned() &&
+        value_.get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max())) {
+      Fail("the integer is out of range (" + std::to_string(minimum) + " to " +
+           std::to_string(maximum) + ")");
     }
     int64_t number = value_.get<int64_t>();
     if (number < minimum || number > maximum) {
-      Fail(std::to_string(number) + " is out of range (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+      Fail(std::to_string(number) + " is out of range (" + std::to_string(minimum) + " to " +
+           std::to_string(maximum) + ")");
     }
     return number;
   }
@@ -225,12 +238,15 @@ class Node {
   std::string Text(size_t maximum = 1 << 16) const {
     if (!value_.is_string()) Fail(std::string("expected a string, got ") + TypeName(value_));
     const std::string& text = value_.get_ref<const std::string&>();
-    if (text.size() > maximum) Fail("the text is longer than " + std::to_string(maximum) + " bytes");
+    if (text.size() > maximum)
+      Fail("the text is longer than " + std::to_string(maximum) + " bytes");
     return text;
   }
 
   // A button value: an integer (stored as it is) or a boolean (1 or 0).
-  int32_t ButtonValue() const { return value_.is_boolean() ? (value_.get<bool>() ? 1 : 0) : Int32(); }
+  int32_t ButtonValue() const {
+    return value_.is_boolean() ? (value_.get<bool>() ? 1 : 0) : Int32();
+  }
 
   Vec3 Position() const {
     ArraySize(3, 3);
@@ -245,23 +261,30 @@ class Node {
 
 char ParseAxis(const Node& node) {
   std::string axis = node.Text();
-  if (axis != "x" && axis != "y" && axis != "z") node.Fail("expected \"x\", \"y\" or \"z\", got \"" + axis + "\"");
+  if (axis != "x" && axis != "y" && axis != "z")
+    node.Fail("expected \"x\", \"y\" or \"z\", got \"" + axis + "\"");
   return axis[0];
 }
 
 void ParseTurn(const Node& node, Motion* motion, bool helix) {
   if (helix) {
-    node.AllowOnly({"type", "center", "radius", "frames_per_turn", "rise_per_turn", "phase_degrees", "axis", "start_frame"});
+    node.AllowOnly({"type", "center", "radius", "frames_per_turn", "rise_per_turn", "phase_degrees",
+                    "axis", "start_frame"});
   } else {
-    node.AllowOnly({"type", "center", "radius", "frames_per_turn", "phase_degrees", "axis", "start_frame"});
+    node.AllowOnly(
+        {"type", "center", "radius", "frames_per_turn", "phase_degrees", "axis", "start_frame"});
   }
   motion->kind = helix ? MotionKind::kHelix : MotionKind::kCircle;
   motion->risePerTurn = helix ? 1 : 0;
   if (node.Has("center")) motion->center = node.Child("center").Position();
-  if (node.Has("radius")) motion->radius = node.Child("radius").Number(0, node.limits().maxCoordinate);
-  if (node.Has("frames_per_turn")) motion->framesPerTurn = node.Child("frames_per_turn").Number(1e-3, 1e9);
-  if (helix && node.Has("rise_per_turn")) motion->risePerTurn = node.Child("rise_per_turn").Coordinate();
-  if (node.Has("phase_degrees")) motion->phaseDegrees = node.Child("phase_degrees").Number(-1e6, 1e6);
+  if (node.Has("radius"))
+    motion->radius = node.Child("radius").Number(0, node.limits().maxCoordinate);
+  if (node.Has("frames_per_turn"))
+    motion->framesPerTurn = node.Child("frames_per_turn").Number(1e-3, 1e9);
+  if (helix && node.Has("rise_per_turn"))
+    motion->risePerTurn = node.Child("rise_per_turn").Coordinate();
+  if (node.Has("phase_degrees"))
+    motion->phaseDegrees = node.Child("phase_degrees").Number(-1e6, 1e6);
   if (node.Has("axis")) motion->axis = ParseAxis(node.Child("axis"));
   if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
 }
@@ -302,8 +325,11 @@ void ParsePath(const Node& node, Motion* motion) {
   Node points = node.Required("points");
   size_t count = points.ArraySize(1, node.limits().maxPathPoints);
   for (size_t i = 0; i < count; ++i) motion->points.push_back(points.Element(i).Position());
-  if (node.Has("frames_per_segment")) motion->framesPerSegment = static_cast<int32_t>(node.Child("frames_per_segment").Integer(1, 10000000));
-  if (node.Has("pause_frames")) motion->pauseFrames = static_cast<int32_t>(node.Child("pause_frames").Integer(0, 10000000));
+  if (node.Has("frames_per_segment"))
+    motion->framesPerSegment =
+        static_cast<int32_t>(node.Child("frames_per_segment").Integer(1, 10000000));
+  if (node.Has("pause_frames"))
+    motion->pauseFrames = static_cast<int32_t>(node.Child("pause_frames").Integer(0, 10000000));
   if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
 }
 
@@ -322,7 +348,8 @@ Motion ParseMotion(const Node& node) {
   } else if (type == "path") {
     ParsePath(node, &motion);
   } else {
-    typeNode.Fail("unknown motion \"" + type + "\" (expected static, keyframes, helix, circle or path)");
+    typeNode.Fail("unknown motion \"" + type +
+                  "\" (expected static, keyframes, helix, circle or path)");
   }
   return motion;
 }
@@ -333,13 +360,15 @@ void ParseObjects(const Node& node, Scene* scene) {
     Node objectNode = node.Element(i);
     objectNode.AllowOnly({"name", "parent", "null_reference", "motion"});
     SceneObject object;
-    object.name = objectNode.Has("name") ? objectNode.Child("name").Text(256) : "object " + std::to_string(i);
+    object.name =
+        objectNode.Has("name") ? objectNode.Child("name").Text(256) : "object " + std::to_string(i);
     if (objectNode.Has("parent") && !objectNode.Child("parent").value().is_null()) {
       Node parent = objectNode.Child("parent");
       object.parent = static_cast<int32_t>(parent.Integer(-1, int64_t(count) - 1));
       if (object.parent == int32_t(i)) parent.Fail("an object cannot be its own parent");
     }
-    if (objectNode.Has("null_reference")) object.nullReference = objectNode.Child("null_reference").Boolean();
+    if (objectNode.Has("null_reference"))
+      object.nullReference = objectNode.Child("null_reference").Boolean();
     if (objectNode.Has("motion")) object.motion = ParseMotion(objectNode.Child("motion"));
     scene->objects.push_back(std::move(object));
   }
@@ -358,11 +387,13 @@ void ParseRange(const Node& node, int64_t maximum, int32_t* first, int32_t* last
   *first = node.Required("first").Int32();
   *last = node.Required("last").Int32();
   if (*last < *first) {
-    node.Child("last").Fail("the last frame (" + std::to_string(*last) + ") is before the first (" + std::to_string(*first) + ")");
+    node.Child("last").Fail("the last frame (" + std::to_string(*last) + ") is before the first (" +
+                            std::to_string(*first) + ")");
   }
   int64_t frames = int64_t(*last) - *first + 1;
   if (frames > maximum) {
-    node.Fail("a range of " + std::to_string(frames) + " frames is more than the " + std::to_string(maximum) +
+    node.Fail("a range of " + std::to_string(frames) + " frames is more than the " +
+              std::to_string(maximum) +
               " allowed (vestrel-host play --max-frames raises the limit)");
   }
 }
@@ -409,7 +440,10 @@ std::vector<uint8_t> ParseHexBlock(const Node& node) {
   int pending = -1;
   for (char c : text) {
     if (c == ' ' || c == '\n' || c == '\t') continue;
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
     if (digit < 0) node.Fail(std::string("expected hexadecimal digits, found '") + c + "'");
     if (pending < 0) {
       pending = digit;
@@ -430,7 +464,10 @@ std::vector<uint8_t> ParseBlock(const Node& node) {
   }
   node.AllowOnly({"angle_tolerance", "freeze", "reverse", "points", "byte_order"});
   constexpr double kFloatMax = 3.4028234663852886e38;
-  float angle = node.Has("angle_tolerance") ? static_cast<float>(node.Child("angle_tolerance").Number(-kFloatMax, kFloatMax)) : 5.0f;
+  float angle =
+      node.Has("angle_tolerance")
+          ? static_cast<float>(node.Child("angle_tolerance").Number(-kFloatMax, kFloatMax))
+          : 5.0f;
   int32_t freeze = node.Has("freeze") ? node.Child("freeze").ButtonValue() : 0;
   int32_t reverse = node.Has("reverse") ? node.Child("reverse").ButtonValue() : 0;
   std::vector<StoredPoint> points;
@@ -459,8 +496,8 @@ std::vector<uint8_t> ParseBlock(const Node& node) {
 }
 
 Scene ParseDocument(const Node& root) {
-  root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix", "creator",
-                  "dialog", "block", "render", "first_vertex_index"});
+  root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix",
+                  "creator", "dialog", "block", "render", "first_vertex_index"});
   Scene scene;
   if (root.Has("name")) scene.name = root.Child("name").Text(256);
   if (root.Has("description")) scene.description = root.Child("description").Text();
@@ -472,22 +509,26 @@ Scene ParseDocument(const Node& root) {
   if (root.Has("creator")) {
     Node creator = root.Child("creator");
     std::string text = creator.Text();
-    if (!ParseCode(text, &scene.creator)) creator.Fail("a creator code is four printable characters, got \"" + text + "\"");
+    if (!ParseCode(text, &scene.creator))
+      creator.Fail("a creator code is four printable characters, got \"" + text + "\"");
   }
   if (root.Has("dialog")) scene.dialog = ParseDialog(root.Child("dialog"));
   if (root.Has("block")) scene.block = ParseBlock(root.Child("block"));
-  if (root.Has("first_vertex_index")) scene.firstVertexIndex = static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
+  if (root.Has("first_vertex_index"))
+    scene.firstVertexIndex =
+        static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
   scene.renderFirst = scene.renderLast = scene.firstFrame;
   if (root.Has("render")) {
     Node render = root.Child("render");
     ParseRange(render, root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
     // Every pass samples the whole range and the host keeps what each 'GENM'
     // sends: bound the total, so that a scene cannot make a run endless.
-    int64_t samples = (int64_t(scene.renderLast) - scene.renderFirst + 1) * (int64_t(scene.lastFrame) - scene.firstFrame + 1);
+    int64_t samples = (int64_t(scene.renderLast) - scene.renderFirst + 1) *
+                      (int64_t(scene.lastFrame) - scene.firstFrame + 1);
     int64_t allowed = std::max(root.limits().maxSamples, root.limits().maxFrames);
     if (samples > allowed) {
-      render.Fail("rendering every frame of this range samples " + std::to_string(samples) + " frames in all, more than the " +
-                  std::to_string(allowed) + " allowed");
+      render.Fail("rendering every frame of this range samples " + std::to_string(samples) +
+                  " frames in all, more than the " + std::to_string(allowed) + " allowed");
     }
   }
   return scene;
@@ -495,10 +536,12 @@ Scene ParseDocument(const Node& root) {
 
 }  // namespace
 
-SceneResult ParseScene(const std::string& text, const std::string& source, const SceneLimits& limits) {
+SceneResult ParseScene(const std::string& text, const std::string& source,
+                       const SceneLimits& limits) {
   SceneResult result;
   if (text.size() > limits.maxFileBytes) {
-    result.error = source + ": the file is larger than " + std::to_string(limits.maxFileBytes) + " bytes";
+    result.error =
+        source + ": the file is larger than " + std::to_string(limits.maxFileBytes) + " bytes";
     return result;
   }
   json document;
@@ -526,7 +569,8 @@ SceneResult LoadSceneFile(const std::string& path, const SceneLimits& limits) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     SceneResult result;
-    result.error = path + (std::filesystem::exists(path, error) ? ": not a regular file" : ": no such scene file");
+    result.error = path + (std::filesystem::exists(path, error) ? ": not a regular file"
+                                                                : ": no such scene file");
     return result;
   }
   std::ifstream in(path, std::ios::binary);

@@ -37,19 +37,19 @@ enum class Interpolation { kLinear, kSmooth };
 // How an object moves. Positions are what the host reports with 'TOBJ'.
 struct Motion {
   MotionKind kind = MotionKind::kStatic;
-  Vec3 position;                                  // static
-  std::vector<Keyframe> keys;                     // keyframes, frames increasing
+  Vec3 position;               // static
+  std::vector<Keyframe> keys;  // keyframes, frames increasing
   Interpolation interpolation = Interpolation::kLinear;
-  Vec3 center;                                    // helix, circle
+  Vec3 center;  // helix, circle
   double radius = 1;
   double framesPerTurn = 48;
-  double risePerTurn = 0;                         // helix: along the axis per turn
+  double risePerTurn = 0;  // helix: along the axis per turn
   double phaseDegrees = 0;
-  char axis = 'z';                                // the axis the turn goes round
-  int32_t startFrame = 0;                         // helix, circle, path: frame of the start
-  std::vector<Vec3> points;                       // path: the corners
-  int32_t framesPerSegment = 10;                  // path: frames from one point to the next
-  int32_t pauseFrames = 0;                        // path: frames spent at each point
+  char axis = 'z';                // the axis the turn goes round
+  int32_t startFrame = 0;         // helix, circle, path: frame of the start
+  std::vector<Vec3> points;       // path: the corners
+  int32_t framesPerSegment = 10;  // path: frames from one point to the next
+  int32_t pauseFrames = 0;        // path: frames spent at each point
 
   // The position at a frame.
   Vec3 At(int32_t frame) const;
@@ -83,10 +83,10 @@ struct Scene {
   std::vector<SceneObject> objects;  // index 0 is the plug-in's own group
   Matrix4 groupMatrix = IdentityMatrix();
   Matrix4 blurMatrix = IdentityMatrix();
-  uint32_t creator = 0;              // set by the parser; 'VHST' unless the file says
+  uint32_t creator = 0;  // set by the parser; 'VHST' unless the file says
   std::optional<DialogAnswers> dialog;
   std::optional<std::vector<uint8_t>> block;  // the parameter block stored with the scene
-  int32_t firstVertexIndex = 0;      // 'ADDV' hands out first, first + 1, ...
+  int32_t firstVertexIndex = 0;               // 'ADDV' hands out first, first + 1, ...
   // Frames at which the host asks for the model ('SETM' then 'GENM'); one
   // pass at the first frame when the file names none.
   int32_t renderFirst = 0;
@@ -94,14 +94,14 @@ struct Scene {
 };
 
 struct SceneLimits {
-  int64_t maxFrames = 100000;     // frames in the animation's range
-  int64_t maxRenderFrames = 1000; // passes of 'SETM' and 'GENM'
-  int64_t maxSamples = 2000000;   // frames sampled over all passes (at least maxFrames)
+  int64_t maxFrames = 100000;      // frames in the animation's range
+  int64_t maxRenderFrames = 1000;  // passes of 'SETM' and 'GENM'
+  int64_t maxSamples = 2000000;    // frames sampled over all passes (at least maxFrames)
   size_t maxObjects = 10000;
   size_t maxKeys = 100000;
   size_t maxPathPoints = 100000;
   size_t maxBlockPoints = 1000000;
-  double maxCoordinate = 1e12;    // bound on every coordinate and matrix element
+  double maxCoordinate = 1e12;  // bound on every coordinate and matrix element
   size_t maxFileBytes = size_t(16) << 20;
 };
 
@@ -111,7 +111,8 @@ struct SceneResult {
 };
 
 // Parses a scene from JSON text; source names it in messages.
-SceneResult ParseScene(const std::string& text, const std::string& source, const SceneLimits& limits = {});
+SceneResult ParseScene(const std::string& text, const std::string& source,
+                       const SceneLimits& limits = {});
 // Reads and parses a scene file.
 SceneResult LoadSceneFile(const std::string& path, const SceneLimits& limits = {});
 

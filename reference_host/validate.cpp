@@ -44,7 +44,9 @@ struct Outcome {
   bool passed() const { return problems.empty(); }
 };
 
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // An id is selected by an --only entry equal to it, or naming a folder of
 // ids: "faults/accept" or "faults/accept/" select every check of that session.
@@ -55,7 +57,10 @@ bool Matches(const std::string& id, const std::string& filter) {
 }
 
 std::string ShellWord(const std::string& word) {
-  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_./=:+,@") == std::string::npos) {
+  if (!word.empty() &&
+      word.find_first_not_of(
+          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_./=:+,@") ==
+          std::string::npos) {
     return word;
   }
   std::string quoted = "'";
@@ -116,23 +121,25 @@ bool Runner::LeadsToSelected(const std::string& id) const {
   return false;
 }
 
-std::string Runner::ReplayCommand(const std::string& id) const { return BaseCommand() + " --only " + ShellWord(id); }
+std::string Runner::ReplayCommand(const std::string& id) const {
+  return BaseCommand() + " --only " + ShellWord(id);
+}
 
 // This run's command: the plug-in, the options that change what is checked,
 // and the seed.
 std::string Runner::BaseCommand() const {
   std::string command = ShellWord(options_.program) + " validate " + ShellWord(options_.pluginPath);
   if (!options_.homeDirectory.empty()) command += " --home " + ShellWord(options_.homeDirectory);
-  if (options_.memoryCheck != (GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary)) {
-    command += std::string(" --memory-check ") + (options_.memoryCheck == MemoryCheck::kGuardPage ? "guard" : "canary");
+  if (options_.memoryCheck !=
+      (GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary)) {
+    command += std::string(" --memory-check ") +
+               (options_.memoryCheck == MemoryCheck::kGuardPage ? "guard" : "canary");
   }
   if (!options_.isolate) command += " --no-isolation";
   return command + " --seed " + std::to_string(seed_);
 }
 
-Outcome Runner::Run(const Check& check) {
-  return isolate_ ? RunInChild(check) : RunHere(check);
-}
+Outcome Runner::Run(const Check& check) { return isolate_ ? RunInChild(check) : RunHere(check); }
 
 Outcome Runner::RunHere(const Check& check) {
   CheckContext context;
@@ -149,7 +156,8 @@ Outcome Runner::RunHere(const Check& check) {
 // The child loads the plug-in afresh (nothing the parent did can have touched
 // it), runs the check and writes its result as one JSON line after a mark;
 // whatever else it prints (a guard page's report, a sanitizer's) comes before.
-[[noreturn]] void ChildMain(const Check& check, const CheckEnvironment& base, uint64_t seed, const std::string& pluginPath, int fd) {
+[[noreturn]] void ChildMain(const Check& check, const CheckEnvironment& base, uint64_t seed,
+                            const std::string& pluginPath, int fd) {
   dup2(fd, 1);
   dup2(fd, 2);
   json result = {{"problems", json::array()}, {"data", json::object()}};
@@ -166,7 +174,8 @@ Outcome Runner::RunHere(const Check& check) {
     result["problems"] = context.problems;
     result["data"] = context.data;
   }
-  std::string line = std::string(1, kResultMark) + result.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  std::string line = std::string(1, kResultMark) +
+                     result.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
   for (size_t written = 0; written < line.size();) {
     ssize_t n = write(fd, line.data() + written, line.size() - written);
     if (n <= 0) break;
@@ -179,9 +188,12 @@ std::string DeathText(int status) {
   if (WIFSIGNALED(status)) {
     int signal = WTERMSIG(status);
     const char* name = strsignal(signal);
-    return "the check's process died of signal " + std::to_string(signal) + " (" + (name != nullptr ? name : "?") + ")";
+    return "the check's process died of signal " + std::to_string(signal) + " (" +
+           (name != nullptr ? name : "?") + ")";
   }
-  if (WIFEXITED(status)) return "the check's process ended with exit code " + std::to_string(WEXITSTATUS(status)) + " before reporting";
+  if (WIFEXITED(status))
+    return "the check's process ended with exit code " + std::to_string(WEXITSTATUS(status)) +
+           " before reporting";
   return "the check's process ended before reporting";
 }
 #endif
@@ -208,10 +220,12 @@ Outcome Runner::RunInChild(const Check& check) {
   }
   close(fds[1]);
   std::string text;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(int64_t(options_.checkTimeoutSeconds * 1000));
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(int64_t(options_.checkTimeoutSeconds * 1000));
   bool timedOut = false;
   for (;;) {
-    int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    int left =
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (left <= 0) {
       timedOut = true;
       break;
@@ -238,10 +252,13 @@ Outcome Runner::RunInChild(const Check& check) {
     result = json::parse(text.substr(mark + 1), nullptr, false);
   }
   if (result.is_object()) {
-    for (const json& problem : result["problems"]) outcome.problems.push_back(problem.get<std::string>());
+    for (const json& problem : result["problems"])
+      outcome.problems.push_back(problem.get<std::string>());
     outcome.data = result["data"];
   } else {
-    outcome.problems.push_back(timedOut ? "the check did not finish within " + Seconds(options_.checkTimeoutSeconds) + " s: the plug-in hangs"
+    outcome.problems.push_back(timedOut ? "the check did not finish within " +
+                                              Seconds(options_.checkTimeoutSeconds) +
+                                              " s: the plug-in hangs"
                                         : DeathText(status));
   }
   // What the process printed besides its result: the host's report of a
@@ -251,7 +268,8 @@ Outcome Runner::RunInChild(const Check& check) {
     int lines = 0;
     while (start < diagnostics.size() && lines < 12) {
       size_t end = diagnostics.find('\n', start);
-      std::string line = diagnostics.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      std::string line =
+          diagnostics.substr(start, end == std::string::npos ? std::string::npos : end - start);
       if (!line.empty()) {
         outcome.problems.push_back("printed: " + line);
         ++lines;
@@ -336,7 +354,11 @@ void Runner::RunGenerators(const std::vector<CheckGenerator>& generators) {
 
 int Runner::Go() {
   started_ = Clock::now();
-  seed_ = options_.seed ? *options_.seed : (uint64_t(std::random_device{}()) ^ uint64_t(Clock::now().time_since_epoch().count())) % 1000000000;
+  seed_ =
+      options_.seed
+          ? *options_.seed
+          : (uint64_t(std::random_device{}()) ^ uint64_t(Clock::now().time_since_epoch().count())) %
+                1000000000;
   isolate_ = options_.isolate && IsolationAvailable();
 
   std::string message;
@@ -347,7 +369,9 @@ int Runner::Go() {
   if (isolate_) library_.Unload();  // each check's process loads its own
   environment_.entry = library_.entry();
   environment_.home = options_.homeDirectory.empty()
-                          ? std::filesystem::absolute(std::filesystem::path(options_.pluginPath)).parent_path().string()
+                          ? std::filesystem::absolute(std::filesystem::path(options_.pluginPath))
+                                .parent_path()
+                                .string()
                           : options_.homeDirectory;
   environment_.memoryCheck = options_.memoryCheck;
 #if VHOST_CAN_HIDE_FUNCTIONS
@@ -356,8 +380,10 @@ int Runner::Go() {
 
   out_ << "vestrel-host validate: " << options_.pluginPath << "\n"
        << "  seed " << seed_ << ", time limit " << Seconds(options_.timeLimitSeconds) << " s, "
-       << (isolate_ ? "each check in a process of its own" : "every check in this process (a crash ends the run)") << ", "
-       << (options_.memoryCheck == MemoryCheck::kGuardPage ? "guard pages" : "canary bands") << " around host memory\n"
+       << (isolate_ ? "each check in a process of its own"
+                    : "every check in this process (a crash ends the run)")
+       << ", " << (options_.memoryCheck == MemoryCheck::kGuardPage ? "guard pages" : "canary bands")
+       << " around host memory\n"
        << "  home directory " << environment_.home << "\n"
        << std::flush;
 
@@ -369,11 +395,16 @@ int Runner::Go() {
     out_ << "no check has an id that --only selects\n";
   }
   static const std::vector<std::pair<std::string, std::string>> groups = {
-      {"faults", "faults"}, {"blocks", "parameter blocks"}, {"answers", "host answers"}, {"orders", "call orders"},
+      {"faults", "faults"},
+      {"blocks", "parameter blocks"},
+      {"answers", "host answers"},
+      {"orders", "call orders"},
       {"saveload", "save-and-load round trips"}};
   std::string tried;
   for (const auto& group : groups) {
-    if (tried_.count(group.first)) tried += (tried.empty() ? "" : ", ") + std::to_string(tried_[group.first]) + " " + group.second;
+    if (tried_.count(group.first))
+      tried +=
+          (tried.empty() ? "" : ", ") + std::to_string(tried_[group.first]) + " " + group.second;
   }
   if (!tried.empty()) out_ << "tried: " << tried << "\n";
   out_ << "time: " << Seconds(Elapsed()) << " s\n";

@@ -29,13 +29,14 @@ namespace vhost {
 
 struct ValidateOptions {
   std::string pluginPath;
-  std::string homeDirectory;         // empty: the plug-in's folder
-  std::optional<uint64_t> seed;      // unset: a fresh one
-  double timeLimitSeconds = 10;      // for the whole run; random rounds fill what the fixed checks leave
-  double checkTimeoutSeconds = 60;   // a check that runs longer has hung
-  std::vector<std::string> only;     // ids or id prefixes ("faults/", "blocks/size-7")
-  bool isolate = true;               // each check in a child process (where fork() exists)
-  bool failuresOnly = false;         // print only the failed checks and the totals
+  std::string homeDirectory;     // empty: the plug-in's folder
+  std::optional<uint64_t> seed;  // unset: a fresh one
+  double timeLimitSeconds =
+      10;  // for the whole run; random rounds fill what the fixed checks leave
+  double checkTimeoutSeconds = 60;  // a check that runs longer has hung
+  std::vector<std::string> only;    // ids or id prefixes ("faults/", "blocks/size-7")
+  bool isolate = true;              // each check in a child process (where fork() exists)
+  bool failuresOnly = false;        // print only the failed checks and the totals
   MemoryCheck memoryCheck = GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary;
   std::string program = "vestrel-host";  // how the replay command names this program
 };

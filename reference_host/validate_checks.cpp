@@ -15,8 +15,10 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kEntrySelectors[] = {kSelectorInfo, kSelectorInit, kSelectorInterface, kSelectorSetup, kSelectorGenerate};
-const std::vector<uint32_t> kFullSession = {kSelectorInfo, kSelectorInit, kSelectorInterface, kSelectorSetup, kSelectorGenerate};
+constexpr uint32_t kEntrySelectors[] = {kSelectorInfo, kSelectorInit, kSelectorInterface,
+                                        kSelectorSetup, kSelectorGenerate};
+const std::vector<uint32_t> kFullSession = {kSelectorInfo, kSelectorInit, kSelectorInterface,
+                                            kSelectorSetup, kSelectorGenerate};
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
@@ -64,15 +66,18 @@ Scene AcceptAsShownScene() {
   return scene;
 }
 
-std::vector<uint8_t> BlockWithPoints(int n, float angle, int32_t freeze, int32_t reverse, ByteOrder order) {
+std::vector<uint8_t> BlockWithPoints(int n, float angle, int32_t freeze, int32_t reverse,
+                                     ByteOrder order) {
   std::vector<StoredPoint> points;
-  for (int i = 0; i < n; ++i) points.push_back({float(i), float(i * i) * 0.5f, -float(i), float(3 * i + 1)});
+  for (int i = 0; i < n; ++i)
+    points.push_back({float(i), float(i * i) * 0.5f, -float(i), float(3 * i + 1)});
   return MakeBlockBytes(angle, freeze, reverse, points, order);
 }
 
 void Finish(Harness& harness, CheckContext& context) {
   harness.Finish();
-  context.problems.insert(context.problems.end(), harness.problems().begin(), harness.problems().end());
+  context.problems.insert(context.problems.end(), harness.problems().begin(),
+                          harness.problems().end());
 }
 
 // Runs selectors for one instance on scene and checks every call.
@@ -121,10 +126,13 @@ std::vector<FaultSession> FaultSessions() {
   Scene xolr = StandardScene();
   xolr.creator = kCreatorXolr;
   xolr.block = BlockWithPoints(4, 5.0f, 0, 1, ByteOrder::kSwapped);
-  sessions.push_back({"xolr", "the 'XOLR' host, a stored block in the other byte order", xolr, kFullSession});
+  sessions.push_back(
+      {"xolr", "the 'XOLR' host, a stored block in the other byte order", xolr, kFullSession});
   Scene stored = StandardScene();
   stored.block = BlockWithPoints(3, 7.5f, 0, 0, ByteOrder::kNative);
-  sessions.push_back({"stored", "a stored block, 'GENM' before and after 'SETM'", stored,
+  sessions.push_back({"stored",
+                      "a stored block, 'GENM' before and after 'SETM'",
+                      stored,
                       {kSelectorInit, kSelectorGenerate, kSelectorSetup, kSelectorGenerate}});
   return sessions;
 }
@@ -136,12 +144,14 @@ std::vector<Check> FaultFollowUps(const FaultSession& session, const json& data)
   for (uint64_t n = 1; n <= calls; ++n) {
     Check check;
     check.id = base + "call-" + std::to_string(n);
-    check.title = "host call #" + std::to_string(n) + " of the session refused (" + session.what + ")";
+    check.title =
+        "host call #" + std::to_string(n) + " of the session refused (" + session.what + ")";
     check.run = [session, n](CheckContext& context) {
       Rng rng(context.seed);
       int32_t code = RefusalCode(rng);
       context.data["code"] = code;
-      RunSession(context, session.scene, session.selectors, [&](Harness& harness) { harness.RefuseCall(n, code); });
+      RunSession(context, session.scene, session.selectors,
+                 [&](Harness& harness) { harness.RefuseCall(n, code); });
     };
     checks.push_back(check);
   }
@@ -154,7 +164,8 @@ std::vector<Check> FaultFollowUps(const FaultSession& session, const json& data)
     check.run = [session, selector](CheckContext& context) {
       Rng rng(context.seed);
       int32_t code = RefusalCode(rng);
-      RunSession(context, session.scene, session.selectors, [&](Harness& harness) { harness.RefuseSelector(selector, code); });
+      RunSession(context, session.scene, session.selectors,
+                 [&](Harness& harness) { harness.RefuseSelector(selector, code); });
     };
     checks.push_back(check);
   }
@@ -165,7 +176,8 @@ void AddFaultChecks(Battery& battery) {
   for (const FaultSession& session : FaultSessions()) {
     Check baseline;
     baseline.id = "faults/" + session.name + "/baseline";
-    baseline.title = "the session " + SelectorList(session.selectors) + " without faults (" + session.what + ")";
+    baseline.title =
+        "the session " + SelectorList(session.selectors) + " without faults (" + session.what + ")";
     baseline.run = [session](CheckContext& context) {
       Harness harness(context.environment);
       Instance& instance = harness.AddInstance(session.scene);
@@ -174,7 +186,8 @@ void AddFaultChecks(Battery& battery) {
       context.data["calls"] = harness.callbackCalls();
       json selectors = json::array();
       for (const CallbackSelector& row : kCallbackSelectors) {
-        if (instance.session->totals().count(row.selector)) selectors.push_back(CodeName(row.selector));
+        if (instance.session->totals().count(row.selector))
+          selectors.push_back(CodeName(row.selector));
       }
       context.data["selectors"] = selectors;
       Finish(harness, context);
@@ -192,7 +205,8 @@ void AddFaultChecks(Battery& battery) {
       check.title = std::string(name) + (hide ? " missing from the host" : " refusing service");
       std::string function = name;
       check.run = [accept, function, hide](CheckContext& context) {
-        RunSession(context, accept.scene, accept.selectors, [&](Harness& harness) { harness.DisableFunction(function, hide); });
+        RunSession(context, accept.scene, accept.selectors,
+                   [&](Harness& harness) { harness.DisableFunction(function, hide); });
       };
       battery.fixed.push_back(check);
     }
@@ -223,20 +237,27 @@ void RunBlock(CheckContext& context, const std::vector<uint8_t>& bytes) {
   Scene scene = AcceptAsShownScene();
   Instance& instance = harness.AddInstance(scene);
   if (!instance.session->SetBlock(bytes)) {
-    context.problems.push_back("the host could not hold a block of " + std::to_string(bytes.size()) + " bytes");
+    context.problems.push_back("the host could not hold a block of " +
+                               std::to_string(bytes.size()) + " bytes");
     return;
   }
-  harness.CallAll(instance, {kSelectorInit, kSelectorGenerate, kSelectorInterface, kSelectorSetup, kSelectorGenerate});
+  harness.CallAll(instance, {kSelectorInit, kSelectorGenerate, kSelectorInterface, kSelectorSetup,
+                             kSelectorGenerate});
   std::string soundness = BlockSoundness(instance.Block());
-  if (!soundness.empty()) harness.Problem("after 'INIT', 'GENM', 'INTF', 'SETM', 'GENM': " + soundness);
+  if (!soundness.empty())
+    harness.Problem("after 'INIT', 'GENM', 'INTF', 'SETM', 'GENM': " + soundness);
   context.data["size"] = bytes.size();
   Finish(harness, context);
 }
 
 enum class CountKind { kMinimum, kMinusOne, kZero, kExact, kOneTooMany, kHuge, kLarge };
 const std::vector<std::pair<CountKind, std::string>> kCountKinds = {
-    {CountKind::kMinimum, "int32-min"}, {CountKind::kMinusOne, "minus-one"}, {CountKind::kZero, "zero"},
-    {CountKind::kExact, "exact"},       {CountKind::kOneTooMany, "one-too-many"}, {CountKind::kHuge, "int32-max"},
+    {CountKind::kMinimum, "int32-min"},
+    {CountKind::kMinusOne, "minus-one"},
+    {CountKind::kZero, "zero"},
+    {CountKind::kExact, "exact"},
+    {CountKind::kOneTooMany, "one-too-many"},
+    {CountKind::kHuge, "int32-max"},
     {CountKind::kLarge, "large"}};
 
 int32_t CountOf(CountKind kind, size_t size) {
@@ -280,23 +301,32 @@ void AddBlockChecks(Battery& battery) {
   // Every size from 0 to 320 bytes: random bytes, or a magic in either order
   // with a random count, or with the count the block holds.
   for (size_t size = 0; size <= 320; ++size) {
-    AddBlockCheck(battery, "size-" + std::to_string(size), std::to_string(size) + "-byte stored block", [size](Rng& rng) {
-      switch (size % 4) {
-        case 0: return RandomBytes(size, rng);
-        case 1: return CraftedBlock(size, false, static_cast<int32_t>(rng.Next()), rng);
-        case 2: return CraftedBlock(size, true, static_cast<int32_t>(rng.Next()), rng);
-        default: return CraftedBlock(size, rng.Chance(0.5), CountOf(CountKind::kExact, size), rng);
-      }
-    });
+    AddBlockCheck(battery, "size-" + std::to_string(size),
+                  std::to_string(size) + "-byte stored block", [size](Rng& rng) {
+                    switch (size % 4) {
+                      case 0: return RandomBytes(size, rng);
+                      case 1:
+                        return CraftedBlock(size, false, static_cast<int32_t>(rng.Next()), rng);
+                      case 2:
+                        return CraftedBlock(size, true, static_cast<int32_t>(rng.Next()), rng);
+                      default:
+                        return CraftedBlock(size, rng.Chance(0.5), CountOf(CountKind::kExact, size),
+                                            rng);
+                    }
+                  });
   }
   // Magic in either order, counts at and past every edge.
   for (bool swapped : {false, true}) {
     for (size_t size : {52, 53, 67, 68, 100, 1000}) {
       for (const auto& kind : kCountKinds) {
-        std::string id = std::string(swapped ? "swapped" : "native") + "-count-" + kind.second + "-size-" + std::to_string(size);
-        std::string title = std::string(swapped ? "other" : "native") + " byte order, count " + kind.second + ", " + std::to_string(size) + " bytes";
+        std::string id = std::string(swapped ? "swapped" : "native") + "-count-" + kind.second +
+                         "-size-" + std::to_string(size);
+        std::string title = std::string(swapped ? "other" : "native") + " byte order, count " +
+                            kind.second + ", " + std::to_string(size) + " bytes";
         CountKind count = kind.first;
-        AddBlockCheck(battery, id, title, [=](Rng& rng) { return CraftedBlock(size, swapped, CountOf(count, size), rng); });
+        AddBlockCheck(battery, id, title, [=](Rng& rng) {
+          return CraftedBlock(size, swapped, CountOf(count, size), rng);
+        });
       }
     }
   }
@@ -308,19 +338,30 @@ void AddBlockChecks(Battery& battery) {
     float point;  // written into every coordinate and u of the points
   };
   const std::vector<Fields> fields = {
-      {"nan-angle", kNaN, 0, 0, 1}, {"infinite-angle", kInf, 0, 1, 1}, {"minus-infinite-angle", -kInf, 0, 0, 2},
-      {"negative-angle", -30, 0, 0, 1}, {"largest-angle", 3.4028235e38f, 0, 0, 1}, {"subnormal-angle", 1e-40f, 0, 0, 1},
-      {"nan-points", 5, 0, 0, kNaN}, {"infinite-points", 5, 0, 1, kInf}, {"minus-infinite-points", 5, 0, 1, -kInf},
-      {"odd-flags", 5, INT32_MIN, -1, 1}, {"frozen-nan", kNaN, 1, 1, kNaN},
+      {"nan-angle", kNaN, 0, 0, 1},
+      {"infinite-angle", kInf, 0, 1, 1},
+      {"minus-infinite-angle", -kInf, 0, 0, 2},
+      {"negative-angle", -30, 0, 0, 1},
+      {"largest-angle", 3.4028235e38f, 0, 0, 1},
+      {"subnormal-angle", 1e-40f, 0, 0, 1},
+      {"nan-points", 5, 0, 0, kNaN},
+      {"infinite-points", 5, 0, 1, kInf},
+      {"minus-infinite-points", 5, 0, 1, -kInf},
+      {"odd-flags", 5, INT32_MIN, -1, 1},
+      {"frozen-nan", kNaN, 1, 1, kNaN},
   };
   for (bool swapped : {false, true}) {
     for (const Fields& f : fields) {
       AddBlockCheck(battery, std::string(swapped ? "swapped-" : "native-") + f.name,
-                    f.name + " in a block of the " + (swapped ? "other" : "native") + " byte order", [f, swapped](Rng& rng) {
+                    f.name + " in a block of the " + (swapped ? "other" : "native") + " byte order",
+                    [f, swapped](Rng& rng) {
                       const int n = 4;
                       std::vector<StoredPoint> points;
-                      for (int i = 0; i < n; ++i) points.push_back({f.point, float(i), f.point, i == 2 ? f.point : float(i)});
-                      std::vector<uint8_t> bytes = MakeBlockBytes(f.angle, f.freeze, f.reverse, points, swapped ? ByteOrder::kSwapped : ByteOrder::kNative);
+                      for (int i = 0; i < n; ++i)
+                        points.push_back({f.point, float(i), f.point, i == 2 ? f.point : float(i)});
+                      std::vector<uint8_t> bytes =
+                          MakeBlockBytes(f.angle, f.freeze, f.reverse, points,
+                                         swapped ? ByteOrder::kSwapped : ByteOrder::kNative);
                       for (size_t k = 16; k < 32; ++k) bytes[k] = static_cast<uint8_t>(rng.Next());
                       return bytes;
                     });
@@ -330,10 +371,11 @@ void AddBlockChecks(Battery& battery) {
   AddBlockCheck(battery, "large-4096-exact", "4096-byte block holding all it can", [](Rng& rng) {
     return CraftedBlock(4096, false, CountOf(CountKind::kExact, 4096), rng);
   });
-  AddBlockCheck(battery, "large-65543-swapped-huge", "65543-byte block of the other byte order, count int32-max", [](Rng& rng) {
-    return CraftedBlock(65543, true, INT32_MAX, rng);
-  });
-  AddBlockCheck(battery, "large-1mib-random", "1 MiB of random bytes", [](Rng& rng) { return RandomBytes(1 << 20, rng); });
+  AddBlockCheck(battery, "large-65543-swapped-huge",
+                "65543-byte block of the other byte order, count int32-max",
+                [](Rng& rng) { return CraftedBlock(65543, true, INT32_MAX, rng); });
+  AddBlockCheck(battery, "large-1mib-random", "1 MiB of random bytes",
+                [](Rng& rng) { return RandomBytes(1 << 20, rng); });
   AddBlockCheck(battery, "large-1mib-exact", "1 MiB block holding all it can", [](Rng& rng) {
     return CraftedBlock(1 << 20, false, CountOf(CountKind::kExact, 1 << 20), rng);
   });
@@ -346,9 +388,14 @@ void AddBlockChecks(Battery& battery) {
     check.title = "random stored block";
     check.run = [](CheckContext& context) {
       Rng rng(context.seed);
-      size_t size = rng.Chance(0.5) ? size_t(rng.Range(0, 400)) : rng.Chance(0.6) ? size_t(52 + 16 * rng.Range(0, 64)) : size_t(rng.Range(0, 200000));
-      int32_t count = rng.Chance(0.5) ? CountOf(rng.Pick(kCountKinds).first, size) : static_cast<int32_t>(rng.Next());
-      std::vector<uint8_t> bytes = rng.Chance(0.15) ? RandomBytes(size, rng) : CraftedBlock(size, rng.Chance(0.5), count, rng);
+      size_t size = rng.Chance(0.5)   ? size_t(rng.Range(0, 400))
+                    : rng.Chance(0.6) ? size_t(52 + 16 * rng.Range(0, 64))
+                                      : size_t(rng.Range(0, 200000));
+      int32_t count = rng.Chance(0.5) ? CountOf(rng.Pick(kCountKinds).first, size)
+                                      : static_cast<int32_t>(rng.Next());
+      std::vector<uint8_t> bytes = rng.Chance(0.15)
+                                       ? RandomBytes(size, rng)
+                                       : CraftedBlock(size, rng.Chance(0.5), count, rng);
       // Some floats made NaN or infinite.
       for (int k = int(rng.Range(0, 4)); k > 0 && bytes.size() >= 40; --k) {
         size_t at = 4 + 4 * size_t(rng.Range(0, int64_t(bytes.size() - 8) / 4));
@@ -368,12 +415,14 @@ void AddBlockChecks(Battery& battery) {
 // ---------------------------------------------------------------------------
 // answers/
 
-void AddAnswerCheck(Battery& battery, const std::string& id, const std::string& title, std::function<void(CheckContext&)> run) {
+void AddAnswerCheck(Battery& battery, const std::string& id, const std::string& title,
+                    std::function<void(CheckContext&)> run) {
   battery.fixed.push_back(Check{"answers/" + id, title, std::move(run), nullptr});
 }
 
 void RunAnswers(CheckContext& context, const Scene& scene, const HostAnswerOverrides& overrides,
-                const std::vector<uint32_t>& selectors = {kSelectorInit, kSelectorSetup, kSelectorGenerate, kSelectorInterface,
+                const std::vector<uint32_t>& selectors = {kSelectorInit, kSelectorSetup,
+                                                          kSelectorGenerate, kSelectorInterface,
                                                           kSelectorSetup, kSelectorGenerate}) {
   Harness harness(context.environment);
   Instance& instance = harness.AddInstance(scene);
@@ -407,115 +456,167 @@ void AddAnswerChecks(Battery& battery) {
   for (const auto& range : ranges) {
     Scene scene = WithFrames(std::get<1>(range), std::get<2>(range));
     AddAnswerCheck(battery, "frames-" + std::get<0>(range),
-                   "frame range " + std::to_string(std::get<1>(range)) + " to " + std::to_string(std::get<2>(range)),
+                   "frame range " + std::to_string(std::get<1>(range)) + " to " +
+                       std::to_string(std::get<2>(range)),
                    [scene](CheckContext& context) { RunAnswers(context, scene, {}); });
   }
   // Object counts.
   const std::vector<std::pair<std::string, int32_t>> counts = {
-      {"int32-min", INT32_MIN}, {"minus-two", -2}, {"minus-one", -1}, {"zero", 0}, {"one", 1}, {"int32-max", INT32_MAX}};
+      {"int32-min", INT32_MIN}, {"minus-two", -2}, {"minus-one", -1}, {"zero", 0}, {"one", 1},
+      {"int32-max", INT32_MAX}};
   for (const auto& count : counts) {
     int32_t value = count.second;
-    AddAnswerCheck(battery, "object-count-" + count.first, "object count " + std::to_string(value), [value](CheckContext& context) {
-      HostAnswerOverrides overrides;
-      overrides.objectCount = value;
-      RunAnswers(context, StandardScene(), overrides);
-    });
+    AddAnswerCheck(battery, "object-count-" + count.first, "object count " + std::to_string(value),
+                   [value](CheckContext& context) {
+                     HostAnswerOverrides overrides;
+                     overrides.objectCount = value;
+                     RunAnswers(context, StandardScene(), overrides);
+                   });
   }
-  AddAnswerCheck(battery, "object-count-huge-no-child", "object count int32-max, no child; the host fails index 40", [](CheckContext& context) {
-    Scene scene = StandardScene();
-    scene.objects.resize(2);
-    HostAnswerOverrides overrides;
-    overrides.objectCount = INT32_MAX;
-    overrides.beyondObjectsResult = 0;
-    // Objects of their own up to index 39, then the host has no more.
-    Scene many = scene;
-    for (int i = 2; i < 40; ++i) many.objects.push_back(Object("object " + std::to_string(i), i - 1));
-    HostAnswerOverrides failing = overrides;
-    failing.beyondObjectsResult = -1;
-    RunAnswers(context, many, failing);
-  });
-  AddAnswerCheck(battery, "object-count-beyond-scene", "object count 500, no child among them", [](CheckContext& context) {
-    Scene scene = StandardScene();
-    scene.objects.resize(2);
-    HostAnswerOverrides overrides;
-    overrides.objectCount = 500;
-    RunAnswers(context, scene, overrides);
-  });
+  AddAnswerCheck(battery, "object-count-huge-no-child",
+                 "object count int32-max, no child; the host fails index 40",
+                 [](CheckContext& context) {
+                   Scene scene = StandardScene();
+                   scene.objects.resize(2);
+                   HostAnswerOverrides overrides;
+                   overrides.objectCount = INT32_MAX;
+                   overrides.beyondObjectsResult = 0;
+                   // Objects of their own up to index 39, then the host has no more.
+                   Scene many = scene;
+                   for (int i = 2; i < 40; ++i)
+                     many.objects.push_back(Object("object " + std::to_string(i), i - 1));
+                   HostAnswerOverrides failing = overrides;
+                   failing.beyondObjectsResult = -1;
+                   RunAnswers(context, many, failing);
+                 });
+  AddAnswerCheck(battery, "object-count-beyond-scene", "object count 500, no child among them",
+                 [](CheckContext& context) {
+                   Scene scene = StandardScene();
+                   scene.objects.resize(2);
+                   HostAnswerOverrides overrides;
+                   overrides.objectCount = 500;
+                   RunAnswers(context, scene, overrides);
+                 });
   // Null references and parent cycles.
   const std::vector<std::pair<std::string, std::function<void(Scene&)>>> shapes = {
       {"null-own-group", [](Scene& s) { s.objects[0].nullReference = true; }},
       {"null-child", [](Scene& s) { s.objects[2].nullReference = true; }},
-      {"null-everything", [](Scene& s) { for (SceneObject& o : s.objects) o.nullReference = true; }},
+      {"null-everything",
+       [](Scene& s) {
+         for (SceneObject& o : s.objects) o.nullReference = true;
+       }},
       {"null-bystander", [](Scene& s) { s.objects[1].nullReference = true; }},
       {"own-group-child-of-child", [](Scene& s) { s.objects[0].parent = 2; }},
       {"own-group-its-own-parent", [](Scene& s) { s.objects[0].parent = 0; }},
-      {"cycle-without-child", [](Scene& s) { s.objects[2].parent = 1; s.objects[1].parent = 2; s.objects[3].parent = 3; }},
+      {"cycle-without-child",
+       [](Scene& s) {
+         s.objects[2].parent = 1;
+         s.objects[1].parent = 2;
+         s.objects[3].parent = 3;
+       }},
       {"only-own-group", [](Scene& s) { s.objects.resize(1); }},
   };
   for (const auto& shape : shapes) {
     auto change = shape.second;
-    AddAnswerCheck(battery, "scene-" + shape.first, "objects: " + shape.first, [change](CheckContext& context) {
-      Scene scene = StandardScene();
-      change(scene);
-      RunAnswers(context, scene, {});
-    });
+    AddAnswerCheck(battery, "scene-" + shape.first, "objects: " + shape.first,
+                   [change](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     change(scene);
+                     RunAnswers(context, scene, {});
+                   });
   }
   // Positions.
-  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN(),
+               inf = std::numeric_limits<double>::infinity();
   const std::vector<std::pair<std::string, std::function<Vec3(int32_t, const Vec3&)>>> positions = {
-      {"nan", [=](int32_t, const Vec3&) { return Vec3{nan, nan, nan}; }},
-      {"infinite", [=](int32_t, const Vec3&) { return Vec3{inf, -inf, inf}; }},
-      {"nan-at-one-frame", [=](int32_t f, const Vec3& p) { return f == 3 ? Vec3{nan, p.y, p.z} : p; }},
-      {"beyond-float", [](int32_t f, const Vec3&) { return Vec3{1e300 * f, -1e39, 3.5e38}; }},
-      {"subnormal", [](int32_t f, const Vec3&) { return Vec3{1e-320 * f, -0.0, 1e-45}; }},
-      {"all-equal", [](int32_t, const Vec3&) { return Vec3{1, 2, 3}; }},
-      {"alternating", [](int32_t f, const Vec3&) { return Vec3{double(f % 2), 0, 0}; }},
+      {"nan",
+       [=](int32_t, const Vec3&) {
+         return Vec3{nan, nan, nan};
+       }},
+      {"infinite",
+       [=](int32_t, const Vec3&) {
+         return Vec3{inf, -inf, inf};
+       }},
+      {"nan-at-one-frame",
+       [=](int32_t f, const Vec3& p) {
+         return f == 3 ? Vec3{nan, p.y, p.z} : p;
+       }},
+      {"beyond-float",
+       [](int32_t f, const Vec3&) {
+         return Vec3{1e300 * f, -1e39, 3.5e38};
+       }},
+      {"subnormal",
+       [](int32_t f, const Vec3&) {
+         return Vec3{1e-320 * f, -0.0, 1e-45};
+       }},
+      {"all-equal",
+       [](int32_t, const Vec3&) {
+         return Vec3{1, 2, 3};
+       }},
+      {"alternating",
+       [](int32_t f, const Vec3&) {
+         return Vec3{double(f % 2), 0, 0};
+       }},
   };
   for (const auto& position : positions) {
     auto answer = position.second;
-    AddAnswerCheck(battery, "positions-" + position.first, "'TOBJ' positions: " + position.first, [answer](CheckContext& context) {
-      HostAnswerOverrides overrides;
-      overrides.position = answer;
-      RunAnswers(context, StandardScene(), overrides);
-    });
+    AddAnswerCheck(battery, "positions-" + position.first, "'TOBJ' positions: " + position.first,
+                   [answer](CheckContext& context) {
+                     HostAnswerOverrides overrides;
+                     overrides.position = answer;
+                     RunAnswers(context, StandardScene(), overrides);
+                   });
   }
   // Matrices.
   const std::vector<std::pair<std::string, std::function<void(Scene&)>>> matrices = {
       {"nan-group", [=](Scene& s) { s.groupMatrix.fill(nan); }},
       {"infinite-blur", [=](Scene& s) { s.blurMatrix.fill(inf); }},
-      {"overflowing", [](Scene& s) { s.groupMatrix.fill(1e308); s.blurMatrix.fill(-1e308); }},
-      {"zero", [](Scene& s) { s.groupMatrix.fill(0); s.blurMatrix.fill(0); }},
+      {"overflowing",
+       [](Scene& s) {
+         s.groupMatrix.fill(1e308);
+         s.blurMatrix.fill(-1e308);
+       }},
+      {"zero",
+       [](Scene& s) {
+         s.groupMatrix.fill(0);
+         s.blurMatrix.fill(0);
+       }},
   };
   for (const auto& matrix : matrices) {
     auto change = matrix.second;
-    AddAnswerCheck(battery, "matrices-" + matrix.first, "group matrices: " + matrix.first, [change](CheckContext& context) {
-      Scene scene = StandardScene();
-      change(scene);
-      RunAnswers(context, scene, {});
-    });
+    AddAnswerCheck(battery, "matrices-" + matrix.first, "group matrices: " + matrix.first,
+                   [change](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     change(scene);
+                     RunAnswers(context, scene, {});
+                   });
   }
   // 'ALOC' that grants less than asked, on a new instance and on a resize.
   for (int32_t shortBy : {1, 4, 16, 51, 52, 100, INT32_MAX}) {
     for (bool stored : {false, true}) {
-      AddAnswerCheck(battery, std::string("alloc-short-") + std::to_string(shortBy) + (stored ? "-stored" : "-new"),
-                     "'ALOC' grants " + std::to_string(shortBy) + " bytes fewer than asked" + (stored ? ", block stored" : ""),
-                     [shortBy, stored](CheckContext& context) {
-                       Scene scene = StandardScene();
-                       if (stored) scene.block = BlockWithPoints(3, 5, 0, 0, ByteOrder::kNative);
-                       HostAnswerOverrides overrides;
-                       overrides.allocationShortBy = shortBy;
-                       RunAnswers(context, scene, overrides);
-                     });
+      AddAnswerCheck(
+          battery,
+          std::string("alloc-short-") + std::to_string(shortBy) + (stored ? "-stored" : "-new"),
+          "'ALOC' grants " + std::to_string(shortBy) + " bytes fewer than asked" +
+              (stored ? ", block stored" : ""),
+          [shortBy, stored](CheckContext& context) {
+            Scene scene = StandardScene();
+            if (stored) scene.block = BlockWithPoints(3, 5, 0, 0, ByteOrder::kNative);
+            HostAnswerOverrides overrides;
+            overrides.allocationShortBy = shortBy;
+            RunAnswers(context, scene, overrides);
+          });
     }
   }
-  AddAnswerCheck(battery, "mmal-null-with-success", "'MMAL' answers 0 without memory", [](CheckContext& context) {
-    HostAnswerOverrides overrides;
-    overrides.memoryNullWithSuccess = true;
-    RunAnswers(context, StandardScene(), overrides);
-  });
+  AddAnswerCheck(battery, "mmal-null-with-success", "'MMAL' answers 0 without memory",
+                 [](CheckContext& context) {
+                   HostAnswerOverrides overrides;
+                   overrides.memoryNullWithSuccess = true;
+                   RunAnswers(context, StandardScene(), overrides);
+                 });
   for (int32_t first : {INT32_MAX - 2, INT32_MIN, -1}) {
-    AddAnswerCheck(battery, "vertex-indices-from-" + std::to_string(first), "'ADDV' indices from " + std::to_string(first),
-                   [first](CheckContext& context) {
+    AddAnswerCheck(battery, "vertex-indices-from-" + std::to_string(first),
+                   "'ADDV' indices from " + std::to_string(first), [first](CheckContext& context) {
                      Scene scene = StandardScene();
                      scene.firstVertexIndex = first;
                      RunAnswers(context, scene, {});
@@ -532,30 +633,38 @@ void AddAnswerChecks(Battery& battery) {
     check.run = [](CheckContext& context) {
       Rng rng(context.seed);
       Scene scene = StandardScene();
-      int32_t first = static_cast<int32_t>(rng.Chance(0.1) ? int64_t(int32_t(rng.Next())) : rng.Range(-50, 50));
+      int32_t first =
+          static_cast<int32_t>(rng.Chance(0.1) ? int64_t(int32_t(rng.Next())) : rng.Range(-50, 50));
       int64_t last = rng.Chance(0.1) ? int64_t(int32_t(rng.Next())) : first + rng.Range(-2, 40);
       scene.firstFrame = first;
-      scene.lastFrame = static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, last)));
+      scene.lastFrame =
+          static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, last)));
       for (SceneObject& object : scene.objects) {
         if (rng.Chance(0.1)) object.nullReference = true;
         if (rng.Chance(0.15)) object.parent = static_cast<int32_t>(rng.Range(-1, 3));
       }
       const double nan = std::numeric_limits<double>::quiet_NaN();
       if (rng.Chance(0.1)) scene.groupMatrix[size_t(rng.Range(0, 15))] = nan;
-      if (rng.Chance(0.1)) scene.blurMatrix[size_t(rng.Range(0, 15))] = std::numeric_limits<double>::infinity();
+      if (rng.Chance(0.1))
+        scene.blurMatrix[size_t(rng.Range(0, 15))] = std::numeric_limits<double>::infinity();
       scene.firstVertexIndex = rng.Chance(0.2) ? int32_t(rng.Next()) : 0;
-      if (rng.Chance(0.3)) scene.block = BlockWithPoints(int(rng.Range(0, 6)), 5, 0, int32_t(rng.Range(0, 1)),
-                                                            rng.Chance(0.5) ? ByteOrder::kNative : ByteOrder::kSwapped);
+      if (rng.Chance(0.3))
+        scene.block = BlockWithPoints(int(rng.Range(0, 6)), 5, 0, int32_t(rng.Range(0, 1)),
+                                      rng.Chance(0.5) ? ByteOrder::kNative : ByteOrder::kSwapped);
       HostAnswerOverrides overrides;
-      if (rng.Chance(0.2)) overrides.objectCount = rng.Chance(0.5) ? int32_t(rng.Range(-3, 10)) : int32_t(rng.Next());
+      if (rng.Chance(0.2))
+        overrides.objectCount = rng.Chance(0.5) ? int32_t(rng.Range(-3, 10)) : int32_t(rng.Next());
       overrides.beyondObjectsResult = rng.Chance(0.5) ? 0 : -2;
-      if (overrides.objectCount && *overrides.objectCount > 1000) overrides.beyondObjectsResult = -2;
+      if (overrides.objectCount && *overrides.objectCount > 1000)
+        overrides.beyondObjectsResult = -2;
       if (rng.Chance(0.15)) overrides.allocationShortBy = int32_t(rng.Range(1, 60));
       overrides.memoryNullWithSuccess = rng.Chance(0.05);
       if (rng.Chance(0.2)) {
         uint64_t badFrame = rng.Next();
         overrides.position = [badFrame, nan](int32_t frame, const Vec3& p) {
-          return (uint64_t(uint32_t(frame)) * 2654435761u + badFrame) % 5 == 0 ? Vec3{nan, p.y, -p.z} : p;
+          return (uint64_t(uint32_t(frame)) * 2654435761u + badFrame) % 5 == 0
+                     ? Vec3{nan, p.y, -p.z}
+                     : p;
         };
       }
       uint64_t refusal = rng.Chance(0.5) ? uint64_t(rng.Range(1, 60)) : 0;
@@ -566,7 +675,8 @@ void AddAnswerChecks(Battery& battery) {
       Instance& instance = harness.AddInstance(scene);
       instance.session->SetOverrides(overrides);
       if (scene.block) instance.session->SetBlock(*scene.block);
-      harness.CallAll(instance, {kSelectorInit, kSelectorSetup, kSelectorGenerate, kSelectorInterface, kSelectorSetup, kSelectorGenerate});
+      harness.CallAll(instance, {kSelectorInit, kSelectorSetup, kSelectorGenerate,
+                                 kSelectorInterface, kSelectorSetup, kSelectorGenerate});
       Finish(harness, context);
     };
     return check;
@@ -577,8 +687,8 @@ void AddAnswerChecks(Battery& battery) {
 // ---------------------------------------------------------------------------
 // orders/
 
-void AddOrderCheck(Battery& battery, const std::string& id, const std::string& title, std::vector<uint32_t> selectors,
-                   std::function<void(Scene&)> change = nullptr) {
+void AddOrderCheck(Battery& battery, const std::string& id, const std::string& title,
+                   std::vector<uint32_t> selectors, std::function<void(Scene&)> change = nullptr) {
   battery.fixed.push_back(Check{"orders/" + id, title + ": " + SelectorList(selectors),
                                 [selectors, change](CheckContext& context) {
                                   Scene scene = StandardScene();
@@ -590,8 +700,16 @@ void AddOrderCheck(Battery& battery, const std::string& id, const std::string& t
 
 // Selectors the plug-in does not know: some made up, some near its own.
 std::vector<uint32_t> UnknownSelectors(Rng& rng, int count) {
-  std::vector<uint32_t> selectors = {0, 0xFFFFFFFFu, FourCC("info"), FourCC("INF0"), FourCC("OFNI"), FourCC("TINI"),
-                                     kSelectorInfo + 1, kSelectorAllocate, kSelectorSyncFrame, FourCC("ABCD")};
+  std::vector<uint32_t> selectors = {0,
+                                     0xFFFFFFFFu,
+                                     FourCC("info"),
+                                     FourCC("INF0"),
+                                     FourCC("OFNI"),
+                                     FourCC("TINI"),
+                                     kSelectorInfo + 1,
+                                     kSelectorAllocate,
+                                     kSelectorSyncFrame,
+                                     FourCC("ABCD")};
   while (int(selectors.size()) < count) {
     uint32_t selector = static_cast<uint32_t>(rng.Next());
     bool known = false;
@@ -612,10 +730,12 @@ void RunInterleaved(CheckContext& context) {
     Scene scene = StandardScene();
     scene.firstFrame = int32_t(rng.Range(-20, 20));
     scene.lastFrame = scene.firstFrame + int32_t(rng.Range(0, 30));
-    scene.objects[2].motion.points = {{0, 0, 0}, {double(rng.Range(1, 9)), 0, 0}, {0, double(rng.Range(1, 9)), double(i)}};
+    scene.objects[2].motion.points = {
+        {0, 0, 0}, {double(rng.Range(1, 9)), 0, 0}, {0, double(rng.Range(1, 9)), double(i)}};
     scene.objects[2].motion.startFrame = scene.firstFrame;
     if (rng.Chance(0.5)) {
-      scene.block = BlockWithPoints(int(rng.Range(0, 5)), float(rng.Range(1, 20)), int32_t(rng.Range(0, 1)), int32_t(rng.Range(0, 1)),
+      scene.block = BlockWithPoints(int(rng.Range(0, 5)), float(rng.Range(1, 20)),
+                                    int32_t(rng.Range(0, 1)), int32_t(rng.Range(0, 1)),
                                     rng.Chance(0.5) ? ByteOrder::kNative : ByteOrder::kSwapped);
     }
     scene.dialog->texts[kAngleControl] = std::to_string(rng.Range(0, 45));
@@ -634,12 +754,14 @@ void RunInterleaved(CheckContext& context) {
   Harness harness(context.environment);
   std::vector<Instance*> together, alone;
   for (int i = 0; i < instances; ++i) {
-    together.push_back(&harness.AddInstance(scenes[size_t(i)], "instance " + std::to_string(i + 1)));
+    together.push_back(
+        &harness.AddInstance(scenes[size_t(i)], "instance " + std::to_string(i + 1)));
     if (scenes[size_t(i)].block) together.back()->session->SetBlock(*scenes[size_t(i)].block);
   }
   for (const auto& step : order) harness.Call(*together[size_t(step.first)], step.second);
   for (int i = 0; i < instances; ++i) {
-    Instance& solo = harness.AddInstance(scenes[size_t(i)], "instance " + std::to_string(i + 1) + " alone");
+    Instance& solo =
+        harness.AddInstance(scenes[size_t(i)], "instance " + std::to_string(i + 1) + " alone");
     if (scenes[size_t(i)].block) solo.session->SetBlock(*scenes[size_t(i)].block);
     for (const auto& step : order) {
       if (step.first == i) harness.Call(solo, step.second);
@@ -647,9 +769,12 @@ void RunInterleaved(CheckContext& context) {
     const auto& a = together[size_t(i)]->outcomes;
     const auto& b = solo.outcomes;
     for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
-      if (a[k].result != b[k].result || a[k].block != b[k].block || a[k].vertices != b[k].vertices) {
-        harness.Problem("instance " + std::to_string(i + 1) + ": its call " + std::to_string(k + 1) + " ('" + CodeName(a[k].selector) +
-                        "') among the others gave another result, block or line than alone: the instances mixed");
+      if (a[k].result != b[k].result || a[k].block != b[k].block ||
+          a[k].vertices != b[k].vertices) {
+        harness.Problem("instance " + std::to_string(i + 1) + ": its call " +
+                        std::to_string(k + 1) + " ('" + CodeName(a[k].selector) +
+                        "') among the others gave another result, block or line than alone: the "
+                        "instances mixed");
         break;
       }
     }
@@ -665,29 +790,37 @@ void AddOrderChecks(Battery& battery) {
   AddOrderCheck(battery, "intf-before-init", "'INTF' on a new instance before 'INIT'",
                 {kSelectorInterface, kSelectorSetup, kSelectorGenerate, kSelectorInit});
   AddOrderCheck(battery, "init-twice", "'INIT' twice, and once more later",
-                {kSelectorInit, kSelectorInit, kSelectorSetup, kSelectorGenerate, kSelectorInit, kSelectorGenerate});
+                {kSelectorInit, kSelectorInit, kSelectorSetup, kSelectorGenerate, kSelectorInit,
+                 kSelectorGenerate});
   AddOrderCheck(battery, "info-everywhere", "'INFO' between all others",
-                {kSelectorInfo, kSelectorInit, kSelectorInfo, kSelectorInterface, kSelectorInfo, kSelectorSetup, kSelectorInfo,
-                 kSelectorGenerate, kSelectorInfo, kSelectorInfo});
-  AddOrderCheck(battery, "setm-twice", "'SETM' twice before 'GENM'",
-                {kSelectorInit, kSelectorSetup, kSelectorSetup, kSelectorGenerate, kSelectorGenerate});
+                {kSelectorInfo, kSelectorInit, kSelectorInfo, kSelectorInterface, kSelectorInfo,
+                 kSelectorSetup, kSelectorInfo, kSelectorGenerate, kSelectorInfo, kSelectorInfo});
+  AddOrderCheck(
+      battery, "setm-twice", "'SETM' twice before 'GENM'",
+      {kSelectorInit, kSelectorSetup, kSelectorSetup, kSelectorGenerate, kSelectorGenerate});
   AddOrderCheck(battery, "intf-thrice", "'INTF' three times",
-                {kSelectorInit, kSelectorInterface, kSelectorInterface, kSelectorInterface, kSelectorSetup, kSelectorGenerate});
-  AddOrderCheck(battery, "only-generate", "'GENM' alone, many times", {kSelectorGenerate, kSelectorGenerate, kSelectorGenerate});
-  AddOrderCheck(battery, "xolr-setm-before-init", "'SETM' and 'GENM' before 'INIT' says 'XOLR'",
-                {kSelectorSetup, kSelectorGenerate, kSelectorInit, kSelectorSetup, kSelectorGenerate},
-                [](Scene& scene) { scene.creator = kCreatorXolr; });
-  battery.fixed.push_back(Check{"orders/unknown-selectors", "unknown selectors before, between and after the others",
+                {kSelectorInit, kSelectorInterface, kSelectorInterface, kSelectorInterface,
+                 kSelectorSetup, kSelectorGenerate});
+  AddOrderCheck(battery, "only-generate", "'GENM' alone, many times",
+                {kSelectorGenerate, kSelectorGenerate, kSelectorGenerate});
+  AddOrderCheck(
+      battery, "xolr-setm-before-init", "'SETM' and 'GENM' before 'INIT' says 'XOLR'",
+      {kSelectorSetup, kSelectorGenerate, kSelectorInit, kSelectorSetup, kSelectorGenerate},
+      [](Scene& scene) { scene.creator = kCreatorXolr; });
+  battery.fixed.push_back(Check{"orders/unknown-selectors",
+                                "unknown selectors before, between and after the others",
                                 [](CheckContext& context) {
                                   Rng rng(context.seed);
                                   std::vector<uint32_t> unknown = UnknownSelectors(rng, 40);
                                   std::vector<uint32_t> selectors;
                                   size_t next = 0;
                                   for (uint32_t selector : kFullSession) {
-                                    for (int k = 0; k < 8 && next < unknown.size(); ++k) selectors.push_back(unknown[next++]);
+                                    for (int k = 0; k < 8 && next < unknown.size(); ++k)
+                                      selectors.push_back(unknown[next++]);
                                     selectors.push_back(selector);
                                   }
-                                  while (next < unknown.size()) selectors.push_back(unknown[next++]);
+                                  while (next < unknown.size())
+                                    selectors.push_back(unknown[next++]);
                                   RunSession(context, StandardScene(), selectors);
                                 },
                                 nullptr});
@@ -695,7 +828,8 @@ void AddOrderChecks(Battery& battery) {
   interleaved.prefix = "orders/interleaved";
   interleaved.minimumRounds = 12;
   interleaved.make = [](uint64_t round) {
-    return Check{"orders/interleaved/" + std::to_string(round), "instances with their own blocks, calls interleaved", RunInterleaved, nullptr};
+    return Check{"orders/interleaved/" + std::to_string(round),
+                 "instances with their own blocks, calls interleaved", RunInterleaved, nullptr};
   };
   battery.random.push_back(interleaved);
 }
@@ -712,38 +846,46 @@ void RunSaveLoad(CheckContext& context, const std::vector<uint8_t>& native, Harn
     if (order == ByteOrder::kSwapped) SwapBlockByteOrder(&stored);
     Scene scene = StandardScene();
     scene.dialog->accept = false;
-    std::string name = order == ByteOrder::kNative ? "loaded native" : "loaded in the other byte order";
+    std::string name =
+        order == ByteOrder::kNative ? "loaded native" : "loaded in the other byte order";
     Instance& loaded = harness.AddInstance(scene, name);
     loaded.session->SetBlock(stored);
-    harness.CallAll(loaded, {kSelectorInit, kSelectorGenerate, kSelectorInterface, kSelectorInfo, kSelectorGenerate});
+    harness.CallAll(loaded, {kSelectorInit, kSelectorGenerate, kSelectorInterface, kSelectorInfo,
+                             kSelectorGenerate});
     std::vector<uint8_t> now = loaded.Block().bytes;
-    if (now != native) harness.Problem(name + ": after 'INIT' the block is not the saved block in this machine's byte order");
+    if (now != native)
+      harness.Problem(
+          name + ": after 'INIT' the block is not the saved block in this machine's byte order");
     std::vector<uint8_t> saved = now;
     if (order == ByteOrder::kSwapped) SwapBlockByteOrder(&saved);
-    if (saved != stored) harness.Problem(name + ": saved again, the block is not the bytes that were loaded");
+    if (saved != stored)
+      harness.Problem(name + ": saved again, the block is not the bytes that were loaded");
   }
   context.data["size"] = native.size();
 }
 
 void AddSaveLoadChecks(Battery& battery) {
-  battery.fixed.push_back(Check{"saveload/captured", "a captured path saved and loaded, in both byte orders",
-                                [](CheckContext& context) {
-                                  Harness harness(context.environment);
-                                  Instance& original = harness.AddInstance(StandardScene(), "original");
-                                  harness.CallAll(original, {kSelectorInit, kSelectorInterface, kSelectorSetup, kSelectorGenerate});
-                                  RunSaveLoad(context, original.Block().bytes, harness);
-                                  Finish(harness, context);
-                                },
-                                nullptr});
-  battery.fixed.push_back(Check{"saveload/defaults", "a new block with the defaults saved and loaded",
-                                [](CheckContext& context) {
-                                  Harness harness(context.environment);
-                                  Instance& original = harness.AddInstance(StandardScene(), "original");
-                                  harness.CallAll(original, {kSelectorInit});
-                                  RunSaveLoad(context, original.Block().bytes, harness);
-                                  Finish(harness, context);
-                                },
-                                nullptr});
+  battery.fixed.push_back(
+      Check{"saveload/captured", "a captured path saved and loaded, in both byte orders",
+            [](CheckContext& context) {
+              Harness harness(context.environment);
+              Instance& original = harness.AddInstance(StandardScene(), "original");
+              harness.CallAll(
+                  original, {kSelectorInit, kSelectorInterface, kSelectorSetup, kSelectorGenerate});
+              RunSaveLoad(context, original.Block().bytes, harness);
+              Finish(harness, context);
+            },
+            nullptr});
+  battery.fixed.push_back(
+      Check{"saveload/defaults", "a new block with the defaults saved and loaded",
+            [](CheckContext& context) {
+              Harness harness(context.environment);
+              Instance& original = harness.AddInstance(StandardScene(), "original");
+              harness.CallAll(original, {kSelectorInit});
+              RunSaveLoad(context, original.Block().bytes, harness);
+              Finish(harness, context);
+            },
+            nullptr});
   CheckGenerator random;
   random.prefix = "saveload/random";
   random.minimumRounds = 16;
@@ -766,11 +908,14 @@ void AddSaveLoadChecks(Battery& battery) {
       float angle;
       uint32_t angleBits = static_cast<uint32_t>(rng.Next());
       memcpy(&angle, &angleBits, 4);
-      std::vector<uint8_t> native = MakeBlockBytes(angle, int32_t(rng.Range(-2, 2)), int32_t(rng.Next()), points, ByteOrder::kNative);
+      std::vector<uint8_t> native = MakeBlockBytes(angle, int32_t(rng.Range(-2, 2)),
+                                                   int32_t(rng.Next()), points, ByteOrder::kNative);
       for (size_t k = 16; k < 32; ++k) native[k] = static_cast<uint8_t>(rng.Next());
-      for (int extra = int(rng.Range(0, 40)); extra > 0; --extra) native.push_back(static_cast<uint8_t>(rng.Next()));
+      for (int extra = int(rng.Range(0, 40)); extra > 0; --extra)
+        native.push_back(static_cast<uint8_t>(rng.Next()));
       // The spare slot and the extra bytes: whatever the host kept there.
-      for (size_t k = 36 + 16 * size_t(n); k < native.size(); ++k) native[k] = static_cast<uint8_t>(rng.Next());
+      for (size_t k = 36 + 16 * size_t(n); k < native.size(); ++k)
+        native[k] = static_cast<uint8_t>(rng.Next());
       Harness harness(context.environment);
       RunSaveLoad(context, native, harness);
       Finish(harness, context);
@@ -784,18 +929,20 @@ void AddSaveLoadChecks(Battery& battery) {
 // setup/
 
 void AddSetupChecks(Battery& battery) {
-  battery.fixed.push_back(Check{"setup/resource-file", "the home directory holds a resource file with dialog 21000",
-                                [](CheckContext& context) {
-                                  std::string path = context.environment.home + "/Vestrel.rsc";
-                                  ResourceParseResult parsed = LoadResourceFile(path);
-                                  if (!parsed.ok) {
-                                    context.problems.push_back(path + " cannot be read as a resource file (name the folder with --home)");
-                                    for (const std::string& error : parsed.errors) context.problems.push_back(error);
-                                  } else if (parsed.file.FindDialog(21000) == nullptr) {
-                                    context.problems.push_back(path + " has no dialog 21000");
-                                  }
-                                },
-                                nullptr});
+  battery.fixed.push_back(
+      Check{"setup/resource-file", "the home directory holds a resource file with dialog 21000",
+            [](CheckContext& context) {
+              std::string path = context.environment.home + "/Vestrel.rsc";
+              ResourceParseResult parsed = LoadResourceFile(path);
+              if (!parsed.ok) {
+                context.problems.push_back(
+                    path + " cannot be read as a resource file (name the folder with --home)");
+                for (const std::string& error : parsed.errors) context.problems.push_back(error);
+              } else if (parsed.file.FindDialog(21000) == nullptr) {
+                context.problems.push_back(path + " has no dialog 21000");
+              }
+            },
+            nullptr});
 }
 
 }  // namespace
@@ -813,7 +960,9 @@ int64_t Rng::Range(int64_t low, int64_t high) {
   return span == 0 ? int64_t(Next()) : int64_t(uint64_t(low) + Next() % span);
 }
 
-bool Rng::Chance(double probability) { return double(Next() >> 11) * (1.0 / 9007199254740992.0) < probability; }
+bool Rng::Chance(double probability) {
+  return double(Next() >> 11) * (1.0 / 9007199254740992.0) < probability;
+}
 
 uint64_t CheckSeed(uint64_t runSeed, const std::string& id) {
   uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a: the same on every platform

@@ -37,7 +37,9 @@ class Rng {
   int64_t Range(int64_t low, int64_t high);
   bool Chance(double probability);
   template <typename T>
-  const T& Pick(const std::vector<T>& items) { return items[static_cast<size_t>(Range(0, int64_t(items.size()) - 1))]; }
+  const T& Pick(const std::vector<T>& items) {
+    return items[static_cast<size_t>(Range(0, int64_t(items.size()) - 1))];
+  }
 
  private:
   uint64_t state_;

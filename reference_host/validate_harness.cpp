@@ -45,7 +45,8 @@ BlockState Instance::Block() const {
 Harness::Harness(const CheckEnvironment& environment)
     : environment_(environment), heap_(environment.memoryCheck), model_(ProcessWideModel()) {
   findings_.echo = false;
-  services_ = std::make_unique<HostServices>(environment_.home, &runner_, faults_, findings_, trace_);
+  services_ =
+      std::make_unique<HostServices>(environment_.home, &runner_, faults_, findings_, trace_);
   services_->KeepFunctionLog(true);
   theHostServices = services_.get();
 }
@@ -82,7 +83,8 @@ Instance& Harness::AddInstance(const Scene& scene, const std::string& name) {
   auto instance = std::make_unique<Instance>();
   instance->name = name;
   instance->scene = scene;
-  instance->session = std::make_unique<HostSession>(instance->scene, heap_, faults_, findings_, trace_, *services_);
+  instance->session =
+      std::make_unique<HostSession>(instance->scene, heap_, faults_, findings_, trace_, *services_);
   instance->session->KeepCallLog(true);
   instances_.push_back(std::move(instance));
   return *instances_.back();
@@ -107,14 +109,16 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   services_->ClearFunctionLog();
   runner_.Use(&instance.scene.dialog);
 
-  observation.result = instance.session->Call(environment_.entry, selector, instance.scene.renderFirst);
+  observation.result =
+      instance.session->Call(environment_.entry, selector, instance.scene.renderFirst);
 
   const std::vector<CallbackCall>& log = instance.session->callLog();
   observation.calls.assign(log.begin() + static_cast<std::ptrdiff_t>(instance.logSeen), log.end());
   instance.logSeen = log.size();
   observation.functions = services_->functionLog();
   observation.samples = instance.session->callSamples();
-  if (services_->dialogRuns().size() > dialogsBefore) observation.dialog = services_->dialogRuns().back();
+  if (services_->dialogRuns().size() > dialogsBefore)
+    observation.dialog = services_->dialogRuns().back();
   observation.after = instance.Block();
   observation.info = &instance.session->info();
 
@@ -125,19 +129,22 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
 
   // Leaks: only of what the host refused to take back.
   bool memoryRefused = false;
-  for (const CallbackCall& call : observation.calls) memoryRefused |= call.selector == kSelectorMemFree && call.refused;
+  for (const CallbackCall& call : observation.calls)
+    memoryRefused |= call.selector == kSelectorMemFree && call.refused;
   for (ResourceKind kind : kAllResourceKinds) {
     size_t leaked = findings_.Count(kind).leaked - leakedBefore[kind];
-    bool excused = kind == ResourceKind::kSampleMemory ? memoryRefused : dead_.count(ReleaseFunction(kind)) != 0;
+    bool excused = kind == ResourceKind::kSampleMemory ? memoryRefused
+                                                       : dead_.count(ReleaseFunction(kind)) != 0;
     if (leaked != 0 && !excused) {
-      problems_.push_back(where + Quoted(selector) + ": left " + std::to_string(leaked) + " of the host's " + ResourceKindName(kind) +
-                          " unreleased at its end");
+      problems_.push_back(where + Quoted(selector) + ": left " + std::to_string(leaked) +
+                          " of the host's " + ResourceKindName(kind) + " unreleased at its end");
     }
   }
   TakeFindings(where + Quoted(selector));
 
   size_t vertices = 0;
-  for (const CallbackCall& call : observation.calls) vertices += call.selector == kSelectorAddVertex && !call.refused;
+  for (const CallbackCall& call : observation.calls)
+    vertices += call.selector == kSelectorAddVertex && !call.refused;
   instance.outcomes.push_back({selector, observation.result, observation.after.bytes, vertices});
   return observation.result;
 }
@@ -149,10 +156,12 @@ void Harness::CallAll(Instance& instance, const std::vector<uint32_t>& selectors
 void Harness::TakeFindings(const std::string& where) {
   const auto& violations = findings_.violations();
   for (; violationsSeen_ < violations.size(); ++violationsSeen_) {
-    problems_.push_back(where + ": the host saw a protocol violation: " + violations[violationsSeen_]);
+    problems_.push_back(where +
+                        ": the host saw a protocol violation: " + violations[violationsSeen_]);
   }
   const auto& overruns = findings_.overruns();
-  for (; overrunsSeen_ < overruns.size(); ++overrunsSeen_) problems_.push_back(where + ": " + overruns[overrunsSeen_]);
+  for (; overrunsSeen_ < overruns.size(); ++overrunsSeen_)
+    problems_.push_back(where + ": " + overruns[overrunsSeen_]);
 }
 
 void Harness::Finish() {

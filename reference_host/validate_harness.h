@@ -28,9 +28,9 @@ namespace vhost {
 // What every check gets from the validator.
 struct CheckEnvironment {
   EntryFunction entry = nullptr;
-  std::string home;              // where the resource file is
+  std::string home;  // where the resource file is
   MemoryCheck memoryCheck = MemoryCheck::kCanary;
-  bool canHide = false;          // hidden functions are unseen by the plug-in (a fresh process on glibc)
+  bool canHide = false;  // hidden functions are unseen by the plug-in (a fresh process on glibc)
 };
 
 // A dialog runner that answers with the answers of whichever instance's call

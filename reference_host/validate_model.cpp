@@ -15,7 +15,8 @@ namespace {
 
 constexpr size_t kMagicAt = 0, kAngleAt = 4, kFreezeAt = 8, kReverseAt = 12, kCountAt = 32;
 constexpr int32_t kPathNodeSize = 16 + 2 * static_cast<int32_t>(sizeof(void*));
-const char* const kDescriptionText = "This plug-in creates a line of particles from motion path of its first child group";
+const char* const kDescriptionText =
+    "This plug-in creates a line of particles from motion path of its first child group";
 
 template <typename T>
 T Read(const std::vector<uint8_t>& bytes, size_t at) {
@@ -29,7 +30,9 @@ void Write(std::vector<uint8_t>& bytes, size_t at, T value) {
   memcpy(bytes.data() + at, &value, sizeof value);
 }
 
-void Reverse4(std::vector<uint8_t>& bytes, size_t at) { std::reverse(bytes.begin() + at, bytes.begin() + at + 4); }
+void Reverse4(std::vector<uint8_t>& bytes, size_t at) {
+  std::reverse(bytes.begin() + at, bytes.begin() + at + 4);
+}
 
 uint32_t Swapped(uint32_t value) {
   return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
@@ -53,7 +56,8 @@ void BoundCount(std::vector<uint8_t>& bytes) {
 // size, zeros after them (the host's fresh memory is cleared).
 std::vector<uint8_t> HostMove(const BlockState& old, int64_t granted) {
   std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(0, granted)), 0);
-  if (old.present) std::copy_n(old.bytes.begin(), std::min(bytes.size(), old.bytes.size()), bytes.begin());
+  if (old.present)
+    std::copy_n(old.bytes.begin(), std::min(bytes.size(), old.bytes.size()), bytes.begin());
   return bytes;
 }
 
@@ -95,7 +99,8 @@ void TransformPoint(double point[3], const double m[16]) {
 double FixDoubleBits(double value) {
   uint64_t bits;
   memcpy(&bits, &value, sizeof bits);
-  if (bits == 0x8000000000000000ull || (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull) return 0.0;
+  if (bits == 0x8000000000000000ull || (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull)
+    return 0.0;
   return value;
 }
 
@@ -128,38 +133,46 @@ class Walk {
     if (stopped_) return;
     if (next_ < call_.calls.size()) {
       const CallbackCall& extra = call_.calls[next_];
-      Problem("sent " + Quoted(extra.selector) + " (host call " + std::to_string(next_ + 1) + " of the call) " +
-              (next_ == 0 ? "although the design makes no host call here" : "after " + lastStep_ + ", where the design makes no further call"));
+      Problem("sent " + Quoted(extra.selector) + " (host call " + std::to_string(next_ + 1) +
+              " of the call) " +
+              (next_ == 0 ? "although the design makes no host call here"
+                          : "after " + lastStep_ + ", where the design makes no further call"));
       return;
     }
     if (call_.result != expectedResult_) {
-      Problem("returned " + std::to_string(call_.result) + ", the design returns " + std::to_string(expectedResult_) +
+      Problem("returned " + std::to_string(call_.result) + ", the design returns " +
+              std::to_string(expectedResult_) +
               (resultWhy_.empty() ? "" : " (" + resultWhy_ + ")"));
     }
     if (checkBlock_) CompareBlock(expectedAfter_, call_.after);
   }
 
  private:
-  void Problem(const std::string& text) { problems_->push_back(Quoted(call_.selector) + ": " + text); }
+  void Problem(const std::string& text) {
+    problems_->push_back(Quoted(call_.selector) + ": " + text);
+  }
 
   // The next callback call, which must be of selector; null (and the walk
   // stops) when it is not.
   const CallbackCall* Expect(uint32_t selector, const std::string& what) {
     if (stopped_) return nullptr;
     if (next_ >= call_.calls.size()) {
-      Problem("expected " + Quoted(selector) + " " + what + (next_ == 0 ? "" : " after " + lastStep_) + ", but the call ended there");
+      Problem("expected " + Quoted(selector) + " " + what +
+              (next_ == 0 ? "" : " after " + lastStep_) + ", but the call ended there");
       stopped_ = true;
       return nullptr;
     }
     const CallbackCall& got = call_.calls[next_];
     if (got.selector != selector) {
-      Problem("expected " + Quoted(selector) + " " + what + (next_ == 0 ? "" : " after " + lastStep_) + ", the plug-in sent " +
+      Problem("expected " + Quoted(selector) + " " + what +
+              (next_ == 0 ? "" : " after " + lastStep_) + ", the plug-in sent " +
               Quoted(got.selector));
       stopped_ = true;
       return nullptr;
     }
     ++next_;
-    lastStep_ = Quoted(selector) + " " + what + (got.refused ? " (refused with " + std::to_string(got.result) + ")" : "");
+    lastStep_ = Quoted(selector) + " " + what +
+                (got.refused ? " (refused with " + std::to_string(got.result) + ")" : "");
     expectedResult_ = got.result;
     resultWhy_ = "the result of the last host call, " + Quoted(selector);
     return &got;
@@ -180,9 +193,11 @@ class Walk {
       block->bytes = ExpectedRepair(block->bytes);
       return true;
     }
-    const CallbackCall* alloc = Expect(kSelectorAllocate, "for a new parameter block (the instance has none of 52 bytes)");
+    const CallbackCall* alloc =
+        Expect(kSelectorAllocate, "for a new parameter block (the instance has none of 52 bytes)");
     if (alloc == nullptr) return false;
-    Argument(alloc->a == int64_t(kBlockMinSize), "'ALOC' for a new block asked for " + std::to_string(alloc->a) + " bytes, not 52");
+    Argument(alloc->a == int64_t(kBlockMinSize),
+             "'ALOC' for a new block asked for " + std::to_string(alloc->a) + " bytes, not 52");
     if (alloc->result != 0) return false;  // the old block stays as it was
     std::vector<uint8_t> moved = HostMove(*block, alloc->b);
     *block = BlockState{!moved.empty(), moved};
@@ -193,12 +208,19 @@ class Walk {
 
   void Information() {
     const HostPluginDescription& d = call_.info->info;
-    auto text = [](const unsigned char* field) { return std::string(reinterpret_cast<const char*>(field) + 1, field[0]); };
-    if (d.pluginType != kPluginTypeStub) Problem("wrote the plug-in type " + Quoted(d.pluginType) + ", not 'STUB'");
-    if (d.pluginVersion != 1) Problem("wrote the version " + std::to_string(d.pluginVersion) + ", not 1");
-    if (text(d.pluginName) != "Vestrel") Problem("wrote the name \"" + text(d.pluginName) + "\", not \"Vestrel\"");
-    if (text(d.description) != kDescriptionText) Problem("wrote the description \"" + text(d.description) + "\"");
-    if (d.infoFlags != 15) Problem("wrote the info flags " + std::to_string(d.infoFlags) + ", not 15");
+    auto text = [](const unsigned char* field) {
+      return std::string(reinterpret_cast<const char*>(field) + 1, field[0]);
+    };
+    if (d.pluginType != kPluginTypeStub)
+      Problem("wrote the plug-in type " + Quoted(d.pluginType) + ", not 'STUB'");
+    if (d.pluginVersion != 1)
+      Problem("wrote the version " + std::to_string(d.pluginVersion) + ", not 1");
+    if (text(d.pluginName) != "Vestrel")
+      Problem("wrote the name \"" + text(d.pluginName) + "\", not \"Vestrel\"");
+    if (text(d.description) != kDescriptionText)
+      Problem("wrote the description \"" + text(d.description) + "\"");
+    if (d.infoFlags != 15)
+      Problem("wrote the info flags " + std::to_string(d.infoFlags) + ", not 15");
   }
 
   void Initialize() {
@@ -225,12 +247,15 @@ class Walk {
     ExpectFunctions(sequence);
     if (!accepted) return;
     // The accepted values are in the block before 'RSET' goes out.
-    const bool textRead = Alive("Orvo_FindControlByID") && Alive("Orvo_GetEditTextStringSize") && Alive("Orvo_GetEditTextString");
+    const bool textRead = Alive("Orvo_FindControlByID") && Alive("Orvo_GetEditTextStringSize") &&
+                          Alive("Orvo_GetEditTextString");
     const bool valueRead = Alive("Orvo_FindControlByID") && Alive("Orvo_GetControlValue");
     std::string text;
-    if (call_.dialog && call_.dialog->finalTexts.count(kAngleControl)) text = call_.dialog->finalTexts.at(kAngleControl);
+    if (call_.dialog && call_.dialog->finalTexts.count(kAngleControl))
+      text = call_.dialog->finalTexts.at(kAngleControl);
     auto value = [&](int32_t id) {
-      if (!valueRead || !call_.dialog || call_.dialog->finalValues.count(id) == 0) return int32_t(0);
+      if (!valueRead || !call_.dialog || call_.dialog->finalValues.count(id) == 0)
+        return int32_t(0);
       return call_.dialog->finalValues.at(id);
     };
     Write<float>(expectedAfter_.bytes, kAngleAt, textRead ? AngleFromText(text) : 0.0f);
@@ -299,11 +324,13 @@ class Walk {
       if (i < expected.size() && i < got.size() && expected[i].name == got[i].name) continue;
       std::string before = i == 0 ? "first" : "after " + got[i - 1].name;
       if (i >= got.size()) {
-        Problem("did not call " + expected[i].name + " (" + before + "), which the design calls here");
+        Problem("did not call " + expected[i].name + " (" + before +
+                "), which the design calls here");
       } else if (i >= expected.size()) {
         Problem("called " + got[i].name + " (" + before + "), which the design does not call here");
       } else {
-        Problem("called " + got[i].name + " (" + before + "), where the design calls " + expected[i].name);
+        Problem("called " + got[i].name + " (" + before + "), where the design calls " +
+                expected[i].name);
       }
       stopped_ = true;
       return;
@@ -325,29 +352,35 @@ class Walk {
     if (time == nullptr || time->result != 0) return;
     const int64_t first = time->a, last = time->b, n = last - first + 1;
     if (n < 3) return;
-    if (n > INTPTR_MAX / kPathNodeSize || n > (INT32_MAX - 52) / 16) return;  // too many frames to capture
+    if (n > INTPTR_MAX / kPathNodeSize || n > (INT32_MAX - 52) / 16)
+      return;  // too many frames to capture
 
     uintptr_t child = 0;
     if (!FindChild(&child)) return;
-    const CallbackCall* memory = Expect(kSelectorMemAlloc, "for the samples of " + std::to_string(n) + " frames");
+    const CallbackCall* memory =
+        Expect(kSelectorMemAlloc, "for the samples of " + std::to_string(n) + " frames");
     if (memory == nullptr) return;
-    Argument(memory->a == n * kPathNodeSize, "'MMAL' asked for " + std::to_string(memory->a) + " bytes, not " +
-                                                 std::to_string(n * kPathNodeSize) + " for " + std::to_string(n) + " frames");
+    Argument(memory->a == n * kPathNodeSize,
+             "'MMAL' asked for " + std::to_string(memory->a) + " bytes, not " +
+                 std::to_string(n * kPathNodeSize) + " for " + std::to_string(n) + " frames");
     if (memory->result != 0 || memory->q == 0) return;
 
     bool sampled = true;
     int64_t lastAsked = first;
     for (int64_t frame = first; frame <= last && !stopped_; ++frame) {
-      const CallbackCall* sync = Expect(kSelectorSyncFrame, "with flag 1 for frame " + std::to_string(frame));
+      const CallbackCall* sync =
+          Expect(kSelectorSyncFrame, "with flag 1 for frame " + std::to_string(frame));
       if (sync == nullptr) return;
-      Argument(sync->a == 1 && sync->b == frame, "'SYNC' with flag " + std::to_string(sync->a) + " and frame " +
-                                                     std::to_string(sync->b) + ", not flag 1 and frame " + std::to_string(frame));
+      Argument(sync->a == 1 && sync->b == frame,
+               "'SYNC' with flag " + std::to_string(sync->a) + " and frame " +
+                   std::to_string(sync->b) + ", not flag 1 and frame " + std::to_string(frame));
       lastAsked = frame;
       if (sync->result != 0) {
         sampled = false;
         break;
       }
-      const CallbackCall* position = Expect(kSelectorObjectPosition, "for the child's position at frame " + std::to_string(frame));
+      const CallbackCall* position = Expect(
+          kSelectorObjectPosition, "for the child's position at frame " + std::to_string(frame));
       if (position == nullptr) return;
       Argument(position->p == child, "'TOBJ' named another object than the first child");
       if (position->result != 0) {
@@ -355,10 +388,13 @@ class Walk {
         break;
       }
     }
-    const CallbackCall* close = Expect(kSelectorSyncFrame, std::string("with flag 0 closing the sampling") + (sampled ? "" : " after the refusal"));
+    const CallbackCall* close =
+        Expect(kSelectorSyncFrame, std::string("with flag 0 closing the sampling") +
+                                       (sampled ? "" : " after the refusal"));
     if (close == nullptr) return;
-    Argument(close->a == 0 && close->b == lastAsked, "the closing 'SYNC' had flag " + std::to_string(close->a) + " and frame " +
-                                                         std::to_string(close->b) + ", not flag 0 and frame " + std::to_string(lastAsked));
+    Argument(close->a == 0 && close->b == lastAsked,
+             "the closing 'SYNC' had flag " + std::to_string(close->a) + " and frame " +
+                 std::to_string(close->b) + ", not flag 0 and frame " + std::to_string(lastAsked));
     int32_t noted = sampled ? 0 : expectedResult_;
     bool stored = false;
     const CallbackCall* resize = nullptr;
@@ -367,7 +403,8 @@ class Walk {
       if (resize == nullptr) return;
       const int64_t points = (resize->a - 52) / 16;
       Argument(resize->a >= 52 + 32 && (resize->a - 52) % 16 == 0 && points <= n,
-               "'ALOC' for the path asked for " + std::to_string(resize->a) + " bytes, not 52 + 16 k for 2 <= k <= " + std::to_string(n));
+               "'ALOC' for the path asked for " + std::to_string(resize->a) +
+                   " bytes, not 52 + 16 k for 2 <= k <= " + std::to_string(n));
       noted = resize->result;
       if (resize->result == 0) {
         std::vector<uint8_t> moved = HostMove(block, resize->b);
@@ -387,13 +424,16 @@ class Walk {
   bool FindChild(uintptr_t* child) {
     const CallbackCall* count = Expect(kSelectorSceneObject, "with index -1 for the object count");
     if (count == nullptr) return false;
-    Argument(count->a == -1, "the first 'UOBJ' asked for index " + std::to_string(count->a) + ", not -1");
+    Argument(count->a == -1,
+             "the first 'UOBJ' asked for index " + std::to_string(count->a) + ", not -1");
     if (count->result != 0 || stopped_) return false;
     uintptr_t own = 0;
     for (int64_t index = 0; index <= count->b; ++index) {
-      const CallbackCall* object = Expect(kSelectorSceneObject, "with index " + std::to_string(index));
+      const CallbackCall* object =
+          Expect(kSelectorSceneObject, "with index " + std::to_string(index));
       if (object == nullptr) return false;
-      Argument(object->a == index, "'UOBJ' asked for index " + std::to_string(object->a) + ", not " + std::to_string(index));
+      Argument(object->a == index, "'UOBJ' asked for index " + std::to_string(object->a) +
+                                       ", not " + std::to_string(index));
       if (object->result != 0 || stopped_) return false;
       if (index == 0) {
         own = object->p;
@@ -413,7 +453,8 @@ class Walk {
     const std::vector<uint8_t>& got = call_.after.bytes;
     const int64_t k = (resize.a - 52) / 16;
     if (!call_.after.present || int64_t(got.size()) != resize.b) {
-      Problem("the block after the capture is not the host's block of " + std::to_string(resize.b) + " bytes");
+      Problem("the block after the capture is not the host's block of " + std::to_string(resize.b) +
+              " bytes");
       return;
     }
     std::vector<uint8_t> expected = expectedAfter_.bytes;
@@ -421,13 +462,15 @@ class Walk {
     for (size_t i = 0; i < got.size(); ++i) {
       bool inPoints = i >= 36 && int64_t(i) < 36 + 16 * k;
       if (!inPoints && got[i] != expected[i]) {
-        Problem("the capture changed byte " + std::to_string(i) + " (" + FieldAt(i) + ") of the block, which it does not write");
+        Problem("the capture changed byte " + std::to_string(i) + " (" + FieldAt(i) +
+                ") of the block, which it does not write");
         return;
       }
     }
     const std::vector<Sample>& samples = call_.samples;
     if (int64_t(samples.size()) != last - first + 1) {
-      Problem("the host gave " + std::to_string(samples.size()) + " positions for " + std::to_string(last - first + 1) + " frames");
+      Problem("the host gave " + std::to_string(samples.size()) + " positions for " +
+              std::to_string(last - first + 1) + " frames");
       return;
     }
     auto matches = [&](int64_t i, size_t s) {
@@ -455,9 +498,13 @@ class Walk {
       }
       if (!found) {
         const size_t at = 36 + 16 * size_t(i);
-        Problem("stored point " + std::to_string(i) + " of " + std::to_string(k) + " (" + Number(Read<float>(got, at)) + ", " +
-                Number(Read<float>(got, at + 4)) + ", " + Number(Read<float>(got, at + 8)) + ", u " + Number(Read<float>(got, at + 12)) +
-                ") is not " + (i == 0 ? "the first sample" : i == k - 1 ? "the last sample" : "a later sample in frame order"));
+        Problem("stored point " + std::to_string(i) + " of " + std::to_string(k) + " (" +
+                Number(Read<float>(got, at)) + ", " + Number(Read<float>(got, at + 4)) + ", " +
+                Number(Read<float>(got, at + 8)) + ", u " + Number(Read<float>(got, at + 12)) +
+                ") is not " +
+                (i == 0       ? "the first sample"
+                 : i == k - 1 ? "the last sample"
+                              : "a later sample in frame order"));
         return;
       }
     }
@@ -483,22 +530,28 @@ class Walk {
     const bool reverse = Read<int32_t>(block.bytes, kReverseAt) != 0;
     auto point = [&](int32_t i) {
       const size_t at = 36 + 16 * size_t(i);
-      return std::array<float, 4>{Read<float>(block.bytes, at), Read<float>(block.bytes, at + 4), Read<float>(block.bytes, at + 8),
+      return std::array<float, 4>{Read<float>(block.bytes, at), Read<float>(block.bytes, at + 4),
+                                  Read<float>(block.bytes, at + 8),
                                   Read<float>(block.bytes, at + 12)};
     };
     int64_t previous = 0;
     for (int32_t j = 0; j < n; ++j) {
       std::array<float, 4> p = point(reverse ? n - 1 - j : j);
       if (reverse) p[3] = point(n - 1)[3] - p[3];
-      const CallbackCall* vertex = Expect(kSelectorAddVertex, "for the point at position " + std::to_string(j) + " of " + std::to_string(n));
+      const CallbackCall* vertex =
+          Expect(kSelectorAddVertex,
+                 "for the point at position " + std::to_string(j) + " of " + std::to_string(n));
       if (vertex == nullptr) return;
       CheckVertex(*vertex, p, j);
       if (vertex->result != 0 || stopped_) return;
       if (j > 0) {
-        const CallbackCall* face = Expect(kSelectorAddFace, "joining vertices " + std::to_string(j - 1) + " and " + std::to_string(j));
+        const CallbackCall* face =
+            Expect(kSelectorAddFace,
+                   "joining vertices " + std::to_string(j - 1) + " and " + std::to_string(j));
         if (face == nullptr) return;
         Argument(face->a == previous && face->b == vertex->a,
-                 "'ADDF' joined the indices " + std::to_string(face->a) + " and " + std::to_string(face->b) + ", the host had handed out " +
+                 "'ADDF' joined the indices " + std::to_string(face->a) + " and " +
+                     std::to_string(face->b) + ", the host had handed out " +
                      std::to_string(previous) + " and " + std::to_string(vertex->a));
         if (face->result != 0) return;
       }
@@ -508,7 +561,8 @@ class Walk {
 
   void CheckVertex(const CallbackCall& vertex, const std::array<float, 4>& p, int32_t j) {
     if (vertex.refused) {
-      Argument(SameDouble(vertex.u, p[3]), "vertex " + std::to_string(j) + " has u " + Number(vertex.u) + ", not " + Number(p[3]));
+      Argument(SameDouble(vertex.u, p[3]), "vertex " + std::to_string(j) + " has u " +
+                                               Number(vertex.u) + ", not " + Number(p[3]));
       return;
     }
     double position[3] = {p[0], p[1], p[2]};
@@ -516,25 +570,32 @@ class Walk {
     TransformPoint(position, model_.groupMatrix);
     TransformPoint(blur, model_.blurMatrix);
     bool ok = SameDouble(vertex.u, p[3]);
-    for (int k = 0; k < 3; ++k) ok = ok && SameDouble(vertex.position[k], position[k]) && SameDouble(vertex.blur[k], blur[k]);
-    Argument(ok, "vertex " + std::to_string(j) + " went out as (" + Number(vertex.position[0]) + ", " + Number(vertex.position[1]) + ", " +
-                     Number(vertex.position[2]) + ") u " + Number(vertex.u) + "; the stored point placed by the group matrix is (" +
-                     Number(position[0]) + ", " + Number(position[1]) + ", " + Number(position[2]) + ") u " + Number(p[3]));
+    for (int k = 0; k < 3; ++k)
+      ok = ok && SameDouble(vertex.position[k], position[k]) && SameDouble(vertex.blur[k], blur[k]);
+    Argument(ok, "vertex " + std::to_string(j) + " went out as (" + Number(vertex.position[0]) +
+                     ", " + Number(vertex.position[1]) + ", " + Number(vertex.position[2]) +
+                     ") u " + Number(vertex.u) +
+                     "; the stored point placed by the group matrix is (" + Number(position[0]) +
+                     ", " + Number(position[1]) + ", " + Number(position[2]) + ") u " +
+                     Number(p[3]));
   }
 
   void CompareBlock(const BlockState& expected, const BlockState& got) {
     if (expected.present != got.present) {
-      Problem(got.present ? "the instance has a block where the design leaves it none" : "the instance lost its block");
+      Problem(got.present ? "the instance has a block where the design leaves it none"
+                          : "the instance lost its block");
       return;
     }
     if (!got.present) return;
     if (expected.bytes.size() != got.bytes.size()) {
-      Problem("the block has " + std::to_string(got.bytes.size()) + " bytes, the design leaves " + std::to_string(expected.bytes.size()));
+      Problem("the block has " + std::to_string(got.bytes.size()) + " bytes, the design leaves " +
+              std::to_string(expected.bytes.size()));
       return;
     }
     for (size_t i = 0; i < got.bytes.size(); ++i) {
       if (got.bytes[i] != expected.bytes[i]) {
-        Problem("block byte " + std::to_string(i) + " (" + FieldAt(i) + ") is " + std::to_string(got.bytes[i]) + ", the design leaves " +
+        Problem("block byte " + std::to_string(i) + " (" + FieldAt(i) + ") is " +
+                std::to_string(got.bytes[i]) + ", the design leaves " +
                 std::to_string(expected.bytes[i]));
         return;
       }
@@ -575,17 +636,21 @@ std::vector<uint8_t> ExpectedRepair(const std::vector<uint8_t>& block) {
   return bytes;
 }
 
-void CheckEntryCall(const EntryObservation& call, ProcessModel& model, std::vector<std::string>* problems) {
+void CheckEntryCall(const EntryObservation& call, ProcessModel& model,
+                    std::vector<std::string>* problems) {
   Walk(call, model, problems).Run();
 }
 
 std::string BlockSoundness(const BlockState& block) {
   if (!block.present) return "the instance has no block";
-  if (block.bytes.size() < kBlockMinSize) return "the block has " + std::to_string(block.bytes.size()) + " bytes, fewer than 52";
-  if (Read<uint32_t>(block.bytes, kMagicAt) != kBlockMagic) return "the block's magic is not 'ALIN' in this machine's byte order";
+  if (block.bytes.size() < kBlockMinSize)
+    return "the block has " + std::to_string(block.bytes.size()) + " bytes, fewer than 52";
+  if (Read<uint32_t>(block.bytes, kMagicAt) != kBlockMagic)
+    return "the block's magic is not 'ALIN' in this machine's byte order";
   int32_t count = Read<int32_t>(block.bytes, kCountAt);
   if (count < 0 || count > BlockCapacity(block.bytes.size())) {
-    return "the block's point count " + std::to_string(count) + " is not one its " + std::to_string(block.bytes.size()) + " bytes hold";
+    return "the block's point count " + std::to_string(count) + " is not one its " +
+           std::to_string(block.bytes.size()) + " bytes hold";
   }
   return {};
 }

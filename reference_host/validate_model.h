@@ -26,8 +26,8 @@ namespace vhost {
 
 // State the design shares between all instances in the process.
 struct ProcessModel {
-  uint32_t creator = 0;             // 0 until the first 'INIT'
-  double groupMatrix[16] = {};      // zeros until the first 'SETM'
+  uint32_t creator = 0;         // 0 until the first 'INIT'
+  double groupMatrix[16] = {};  // zeros until the first 'SETM'
   double blurMatrix[16] = {};
 };
 
@@ -43,9 +43,9 @@ struct EntryObservation {
   int32_t result = 0;
   BlockState before;
   BlockState after;
-  std::vector<CallbackCall> calls;                      // this call's only
-  std::vector<HostServices::FunctionCall> functions;    // this call's only
-  std::vector<Sample> samples;                          // positions 'TOBJ' gave
+  std::vector<CallbackCall> calls;                    // this call's only
+  std::vector<HostServices::FunctionCall> functions;  // this call's only
+  std::vector<Sample> samples;                        // positions 'TOBJ' gave
   const Scene* scene = nullptr;
   std::set<std::string> deadFunctions;    // hidden or refusing service
   std::set<std::string> hiddenFunctions;  // hidden: the plug-in cannot call them
@@ -64,7 +64,8 @@ int64_t BlockCapacity(size_t size);
 
 // Checks one call against the design; each departure is appended to problems
 // as a sentence. Updates the process model (creator code, matrices).
-void CheckEntryCall(const EntryObservation& call, ProcessModel& model, std::vector<std::string>* problems);
+void CheckEntryCall(const EntryObservation& call, ProcessModel& model,
+                    std::vector<std::string>* problems);
 
 // Whether a block is sound as the plug-in leaves it: at least 52 bytes, the
 // magic in this machine's byte order, a point count the block holds. Empty

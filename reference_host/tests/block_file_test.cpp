@@ -47,7 +47,8 @@ TEST(BlockFileTest, WhatIsNotAParameterBlockIsNeitherSwappedNorSaved) {
   EXPECT_EQ(copy, junk);
   EXPECT_FALSE(DecodeBlock(junk.data(), junk.size()).isBlock);
   std::string message;
-  EXPECT_FALSE(SaveBlockFile(testing::TempDir() + "junk.block", junk, ByteOrder::kNative, &message));
+  EXPECT_FALSE(
+      SaveBlockFile(testing::TempDir() + "junk.block", junk, ByteOrder::kNative, &message));
 }
 
 TEST(BlockFileTest, CountBeyondTheBlockIsReadOnlyAsFarAsTheBlockGoes) {

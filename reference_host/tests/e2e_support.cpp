@@ -109,7 +109,8 @@ std::vector<nlohmann::json> ReadTrace(const std::string& path) {
 
 nlohmann::json ReadJson(const std::string& path) { return nlohmann::json::parse(ReadFile(path)); }
 
-std::vector<nlohmann::json> CallsDuring(const std::vector<nlohmann::json>& trace, const std::string& entry) {
+std::vector<nlohmann::json> CallsDuring(const std::vector<nlohmann::json>& trace,
+                                        const std::string& entry) {
   std::vector<nlohmann::json> calls;
   for (const nlohmann::json& event : trace) {
     if (event.contains("call") && event["during"] == entry) calls.push_back(event);
@@ -117,7 +118,8 @@ std::vector<nlohmann::json> CallsDuring(const std::vector<nlohmann::json>& trace
   return calls;
 }
 
-std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trace, const std::string& entry) {
+std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trace,
+                                         const std::string& entry) {
   std::vector<std::string> selectors;
   for (const nlohmann::json& call : CallsDuring(trace, entry)) selectors.push_back(call["call"]);
   return selectors;

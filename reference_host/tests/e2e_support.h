@@ -19,8 +19,8 @@ struct HostRun {
 
 // vestrel-host with these arguments; env adds environment variables, input
 // is fed to its standard input.
-HostRun RunHost(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-                const std::string& input = "");
+HostRun RunHost(const std::vector<std::string>& args,
+                const std::map<std::string, std::string>& env = {}, const std::string& input = "");
 
 // A fresh folder for the current test's files.
 std::string TestFolder();
@@ -43,9 +43,11 @@ std::vector<nlohmann::json> ReadTrace(const std::string& path);
 nlohmann::json ReadJson(const std::string& path);
 
 // The trace events of callback calls made during one kind of entry call.
-std::vector<nlohmann::json> CallsDuring(const std::vector<nlohmann::json>& trace, const std::string& entry);
+std::vector<nlohmann::json> CallsDuring(const std::vector<nlohmann::json>& trace,
+                                        const std::string& entry);
 // The selectors of those calls in order.
-std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trace, const std::string& entry);
+std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trace,
+                                         const std::string& entry);
 
 std::string Example(const std::string& name);
 

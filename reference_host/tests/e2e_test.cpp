@@ -71,9 +71,12 @@ TEST(EndToEnd, DefaultScenePrintsTheSummaryAndWritesObjAndSvg) {
   std::string folder = TestFolder();
   HostRun run = RunHost({"play", "--out", folder});
   ASSERT_EQ(run.exitCode, 0) << run.output;
-  EXPECT_NE(run.output.find("scene \"helix\" (<embedded default scene>)"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("name \"Vestrel\", type 'STUB', version 1, flags 15"), std::string::npos);
-  EXPECT_NE(run.output.find("description \"This plug-in creates a line of particles from motion path of its first child group\""),
+  EXPECT_NE(run.output.find("scene \"helix\" (<embedded default scene>)"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("name \"Vestrel\", type 'STUB', version 1, flags 15"),
+            std::string::npos);
+  EXPECT_NE(run.output.find("description \"This plug-in creates a line of particles from motion "
+                            "path of its first child group\""),
             std::string::npos);
   EXPECT_NE(run.output.find("frames sampled: 289"), std::string::npos);
   EXPECT_NE(run.output.find("SETM -> 0"), std::string::npos);
@@ -109,19 +112,22 @@ TEST(EndToEnd, HelixSamplesEveryFrameAndTheLineCarriesTheFrames) {
   ExpectChain(played.obj);
   ExpectVertex(played.obj.vertices.front(), 4, 0, 0, 0);
   ExpectVertex(played.obj.vertices.back(), 4, 0, 6, 288);
-  for (size_t i = 1; i < played.obj.vertices.size(); ++i) EXPECT_GT(played.obj.vertices[i].u, played.obj.vertices[i - 1].u);
+  for (size_t i = 1; i < played.obj.vertices.size(); ++i)
+    EXPECT_GT(played.obj.vertices[i].u, played.obj.vertices[i - 1].u);
 }
 
 TEST(EndToEnd, SquareKeepsItsCornersAndTheirNeighbours) {
   Played played = Play(Example("square.json"));
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   const std::vector<std::array<double, 4>> expected = {
-      {0, 0, 0, 0},   {3.5, 0, 0, 7}, {4, 0, 0, 8},   {4, 0.5, 0, 9},   {4, 3.5, 0, 15}, {4, 4, 0, 16},
-      {3.5, 4, 0, 17}, {0.5, 4, 0, 23}, {0, 4, 0, 24}, {0, 3.5, 0, 25}, {0, 0, 0, 32}};
+      {0, 0, 0, 0},    {3.5, 0, 0, 7},  {4, 0, 0, 8},    {4, 0.5, 0, 9},
+      {4, 3.5, 0, 15}, {4, 4, 0, 16},   {3.5, 4, 0, 17}, {0.5, 4, 0, 23},
+      {0, 4, 0, 24},   {0, 3.5, 0, 25}, {0, 0, 0, 32}};
   EXPECT_EQ(CallOf(played, "SETM")["points_stored"], int(expected.size()));
   ASSERT_EQ(played.obj.vertices.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
-    ExpectVertex(played.obj.vertices[i], expected[i][0], expected[i][1], expected[i][2], expected[i][3]);
+    ExpectVertex(played.obj.vertices[i], expected[i][0], expected[i][1], expected[i][2],
+                 expected[i][3]);
   }
   ExpectChain(played.obj);
 }
@@ -160,7 +166,8 @@ TEST(EndToEnd, XolrHostCapturesNothingAndFetchesAndDeletesAGroupFirst) {
   ASSERT_GE(generate.size(), 2u);
   EXPECT_EQ(generate[0], "GETG");
   EXPECT_EQ(generate[1], "DELG");
-  EXPECT_EQ(CallsDuring(played.trace, "GENM")[1]["group"], CallsDuring(played.trace, "GENM")[0]["group"]);
+  EXPECT_EQ(CallsDuring(played.trace, "GENM")[1]["group"],
+            CallsDuring(played.trace, "GENM")[0]["group"]);
   ASSERT_EQ(played.obj.vertices.size(), 5u);
   ExpectVertex(played.obj.vertices[0], 0, 0, 0, 1);
   ExpectVertex(played.obj.vertices[3], 0, 3, 1, 30);
@@ -208,7 +215,8 @@ TEST(EndToEnd, FreezeSetInTheDialogKeepsTheStoredPath) {
 }
 
 TEST(EndToEnd, DialogAcceptStoresTheTypedAngleAndResets) {
-  Played played = Play(WriteFile("accept.json", StoredPathScene(R"({"angle": "12.5 degrees", "accept": true})")));
+  Played played = Play(
+      WriteFile("accept.json", StoredPathScene(R"({"angle": "12.5 degrees", "accept": true})")));
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   EXPECT_EQ(CallOf(played, "INTF")["result"], 0);
   EXPECT_EQ(SelectorsDuring(played.trace, "INTF"), std::vector<std::string>{"RSET"});
@@ -216,11 +224,14 @@ TEST(EndToEnd, DialogAcceptStoresTheTypedAngleAndResets) {
 }
 
 TEST(EndToEnd, DialogCancelLeavesTheBlockAndSendsNoReset) {
-  Played played = Play(WriteFile("cancel.json", StoredPathScene(R"({"angle": "30", "reverse": 1, "accept": false})")),
-                       {"--no-dialog", "--dialog"});
+  Played played =
+      Play(WriteFile("cancel.json",
+                     StoredPathScene(R"({"angle": "30", "reverse": 1, "accept": false})")),
+           {"--no-dialog", "--dialog"});
   // --dialog and --no-dialog together are refused before anything runs.
   EXPECT_EQ(played.run.exitCode, 1);
-  played = Play(WriteFile("cancel.json", StoredPathScene(R"({"angle": "30", "reverse": 1, "accept": false})")));
+  played = Play(WriteFile("cancel.json",
+                          StoredPathScene(R"({"angle": "30", "reverse": 1, "accept": false})")));
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   EXPECT_EQ(CallOf(played, "INTF")["result"], 4);
   EXPECT_TRUE(SelectorsDuring(played.trace, "INTF").empty());
@@ -232,7 +243,8 @@ TEST(EndToEnd, DialogCancelLeavesTheBlockAndSendsNoReset) {
 TEST(EndToEnd, InteractiveDialogTakesTheAnswersFromTheTerminal) {
   Played played = Play(Example("square.json"), {"--interactive"}, {}, "7.5\n1\n\no\n");
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
-  EXPECT_NE(played.run.output.find("Angle tolerance (degrees): [5]"), std::string::npos) << played.run.output;
+  EXPECT_NE(played.run.output.find("Angle tolerance (degrees): [5]"), std::string::npos)
+      << played.run.output;
   EXPECT_EQ(played.summary["block"]["angle_tolerance"], 7.5);
   EXPECT_EQ(played.summary["block"]["freeze"], 1);
   EXPECT_EQ(played.summary["block"]["reverse"], 0);
@@ -245,13 +257,15 @@ TEST(EndToEnd, InteractiveDialogCancelsAtTheEndOfInput) {
 }
 
 TEST(EndToEnd, BlockSavedInTheOtherByteOrderReplaysToTheSameLine) {
-  Played first = Play(Example("square.json"), {"--save-block", TestFolder() + "/square.block", "--block-byte-order", "swapped"});
+  Played first = Play(Example("square.json"), {"--save-block", TestFolder() + "/square.block",
+                                               "--block-byte-order", "swapped"});
   ASSERT_EQ(first.run.exitCode, 0) << first.run.output;
   std::string stored = ReadFile(TestFolder() + "/square.block");
   ASSERT_GE(stored.size(), 52u);
   EXPECT_EQ(stored.substr(0, 4), "ALIN");  // the magic, most significant byte first
   // Replay without capturing: an 'XOLR' host keeps the stored path as it is.
-  std::string replay = WriteFile("replay.json", R"({"name": "replay", "frames": {"first": 0, "last": 32},
+  std::string replay =
+      WriteFile("replay.json", R"({"name": "replay", "frames": {"first": 0, "last": 32},
       "creator": "XOLR", "objects": [{}]})");
   Played second = Play(replay, {"--load-block", TestFolder() + "/square.block"});
   ASSERT_EQ(second.run.exitCode, 0) << second.run.output;
@@ -266,16 +280,19 @@ TEST(EndToEnd, BlockSavedInTheOtherByteOrderReplaysToTheSameLine) {
 TEST(EndToEnd, NativeBlockHandedOverInTheOtherByteOrderIsRepairedByThePlugin) {
   Played first = Play(Example("square.json"), {"--save-block", TestFolder() + "/native.block"});
   ASSERT_EQ(first.run.exitCode, 0) << first.run.output;
-  Played second = Play(Example("xolr.json"), {"--load-block", TestFolder() + "/native.block", "--block-byte-order", "swapped"});
+  Played second = Play(Example("xolr.json"), {"--load-block", TestFolder() + "/native.block",
+                                              "--block-byte-order", "swapped"});
   ASSERT_EQ(second.run.exitCode, 0) << second.run.output;
-  EXPECT_NE(second.run.output.find("stored block: 228 bytes, other byte order"), std::string::npos) << second.run.output;
+  EXPECT_NE(second.run.output.find("stored block: 228 bytes, other byte order"), std::string::npos)
+      << second.run.output;
   EXPECT_TRUE(second.summary["block"]["native"]);
   ASSERT_EQ(second.obj.vertices.size(), first.obj.vertices.size());
   ExpectVertex(second.obj.vertices.back(), 0, 0, 0, 32);
 }
 
 TEST(EndToEnd, RenderRangeSetsUpAndGeneratesAtEveryFrame) {
-  std::string scene = WriteFile("render.json", R"({"name": "render", "frames": {"first": 0, "last": 8},
+  std::string scene =
+      WriteFile("render.json", R"({"name": "render", "frames": {"first": 0, "last": 8},
       "render": {"first": 3, "last": 5},
       "objects": [{}, {"parent": 0, "motion": {"type": "path", "points": [[0,0,0], [8,0,0]], "frames_per_segment": 8}}]})");
   Played played = Play(scene);
@@ -288,8 +305,9 @@ TEST(EndToEnd, RenderRangeSetsUpAndGeneratesAtEveryFrame) {
 TEST(EndToEnd, PluginReachesTheHostFunctionsThroughItsRunTimeLookup) {
   Played played = Play(Example("dialog.json"));
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
-  for (const char* name : {"Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile", "Orvo_MakeDialog",
-                           "Orvo_ExecuteDialog", "Orvo_DestroyDialog", "Orvo_CloseResourceFile"}) {
+  for (const char* name :
+       {"Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile", "Orvo_MakeDialog",
+        "Orvo_ExecuteDialog", "Orvo_DestroyDialog", "Orvo_CloseResourceFile"}) {
     // Lookups are seen only where the host can watch them (not in sanitizer builds).
     if (played.summary.value("functions_can_be_hidden", true)) {
       EXPECT_EQ(played.summary["lookups"][name], 1) << name;
@@ -328,32 +346,65 @@ TEST_P(InjectedFaultTest, PluginCopesAndTheSummaryShowsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, InjectedFaultTest,
-    testing::Values(
-        InjectedFault{"hidden_execute_dialog_is_a_cancel", Example("dialog.json"), {"--hide-function", "Orvo_ExecuteDialog"},
-                      "INTF", 4, "Orvo_ExecuteDialog hidden"},
-        InjectedFault{"hidden_open_resource_file_is_no_resource", Example("dialog.json"),
-                      {"--hide-function", "Orvo_OpenResourceFile"}, "INTF", 6, "resource files 0/0 released"},
-        InjectedFault{"refused_make_dialog_is_no_resource", Example("dialog.json"),
-                      {"--refuse-function", "Orvo_MakeDialog"}, "INTF", 6, "resource files 1/1 released"},
-        InjectedFault{"refused_tobj_stores_nothing", Example("square.json"), {"--refuse", "TOBJ:-7"}, "SETM", 0,
-                      "points stored: 0 (path unchanged)"},
-        InjectedFault{"refused_tinf_is_passed_on", Example("square.json"), {"--refuse", "TINF:-9"}, "SETM", -9,
-                      "fault injected: 'TINF' (call #3) refused with -9"},
-        InjectedFault{"refused_creator_is_passed_on", Example("square.json"), {"--refuse-call", "2:-5"}, "INIT", -5,
-                      "INIT -> -5"},
-        InjectedFault{"refused_addf_stops_generation", Example("square.json"), {"--refuse", "ADDF:-3"}, "GENM", -3,
-                      "vertices received: 2, polygons received: 0"},
-        InjectedFault{"refused_getg_is_ignored", Example("xolr.json"), {"--refuse", "GETG"}, "GENM", 0,
-                      "vertices received: 5, polygons received: 4"}),
+    testing::Values(InjectedFault{"hidden_execute_dialog_is_a_cancel",
+                                  Example("dialog.json"),
+                                  {"--hide-function", "Orvo_ExecuteDialog"},
+                                  "INTF",
+                                  4,
+                                  "Orvo_ExecuteDialog hidden"},
+                    InjectedFault{"hidden_open_resource_file_is_no_resource",
+                                  Example("dialog.json"),
+                                  {"--hide-function", "Orvo_OpenResourceFile"},
+                                  "INTF",
+                                  6,
+                                  "resource files 0/0 released"},
+                    InjectedFault{"refused_make_dialog_is_no_resource",
+                                  Example("dialog.json"),
+                                  {"--refuse-function", "Orvo_MakeDialog"},
+                                  "INTF",
+                                  6,
+                                  "resource files 1/1 released"},
+                    InjectedFault{"refused_tobj_stores_nothing",
+                                  Example("square.json"),
+                                  {"--refuse", "TOBJ:-7"},
+                                  "SETM",
+                                  0,
+                                  "points stored: 0 (path unchanged)"},
+                    InjectedFault{"refused_tinf_is_passed_on",
+                                  Example("square.json"),
+                                  {"--refuse", "TINF:-9"},
+                                  "SETM",
+                                  -9,
+                                  "fault injected: 'TINF' (call #3) refused with -9"},
+                    InjectedFault{"refused_creator_is_passed_on",
+                                  Example("square.json"),
+                                  {"--refuse-call", "2:-5"},
+                                  "INIT",
+                                  -5,
+                                  "INIT -> -5"},
+                    InjectedFault{"refused_addf_stops_generation",
+                                  Example("square.json"),
+                                  {"--refuse", "ADDF:-3"},
+                                  "GENM",
+                                  -3,
+                                  "vertices received: 2, polygons received: 0"},
+                    InjectedFault{"refused_getg_is_ignored",
+                                  Example("xolr.json"),
+                                  {"--refuse", "GETG"},
+                                  "GENM",
+                                  0,
+                                  "vertices received: 5, polygons received: 4"}),
     [](const testing::TestParamInfo<InjectedFault>& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, HiddenTitleFunctionIsNotFoundAndTheDialogStillRuns) {
-  std::string scene = WriteFile("twice.json", R"({"name": "twice", "frames": {"first": 0, "last": 4},
+  std::string scene =
+      WriteFile("twice.json", R"({"name": "twice", "frames": {"first": 0, "last": 4},
       "objects": [{}], "dialog": {}, "render": {"first": 0, "last": 0}})");
   Played played = Play(scene, {"--hide-function", "Orvo_SetDialogTitle"});
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   if (!played.summary.value("functions_can_be_hidden", true)) {
-    GTEST_SKIP() << "this build of vestrel-host cannot keep a function from the plug-in's lookup (sanitizer build)";
+    GTEST_SKIP() << "this build of vestrel-host cannot keep a function from the plug-in's lookup "
+                    "(sanitizer build)";
   }
   EXPECT_EQ(played.summary["lookups"]["Orvo_SetDialogTitle"], 1);
   EXPECT_TRUE(played.summary["host_functions"]["Orvo_SetDialogTitle"].is_null());
@@ -375,31 +426,41 @@ void PrintTo(const BadInput& value, std::ostream* out) { *out << value.name; }
 class BadSceneFileTest : public testing::TestWithParam<BadInput> {};
 
 TEST_P(BadSceneFileTest, IsRefusedWithOneClearMessage) {
-  std::string path = GetParam().sceneText.empty() ? TestFolder() + "/missing.json" : WriteFile("bad.json", GetParam().sceneText);
+  std::string path = GetParam().sceneText.empty() ? TestFolder() + "/missing.json"
+                                                  : WriteFile("bad.json", GetParam().sceneText);
   HostRun run = RunHost({"play", path});
   EXPECT_EQ(run.exitCode, 1) << run.output;
-  EXPECT_NE(run.output.find("vestrel-host: bad scene: " + path + ": "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("vestrel-host: bad scene: " + path + ": "), std::string::npos)
+      << run.output;
   EXPECT_NE(run.output.find(GetParam().expected), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("calls:"), std::string::npos);  // nothing was played
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scenes, BadSceneFileTest,
-    testing::Values(BadInput{"missing_file", "", "no such scene file"},
-                    BadInput{"malformed_json", "{\"frames\": {\"first\": 0, \"last\": }", "line 1, column"},
-                    BadInput{"binary_garbage", std::string("\x7f" "ELF\x01\x02", 6), "not valid JSON"},
-                    BadInput{"wrong_type", R"({"frames": {"first": 0, "last": 9}, "objects": "none"})",
-                             "at $.objects: expected an array"},
-                    BadInput{"missing_field", R"({"objects": []})", "missing \"frames\""},
-                    BadInput{"absurd_frame_range", R"({"frames": {"first": -2147483648, "last": 2147483647}, "objects": []})",
-                             "more than the 100000 allowed"},
-                    BadInput{"absurd_coordinate",
-                             R"({"frames": {"first": 0, "last": 9}, "objects": [{"motion": {"type": "static", "position": [0, 1e200, 0]}}]})",
-                             "at $.objects[0].motion.position[1]"}),
+    testing::Values(
+        BadInput{"missing_file", "", "no such scene file"},
+        BadInput{"malformed_json", "{\"frames\": {\"first\": 0, \"last\": }", "line 1, column"},
+        BadInput{"binary_garbage",
+                 std::string("\x7f"
+                             "ELF\x01\x02",
+                             6),
+                 "not valid JSON"},
+        BadInput{"wrong_type", R"({"frames": {"first": 0, "last": 9}, "objects": "none"})",
+                 "at $.objects: expected an array"},
+        BadInput{"missing_field", R"({"objects": []})", "missing \"frames\""},
+        BadInput{"absurd_frame_range",
+                 R"({"frames": {"first": -2147483648, "last": 2147483647}, "objects": []})",
+                 "more than the 100000 allowed"},
+        BadInput{
+            "absurd_coordinate",
+            R"({"frames": {"first": 0, "last": 9}, "objects": [{"motion": {"type": "static", "position": [0, 1e200, 0]}}]})",
+            "at $.objects[0].motion.position[1]"}),
     [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, MaxFramesRaisesTheCap) {
-  std::string scene = WriteFile("long.json", R"({"frames": {"first": 0, "last": 150000}, "objects": [{}]})");
+  std::string scene =
+      WriteFile("long.json", R"({"frames": {"first": 0, "last": 150000}, "objects": [{}]})");
   EXPECT_EQ(RunHost({"play", scene}).exitCode, 1);
   HostRun run = RunHost({"play", scene, "--max-frames", "200000"});
   EXPECT_EQ(run.exitCode, 0) << run.output;
@@ -415,13 +476,15 @@ TEST(EndToEnd, FileThatIsNotALibraryIsRefused) {
   std::string fake = WriteFile("Fake.so", "this is not a shared library\n");
   HostRun run = RunHost({"play", "--plugin", fake});
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("Fake.so: cannot be loaded as a plug-in"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Fake.so: cannot be loaded as a plug-in"), std::string::npos)
+      << run.output;
 }
 
 TEST(EndToEnd, LibraryWithoutTheEntryIsRefused) {
   HostRun run = RunHost({"play", "--plugin", VHOST_NO_ENTRY_PLUGIN});
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("the plug-in has no entry named 'Main'"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("the plug-in has no entry named 'Main'"), std::string::npos)
+      << run.output;
 }
 
 TEST(EndToEnd, BrokenResourceFileIsReportedWithItsLine) {
@@ -430,7 +493,8 @@ TEST(EndToEnd, BrokenResourceFileIsReportedWithItsLine) {
   Played played = Play(Example("dialog.json"), {"--home", home});
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   EXPECT_EQ(CallOf(played, "INTF")["result"], 6);
-  EXPECT_NE(played.run.output.find("Vestrel.rsc:2: the caption has no closing double quote"), std::string::npos)
+  EXPECT_NE(played.run.output.find("Vestrel.rsc:2: the caption has no closing double quote"),
+            std::string::npos)
       << played.run.output;
 }
 
@@ -449,7 +513,8 @@ void PrintTo(const Misbehaviour& value, std::ostream* out) { *out << value.name;
 class MisbehavingPluginTest : public testing::TestWithParam<Misbehaviour> {};
 
 TEST_P(MisbehavingPluginTest, FailsTheRunWithAMessage) {
-  std::vector<std::string> args = {"play", Example(GetParam().scene), "--plugin", VHOST_MISBEHAVING_PLUGIN};
+  std::vector<std::string> args = {"play", Example(GetParam().scene), "--plugin",
+                                   VHOST_MISBEHAVING_PLUGIN};
   HostRun run = RunHost(args, {{"VESTREL_MISBEHAVE", GetParam().name}});
   EXPECT_EQ(run.exitCode, 3) << run.output;
   EXPECT_NE(run.output.find(GetParam().expected), std::string::npos) << run.output;
@@ -459,14 +524,17 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, MisbehavingPluginTest,
     testing::Values(
         Misbehaviour{"overrun-block", "square.json", "OVERRUN: the parameter block (52 bytes"},
-        Misbehaviour{"overrun-far", "square.json", "OVERRUN: the plug-in touched memory past the end of the parameter block"},
+        Misbehaviour{"overrun-far", "square.json",
+                     "OVERRUN: the plug-in touched memory past the end of the parameter block"},
         Misbehaviour{"overrun-memory", "square.json", "past the end of the sample memory ('MMAL')"},
-        Misbehaviour{"stale-block", "square.json", "touched the parameter block after the host had moved or freed it"},
+        Misbehaviour{"stale-block", "square.json",
+                     "touched the parameter block after the host had moved or freed it"},
         Misbehaviour{"leak-memory", "square.json", "LEAK: sample memory"},
         Misbehaviour{"leak-directory", "dialog.json", "LEAK: directory reference"},
         Misbehaviour{"wrong-size", "square.json", "'CREA' sent with size 4"},
         Misbehaviour{"wrong-owner", "square.json", "'CREA' carries the owner value null"},
-        Misbehaviour{"tobj-without-sync", "square.json", "'TOBJ' without a 'SYNC' with flag 1 before it"},
+        Misbehaviour{"tobj-without-sync", "square.json",
+                     "'TOBJ' without a 'SYNC' with flag 1 before it"},
         Misbehaviour{"bad-free", "square.json", "'MFRE' of 0x1234"},
         Misbehaviour{"bad-face", "square.json", "'ADDF' names vertex 100 and 101"},
         Misbehaviour{"info-write", "square.json", "of the info record that are the host's"}),
@@ -477,7 +545,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(EndToEnd, CanaryModeCatchesTheOverrunAtTheEndOfTheCall) {
-  HostRun run = RunHost({"play", Example("square.json"), "--plugin", VHOST_MISBEHAVING_PLUGIN, "--memory-check", "canary"},
+  HostRun run = RunHost({"play", Example("square.json"), "--plugin", VHOST_MISBEHAVING_PLUGIN,
+                         "--memory-check", "canary"},
                         {{"VESTREL_MISBEHAVE", "overrun-block"}});
   EXPECT_EQ(run.exitCode, 3) << run.output;
   EXPECT_NE(run.output.find("was written past its end"), std::string::npos) << run.output;

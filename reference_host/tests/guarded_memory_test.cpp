@@ -51,7 +51,8 @@ TEST_P(GuardedMemoryTest, RequestsAboveTheLimitGetNothing) {
   EXPECT_EQ(heap.LiveCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, GuardedMemoryTest, testing::Values(MemoryCheck::kCanary, MemoryCheck::kGuardPage),
+INSTANTIATE_TEST_SUITE_P(Modes, GuardedMemoryTest,
+                         testing::Values(MemoryCheck::kCanary, MemoryCheck::kGuardPage),
                          [](const testing::TestParamInfo<MemoryCheck>& info) {
                            return info.param == MemoryCheck::kCanary ? "Canary" : "GuardPage";
                          });
@@ -64,7 +65,8 @@ TEST(GuardPageDeathTest, TouchingPastTheEndStopsAtOnceNamingTheAllocation) {
         auto* p = static_cast<volatile uint8_t*>(heap.Allocate(52, "parameter block"));
         p[64 + 100] = 1;
       },
-      testing::ExitedWithCode(3), "OVERRUN: the plug-in touched memory past the end of the parameter block");
+      testing::ExitedWithCode(3),
+      "OVERRUN: the plug-in touched memory past the end of the parameter block");
 }
 
 TEST(GuardPageDeathTest, TouchingFreedMemoryStopsAtOnce) {
@@ -75,7 +77,8 @@ TEST(GuardPageDeathTest, TouchingFreedMemoryStopsAtOnce) {
         heap.Free(const_cast<uint8_t*>(p));
         p[0] = 1;
       },
-      testing::ExitedWithCode(3), "touched the parameter block after the host had moved or freed it");
+      testing::ExitedWithCode(3),
+      "touched the parameter block after the host had moved or freed it");
 }
 #endif
 

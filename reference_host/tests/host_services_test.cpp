@@ -19,9 +19,11 @@ class HostServicesTest : public testing::Test {
     // A folder of this test's own: CTest runs tests in parallel, and one test
     // rewriting the files another is reading would make both flaky.
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    home_ = testing::TempDir() + "vhost-services-" + test->name() + "-" + std::to_string(std::random_device{}());
+    home_ = testing::TempDir() + "vhost-services-" + test->name() + "-" +
+            std::to_string(std::random_device{}());
     std::filesystem::create_directories(home_);
-    std::ofstream(home_ + "/Vestrel.rsc") << "dialog 21000 \"Vestrel\"\n  edit 3 \"5\"\n  checkbox 4 \"Freeze\"\nend\n";
+    std::ofstream(home_ + "/Vestrel.rsc")
+        << "dialog 21000 \"Vestrel\"\n  edit 3 \"5\"\n  checkbox 4 \"Freeze\"\nend\n";
     std::ofstream(home_ + "/Broken.rsc") << "dialog 21000 \"Vestrel\"\n  slider 3 \"5\"\nend\n";
     findings_.echo = false;
     services_ = std::make_unique<HostServices>(home_, &runner_, faults_, findings_, trace_);
@@ -79,7 +81,8 @@ TEST_F(HostServicesTest, DialogFromTheResourceFileShowsAndReturnsTheValuesSet) {
 TEST_F(HostServicesTest, BrokenResourceFileIsNotOpenedAndTheLineIsNoted) {
   EXPECT_EQ(OpenFile("Broken.rsc"), nullptr);
   ASSERT_FALSE(findings_.notes().empty());
-  EXPECT_NE(findings_.notes()[0].find("Broken.rsc:2: unknown item 'slider'"), std::string::npos) << findings_.notes()[0];
+  EXPECT_NE(findings_.notes()[0].find("Broken.rsc:2: unknown item 'slider'"), std::string::npos)
+      << findings_.notes()[0];
   EXPECT_FALSE(findings_.Failed());  // the host's file, not the plug-in's fault
 }
 
@@ -98,10 +101,10 @@ TEST_F(HostServicesTest, ReleasedOrUnknownHandlesAreViolations) {
   void* dialog = services_->MakeDialog(resource, 21000);
   void* edit = services_->FindControlByID(dialog, 3);
   services_->DestroyDialog(dialog);
-  services_->DestroyDialog(dialog);                 // twice
-  services_->SetEditTextString(edit, "1");          // control of a destroyed dialog
+  services_->DestroyDialog(dialog);         // twice
+  services_->SetEditTextString(edit, "1");  // control of a destroyed dialog
   services_->CloseResourceFile(resource);
-  services_->CloseResourceFile(resource);           // twice
+  services_->CloseResourceFile(resource);  // twice
   services_->DestroyDirectoryRef(reinterpret_cast<void*>(0x1234));
   EXPECT_EQ(findings_.violations().size(), 4u);
 }
@@ -136,8 +139,8 @@ TEST(FaultPlanTest, OptionValuesAreParsedOrRefused) {
   EXPECT_TRUE(plan.AddSelectorRefusal("ALOC:-108", &message));
   EXPECT_TRUE(plan.AddCallRefusal("3:7", &message));
   EXPECT_TRUE(plan.AddHiddenFunction("Orvo_ExecuteDialog", &message));
-  EXPECT_FALSE(plan.AddSelectorRefusal("INFO", &message));       // the host sends that one
-  EXPECT_FALSE(plan.AddSelectorRefusal("TOBJ:0", &message));     // 0 is success
+  EXPECT_FALSE(plan.AddSelectorRefusal("INFO", &message));    // the host sends that one
+  EXPECT_FALSE(plan.AddSelectorRefusal("TOBJ:0", &message));  // 0 is success
   EXPECT_FALSE(plan.AddSelectorRefusal("TOBJ:x", &message));
   EXPECT_FALSE(plan.AddCallRefusal("0", &message));
   EXPECT_FALSE(plan.AddCallRefusal("-2:5", &message));

@@ -20,42 +20,59 @@ TEST_P(BadResourceTest, IsRefusedWithFileAndLine) {
   ResourceParseResult result = ParseResourceText(GetParam().text, "Vestrel.rsc");
   EXPECT_FALSE(result.ok);
   ASSERT_FALSE(result.errors.empty());
-  EXPECT_EQ(result.errors[0].rfind(std::string("Vestrel.rsc:") + GetParam().expected, 0), 0u) << result.errors[0];
+  EXPECT_EQ(result.errors[0].rfind(std::string("Vestrel.rsc:") + GetParam().expected, 0), 0u)
+      << result.errors[0];
   EXPECT_TRUE(result.file.dialogs.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Resources, BadResourceTest,
     testing::Values(
-        BadResource{"unknown_kind", "dialog 1 \"D\"\n  button 3 \"x\"\nend\n", "2: unknown item 'button'"},
+        BadResource{"unknown_kind", "dialog 1 \"D\"\n  button 3 \"x\"\nend\n",
+                    "2: unknown item 'button'"},
         BadResource{"control_outside_dialog", "edit 3 \"5\"\n", "1: 'edit' outside a dialog"},
-        BadResource{"missing_end", "# c\ndialog 21000 \"D\"\n  edit 3 \"5\"\n", "3: dialog 21000 (line 2) has no 'end'"},
+        BadResource{"missing_end", "# c\ndialog 21000 \"D\"\n  edit 3 \"5\"\n",
+                    "3: dialog 21000 (line 2) has no 'end'"},
         BadResource{"end_without_dialog", "end\n", "1: 'end' without a 'dialog'"},
-        BadResource{"nested_dialog", "dialog 1 \"A\"\ndialog 2 \"B\"\nend\n", "2: 'dialog' inside dialog 1"},
-        BadResource{"id_not_a_number", "dialog 1 \"D\"\n edit x3 \"5\"\nend\n", "2: the control id must be a decimal integer"},
-        BadResource{"id_with_fraction", "dialog 1.5 \"D\"\nend\n", "1: the dialog id must be a decimal integer"},
-        BadResource{"id_beyond_32_bits", "dialog 2147483648 \"D\"\nend\n", "1: the dialog id 2147483648 is out of the 32-bit range"},
-        BadResource{"id_far_beyond_32_bits", "dialog 1 \"D\"\n edit 99999999999999999999 \"5\"\nend\n", "2: the control id"},
-        BadResource{"duplicate_control_id", "dialog 1 \"D\"\n edit 3 \"5\"\n checkbox 3 \"F\"\nend\n",
+        BadResource{"nested_dialog", "dialog 1 \"A\"\ndialog 2 \"B\"\nend\n",
+                    "2: 'dialog' inside dialog 1"},
+        BadResource{"id_not_a_number", "dialog 1 \"D\"\n edit x3 \"5\"\nend\n",
+                    "2: the control id must be a decimal integer"},
+        BadResource{"id_with_fraction", "dialog 1.5 \"D\"\nend\n",
+                    "1: the dialog id must be a decimal integer"},
+        BadResource{"id_beyond_32_bits", "dialog 2147483648 \"D\"\nend\n",
+                    "1: the dialog id 2147483648 is out of the 32-bit range"},
+        BadResource{"id_far_beyond_32_bits",
+                    "dialog 1 \"D\"\n edit 99999999999999999999 \"5\"\nend\n", "2: the control id"},
+        BadResource{"duplicate_control_id",
+                    "dialog 1 \"D\"\n edit 3 \"5\"\n checkbox 3 \"F\"\nend\n",
                     "3: control id 3 is used twice in dialog 1"},
-        BadResource{"duplicate_dialog_id", "dialog 1 \"A\"\nend\ndialog 1 \"B\"\nend\n", "3: dialog 1 is defined twice"},
-        BadResource{"missing_caption", "dialog 1 \"D\"\n edit 3\nend\n", "2: missing the caption in double quotes"},
-        BadResource{"caption_without_quotes", "dialog 1 \"D\"\n edit 3 five\nend\n", "2: expected the caption in double quotes"},
-        BadResource{"unterminated_caption", "dialog 1 \"D\"\n edit 3 \"five\nend\n", "2: the caption has no closing double quote"},
+        BadResource{"duplicate_dialog_id", "dialog 1 \"A\"\nend\ndialog 1 \"B\"\nend\n",
+                    "3: dialog 1 is defined twice"},
+        BadResource{"missing_caption", "dialog 1 \"D\"\n edit 3\nend\n",
+                    "2: missing the caption in double quotes"},
+        BadResource{"caption_without_quotes", "dialog 1 \"D\"\n edit 3 five\nend\n",
+                    "2: expected the caption in double quotes"},
+        BadResource{"unterminated_caption", "dialog 1 \"D\"\n edit 3 \"five\nend\n",
+                    "2: the caption has no closing double quote"},
         BadResource{"unknown_escape", "dialog 1 \"D\\n\"\nend\n", "1: unknown escape \\n"},
-        BadResource{"text_after_caption", "dialog 1 \"D\"\n edit 3 \"5\" 6\nend\n", "2: unexpected text after the item"},
-        BadResource{"text_after_end", "dialog 1 \"D\"\nend now\n", "2: unexpected text after the item"},
+        BadResource{"text_after_caption", "dialog 1 \"D\"\n edit 3 \"5\" 6\nend\n",
+                    "2: unexpected text after the item"},
+        BadResource{"text_after_end", "dialog 1 \"D\"\nend now\n",
+                    "2: unexpected text after the item"},
         BadResource{"missing_title", "dialog 1\nend\n", "1: missing the dialog title"}),
     [](const testing::TestParamInfo<BadResource>& info) { return std::string(info.param.name); });
 
 TEST(ResourceFileTest, NulByteInsideALineIsRefused) {
-  ResourceParseResult result = ParseResourceText(std::string("dialog 1 \"D\"\ne\0d\n", 17), "r.rsc");
+  ResourceParseResult result =
+      ParseResourceText(std::string("dialog 1 \"D\"\ne\0d\n", 17), "r.rsc");
   ASSERT_FALSE(result.ok);
   EXPECT_EQ(result.errors[0], "r.rsc:2: a NUL byte: this is not a text file");
 }
 
 TEST(ResourceFileTest, EveryBadLineIsReported) {
-  ResourceParseResult result = ParseResourceText("dialog 1 \"D\"\n bogus 1 \"x\"\n edit y \"x\"\nend\n", "r.rsc");
+  ResourceParseResult result =
+      ParseResourceText("dialog 1 \"D\"\n bogus 1 \"x\"\n edit y \"x\"\nend\n", "r.rsc");
   ASSERT_EQ(result.errors.size(), 2u);
   EXPECT_EQ(result.errors[0].rfind("r.rsc:2:", 0), 0u);
   EXPECT_EQ(result.errors[1].rfind("r.rsc:3:", 0), 0u);

@@ -11,13 +11,17 @@
 namespace vhost_e2e {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
-HostRun Validate(const std::string& plugin, std::vector<std::string> extra, const std::string& fault = "") {
+HostRun Validate(const std::string& plugin, std::vector<std::string> extra,
+                 const std::string& fault = "") {
   std::vector<std::string> args = {"validate", plugin, "--home", VHOST_HOME};
   args.insert(args.end(), extra.begin(), extra.end());
   std::map<std::string, std::string> env;
-  if (!fault.empty()) env = {{"VESTREL_MISBEHAVE", fault}, {"VESTREL_REAL_PLUGIN", VHOST_REAL_PLUGIN}};
+  if (!fault.empty())
+    env = {{"VESTREL_MISBEHAVE", fault}, {"VESTREL_REAL_PLUGIN", VHOST_REAL_PLUGIN}};
   return RunHost(args, env);
 }
 
@@ -25,7 +29,8 @@ HostRun Validate(const std::string& plugin, std::vector<std::string> extra, cons
 std::string Totals(const std::string& output) {
   size_t end = output.find_last_not_of('\n');
   size_t start = output.rfind('\n', end);
-  return output.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+  return output.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
 TEST(Validate, RealPluginPassesTheWholeBattery) {
@@ -42,12 +47,15 @@ struct InjectedFault {
   const char* named;              // how the failure names it
 };
 
-void PrintTo(const InjectedFault& fault, std::ostream* out) { *out << fault.fault << " named by \"" << fault.named << "\""; }
+void PrintTo(const InjectedFault& fault, std::ostream* out) {
+  *out << fault.fault << " named by \"" << fault.named << "\"";
+}
 
 class ValidateCatches : public testing::TestWithParam<InjectedFault> {};
 
 TEST_P(ValidateCatches, TheInjectedFaultAndPrintsItsReplay) {
-  std::vector<std::string> args = {"--seed", "5", "--time-limit", "0", "--failures-only", "--check-timeout", "5"};
+  std::vector<std::string> args = {"--seed",          "5", "--time-limit", "0", "--failures-only",
+                                   "--check-timeout", "5"};
   for (const std::string& id : GetParam().only) args.insert(args.end(), {"--only", id});
   HostRun run = Validate(VHOST_MISBEHAVING_PLUGIN, args, GetParam().fault);
   EXPECT_EQ(run.exitCode, 3) << run.output;
@@ -60,15 +68,26 @@ TEST_P(ValidateCatches, TheInjectedFaultAndPrintsItsReplay) {
 INSTANTIATE_TEST_SUITE_P(
     BrokenPlugins, ValidateCatches,
     testing::Values(
-        InjectedFault{"keep-sample-memory", {"faults/accept/baseline"}, "left 1 of the host's sample memory ('MMAL') unreleased"},
-        InjectedFault{"keep-sample-memory", {"faults/accept/baseline"}, "expected 'MFRE' returning the sample memory"},
-        InjectedFault{"skip-closing-sync", {"faults/accept/baseline"}, "expected 'SYNC' with flag 0 closing the sampling"},
-        InjectedFault{"skip-closing-sync", {"faults/accept/baseline"}, "'SETM' ended with the sampling still open"},
+        InjectedFault{"keep-sample-memory",
+                      {"faults/accept/baseline"},
+                      "left 1 of the host's sample memory ('MMAL') unreleased"},
+        InjectedFault{"keep-sample-memory",
+                      {"faults/accept/baseline"},
+                      "expected 'MFRE' returning the sample memory"},
+        InjectedFault{"skip-closing-sync",
+                      {"faults/accept/baseline"},
+                      "expected 'SYNC' with flag 0 closing the sampling"},
+        InjectedFault{"skip-closing-sync",
+                      {"faults/accept/baseline"},
+                      "'SETM' ended with the sampling still open"},
         InjectedFault{"write-past-block", {"faults/accept/baseline"}, "OVERRUN"},
         InjectedFault{"write-past-block", {"faults/accept/baseline"}, "past its end"},
-        InjectedFault{"swallow-errors", {"faults/accept/every-TINF"}, "'SETM': returned 0, the design returns"},
+        InjectedFault{"swallow-errors",
+                      {"faults/accept/every-TINF"},
+                      "'SETM': returned 0, the design returns"},
         InjectedFault{"crash-on-foreign-block", {"faults/xolr/baseline"}, "the check's process "},
-        InjectedFault{"hang-in-setm", {"faults/accept/baseline"}, "the check did not finish within 5.0 s"}),
+        InjectedFault{
+            "hang-in-setm", {"faults/accept/baseline"}, "the check did not finish within 5.0 s"}),
     [](const testing::TestParamInfo<InjectedFault>& info) {
       std::string name = info.param.fault + std::to_string(info.index);
       for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -76,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(Validate, ReplayCommandRepeatsTheFailedCheck) {
-  HostRun run = Validate(VHOST_MISBEHAVING_PLUGIN, {"--seed", "11", "--only", "faults/accept", "--failures-only"}, "swallow-errors");
+  HostRun run =
+      Validate(VHOST_MISBEHAVING_PLUGIN,
+               {"--seed", "11", "--only", "faults/accept", "--failures-only"}, "swallow-errors");
   ASSERT_EQ(run.exitCode, 3) << run.output;
   size_t at = run.output.find("replay: ");
   ASSERT_NE(at, std::string::npos) << run.output;
@@ -84,7 +105,8 @@ TEST(Validate, ReplayCommandRepeatsTheFailedCheck) {
   size_t only = command.find("--only ");
   ASSERT_NE(only, std::string::npos) << command;
   std::string id = command.substr(only + 7);
-  HostRun replay = Validate(VHOST_MISBEHAVING_PLUGIN, {"--seed", "11", "--only", id}, "swallow-errors");
+  HostRun replay =
+      Validate(VHOST_MISBEHAVING_PLUGIN, {"--seed", "11", "--only", id}, "swallow-errors");
   EXPECT_EQ(replay.exitCode, 3) << replay.output;
   EXPECT_TRUE(Contains(replay.output, "FAIL " + id)) << replay.output;
   EXPECT_EQ(Totals(replay.output), "0 passed, 1 failed") << replay.output;
@@ -92,9 +114,11 @@ TEST(Validate, ReplayCommandRepeatsTheFailedCheck) {
 
 TEST(Validate, SameSeedMakesTheSameRandomChecks) {
   auto checks = [](const std::string& seed) {
-    HostRun run = Validate(VHOST_REAL_PLUGIN, {"--seed", seed, "--only", "answers/random/4", "--only", "blocks/random/9"});
+    HostRun run = Validate(VHOST_REAL_PLUGIN, {"--seed", seed, "--only", "answers/random/4",
+                                               "--only", "blocks/random/9"});
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    return run.output.substr(run.output.find("PASS"), run.output.find("time:") - run.output.find("PASS"));
+    return run.output.substr(run.output.find("PASS"),
+                             run.output.find("time:") - run.output.find("PASS"));
   };
   EXPECT_EQ(checks("42"), checks("42"));
   EXPECT_TRUE(Contains(checks("42"), "PASS answers/random/4"));

@@ -19,7 +19,8 @@ int32_t CountOf(const std::vector<uint8_t>& block) {
 void SetCount(std::vector<uint8_t>& block, int32_t count) { memcpy(block.data() + 32, &count, 4); }
 
 TEST(ExpectedRepair, NativeBlockKeepsItsBytesAndBoundsItsCount) {
-  std::vector<uint8_t> block = MakeBlockBytes(7.5f, 1, 0, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kNative);
+  std::vector<uint8_t> block =
+      MakeBlockBytes(7.5f, 1, 0, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kNative);
   EXPECT_EQ(ExpectedRepair(block), block);
   const struct {
     int32_t stored;
@@ -32,8 +33,10 @@ TEST(ExpectedRepair, NativeBlockKeepsItsBytesAndBoundsItsCount) {
 }
 
 TEST(ExpectedRepair, OtherByteOrderIsReversedIntoTheNativeBlock) {
-  std::vector<uint8_t> native = MakeBlockBytes(7.5f, 1, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kNative);
-  std::vector<uint8_t> swapped = MakeBlockBytes(7.5f, 1, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kSwapped);
+  std::vector<uint8_t> native =
+      MakeBlockBytes(7.5f, 1, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kNative);
+  std::vector<uint8_t> swapped =
+      MakeBlockBytes(7.5f, 1, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}}, ByteOrder::kSwapped);
   native[20] = swapped[20] = 0x77;  // reserved bytes stay as they are
   EXPECT_EQ(ExpectedRepair(swapped), native);
 }
@@ -72,7 +75,8 @@ EntryObservation Generation(const Scene& scene, const std::vector<uint8_t>& bloc
 
 TEST(CheckEntryCall, FindsEachDepartureFromTheDesign) {
   Scene scene;
-  const std::vector<uint8_t> block = MakeBlockBytes(5, 0, 0, {{0, 0, 0, 4}, {0, 0, 0, 8}}, ByteOrder::kNative);
+  const std::vector<uint8_t> block =
+      MakeBlockBytes(5, 0, 0, {{0, 0, 0, 4}, {0, 0, 0, 8}}, ByteOrder::kNative);
   const struct {
     const char* name;
     void (*change)(EntryObservation&);
@@ -80,12 +84,24 @@ TEST(CheckEntryCall, FindsEachDepartureFromTheDesign) {
   } cases[] = {
       {"the design's calls", [](EntryObservation&) {}, ""},
       {"polygon left out", [](EntryObservation& c) { c.calls.pop_back(); }, "expected 'ADDF'"},
-      {"extra call", [](EntryObservation& c) { c.calls.push_back(c.calls.back()); }, "where the design makes no further call"},
+      {"extra call", [](EntryObservation& c) { c.calls.push_back(c.calls.back()); },
+       "where the design makes no further call"},
       {"wrong u", [](EntryObservation& c) { c.calls[1].u = 9; }, "vertex 1 went out"},
-      {"polygon of other indices", [](EntryObservation& c) { c.calls[2].b = 5; }, "'ADDF' joined the indices 0 and 5"},
-      {"refusal not passed on", [](EntryObservation& c) { c.calls[2].refused = true; c.calls[2].result = -3; }, "returned 0, the design returns -3"},
-      {"block written", [](EntryObservation& c) { c.after.bytes[40] ^= 1; }, "block byte 40 (point 0)"},
-      {"'ALOC' for a valid block", [](EntryObservation& c) { c.calls.insert(c.calls.begin(), CallbackCall{0, kSelectorAllocate}); }, "the plug-in sent 'ALOC'"},
+      {"polygon of other indices", [](EntryObservation& c) { c.calls[2].b = 5; },
+       "'ADDF' joined the indices 0 and 5"},
+      {"refusal not passed on",
+       [](EntryObservation& c) {
+         c.calls[2].refused = true;
+         c.calls[2].result = -3;
+       },
+       "returned 0, the design returns -3"},
+      {"block written", [](EntryObservation& c) { c.after.bytes[40] ^= 1; },
+       "block byte 40 (point 0)"},
+      {"'ALOC' for a valid block",
+       [](EntryObservation& c) {
+         c.calls.insert(c.calls.begin(), CallbackCall{0, kSelectorAllocate});
+       },
+       "the plug-in sent 'ALOC'"},
   };
   for (const auto& c : cases) {
     EntryObservation call = Generation(scene, block);

@@ -13,7 +13,9 @@ namespace {
 
 // The block as a machine of the other byte order would have written it.
 std::vector<uint8_t> Swapped(std::vector<uint8_t> bytes) {
-  auto swapWord = [&](size_t offset) { std::reverse(bytes.begin() + offset, bytes.begin() + offset + 4); };
+  auto swapWord = [&](size_t offset) {
+    std::reverse(bytes.begin() + offset, bytes.begin() + offset + 4);
+  };
   int32_t count;
   memcpy(&count, bytes.data() + 32, 4);
   for (size_t offset : {0, 4, 8, 12, 32}) swapWord(offset);
@@ -129,7 +131,8 @@ TEST_P(PointCountBound, CountIsBoundedByTheBlockSize) {
     std::copy(header.begin(), header.begin() + 32, bytes.begin());
     std::reverse(bytes.begin() + 32, bytes.begin() + 36);
     for (int32_t i = 0; i < c.blockPoints; ++i) {
-      for (int k = 0; k < 4; ++k) std::reverse(bytes.begin() + 36 + 16 * i + 4 * k, bytes.begin() + 40 + 16 * i + 4 * k);
+      for (int k = 0; k < 4; ++k)
+        std::reverse(bytes.begin() + 36 + 16 * i + 4 * k, bytes.begin() + 40 + 16 * i + 4 * k);
     }
   }
   host.SetBlock(bytes);
@@ -138,17 +141,21 @@ TEST_P(PointCountBound, CountIsBoundedByTheBlockSize) {
 
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(block->pointCount, c.expectedCount);
-  for (int32_t i = 0; i < block->pointCount && i < c.blockPoints; ++i) EXPECT_EQ(block->Point(i)->u, 4.0f);
+  for (int32_t i = 0; i < block->pointCount && i < c.blockPoints; ++i)
+    EXPECT_EQ(block->Point(i)->u, 4.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Counts, PointCountBound,
-    ::testing::Values(BoundCase{"exact", 3, 3, false, 3}, BoundCase{"spare_slot", 4, 3, false, 4},
-                      BoundCase{"one_too_many", 5, 3, false, 4}, BoundCase{"huge", INT32_MAX, 3, false, 4},
-                      BoundCase{"negative", -1, 3, false, 0}, BoundCase{"most_negative", INT32_MIN, 0, false, 0},
-                      BoundCase{"foreign_exact", 3, 3, true, 3}, BoundCase{"foreign_huge", 1000000, 2, true, 3},
-                      BoundCase{"foreign_negative", -5, 2, true, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Counts, PointCountBound,
+                         ::testing::Values(BoundCase{"exact", 3, 3, false, 3},
+                                           BoundCase{"spare_slot", 4, 3, false, 4},
+                                           BoundCase{"one_too_many", 5, 3, false, 4},
+                                           BoundCase{"huge", INT32_MAX, 3, false, 4},
+                                           BoundCase{"negative", -1, 3, false, 0},
+                                           BoundCase{"most_negative", INT32_MIN, 0, false, 0},
+                                           BoundCase{"foreign_exact", 3, 3, true, 3},
+                                           BoundCase{"foreign_huge", 1000000, 2, true, 3},
+                                           BoundCase{"foreign_negative", -5, 2, true, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct ResizeCase {
   const char* name;

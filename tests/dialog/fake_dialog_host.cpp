@@ -70,13 +70,16 @@ struct LineReader {
 };
 
 bool IsControlKind(const std::string& kind) {
-  return kind == "label" || kind == "edit" || kind == "checkbox" || kind == "ok" || kind == "cancel";
+  return kind == "label" || kind == "edit" || kind == "checkbox" || kind == "ok" ||
+         kind == "cancel";
 }
 
 // ---- Handles ---------------------------------------------------------------
 
 template <typename Handle>
-uintptr_t Raw(Handle handle) { return reinterpret_cast<uintptr_t>(handle); }
+uintptr_t Raw(Handle handle) {
+  return reinterpret_cast<uintptr_t>(handle);
+}
 
 void* AsHandle(uintptr_t value) { return reinterpret_cast<void*>(value); }
 
@@ -88,11 +91,11 @@ FakeDialogHost* Serving(const char* function) {
 }  // namespace
 
 const std::vector<std::string> kHostFunctionNames = {
-    "Orvo_GetHomeDirectory",  "Orvo_MakeFileRef",       "Orvo_DestroyFileRef",
-    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile", "Orvo_CloseResourceFile",
-    "Orvo_MakeDialog",        "Orvo_SetDialogTitle",    "Orvo_ExecuteDialog",
-    "Orvo_DestroyDialog",     "Orvo_FindControlByID",   "Orvo_GetControlValue",
-    "Orvo_SetControlValue",   "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
+    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
+    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
+    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
+    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
+    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
     "Orvo_SetEditTextString",
 };
 
@@ -107,7 +110,8 @@ const FakeControl* FakeDialog::Control(int32_t controlId) const {
   return const_cast<FakeDialog*>(this)->Control(controlId);
 }
 
-bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs, std::string* error) {
+bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs,
+                       std::string* error) {
   std::istringstream lines(text);
   std::string line;
   int number = 0;
@@ -197,7 +201,8 @@ uintptr_t FakeDialogHost::Add(Object object) {
   return handle;
 }
 
-FakeDialogHost::Object* FakeDialogHost::Find(uintptr_t handle, const char* kind, const char* function) {
+FakeDialogHost::Object* FakeDialogHost::Find(uintptr_t handle, const char* kind,
+                                             const char* function) {
   auto found = objects_.find(handle);
   if (found == objects_.end() || found->second.kind != kind) {
     violations.push_back(std::string(function) + " with a handle that is not a live " + kind);
@@ -229,7 +234,8 @@ uintptr_t FakeDialogHost::ControlHandle(uintptr_t dialog, int32_t id) {
 FakeControl* FakeDialogHost::FindControl(uintptr_t control, const char* function) {
   auto found = controls_.find(control);
   if (found == controls_.end()) {
-    violations.push_back(std::string(function) + " with a control handle the host did not hand out");
+    violations.push_back(std::string(function) +
+                         " with a control handle the host did not hand out");
     return nullptr;
   }
   Object* dialog = Find(found->second.first, "dialog", function);
@@ -249,7 +255,8 @@ FAKE_EXPORT void* Orvo_GetHomeDirectory() {
   return AsHandle(host->Add(directory));
 }
 
-FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t type, const char* extension) {
+FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t type,
+                                   const char* extension) {
   FakeDialogHost* host = Serving("Orvo_MakeFileRef");
   if (host == nullptr) return nullptr;
   host->fileNames.push_back(name ? name : "(null)");
@@ -265,7 +272,8 @@ FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t t
 }
 
 FAKE_EXPORT void Orvo_DestroyFileRef(void* file) {
-  if (FakeDialogHost* host = Serving("Orvo_DestroyFileRef")) host->Release(Raw(file), "file", "Orvo_DestroyFileRef");
+  if (FakeDialogHost* host = Serving("Orvo_DestroyFileRef"))
+    host->Release(Raw(file), "file", "Orvo_DestroyFileRef");
 }
 
 FAKE_EXPORT void Orvo_DestroyDirectoryRef(void* directory) {
@@ -326,7 +334,8 @@ FAKE_EXPORT void* Orvo_MakeDialog(void* resources, int32_t id) {
 FAKE_EXPORT void Orvo_SetDialogTitle(void* dialog, const char* title) {
   FakeDialogHost* host = Serving("Orvo_SetDialogTitle");
   if (host == nullptr) return;
-  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_SetDialogTitle")) made->dialog.title = title;
+  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_SetDialogTitle"))
+    made->dialog.title = title;
 }
 
 FAKE_EXPORT int32_t Orvo_ExecuteDialog(void* dialog) {
@@ -339,7 +348,8 @@ FAKE_EXPORT int32_t Orvo_ExecuteDialog(void* dialog) {
 }
 
 FAKE_EXPORT void Orvo_DestroyDialog(void* dialog) {
-  if (FakeDialogHost* host = Serving("Orvo_DestroyDialog")) host->Release(Raw(dialog), "dialog", "Orvo_DestroyDialog");
+  if (FakeDialogHost* host = Serving("Orvo_DestroyDialog"))
+    host->Release(Raw(dialog), "dialog", "Orvo_DestroyDialog");
 }
 
 FAKE_EXPORT void* Orvo_FindControlByID(void* dialog, int32_t id) {
@@ -365,7 +375,8 @@ FAKE_EXPORT void Orvo_SetControlValue(void* control, int32_t value) {
 // The size of the text with its terminator.
 FAKE_EXPORT int32_t Orvo_GetEditTextStringSize(void* control) {
   FakeDialogHost* host = Serving("Orvo_GetEditTextStringSize");
-  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetEditTextStringSize") : nullptr;
+  FakeControl* found =
+      host ? host->FindControl(Raw(control), "Orvo_GetEditTextStringSize") : nullptr;
   return found ? static_cast<int32_t>(found->text.size() + 1) : 0;
 }
 

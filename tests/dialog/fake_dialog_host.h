@@ -45,7 +45,8 @@ struct FakeDialog {
 
 // Reads the resource file format of docs/resource-file.md. Returns false with a
 // message naming the line when the text is not in that format.
-bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs, std::string* error);
+bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs,
+                       std::string* error);
 
 class FakeDialogHost {
  public:
@@ -68,17 +69,17 @@ class FakeDialogHost {
   void Unhide(const std::string& name) { hidden_.erase(name); }
 
   // ---- What happened ----------------------------------------------------
-  std::vector<std::string> calls;                  // function names, in call order
-  std::map<std::string, int> lookups;              // plug-in lookups by name
-  std::vector<FakeDialog> shown;                   // each dialog as it was when executed
-  std::vector<std::string> violations;             // misuse of handles
+  std::vector<std::string> calls;       // function names, in call order
+  std::map<std::string, int> lookups;   // plug-in lookups by name
+  std::vector<FakeDialog> shown;        // each dialog as it was when executed
+  std::vector<std::string> violations;  // misuse of handles
   int CallsOf(const std::string& name) const;
   // Arguments worth checking.
   std::vector<std::string> fileNames, extensions;  // of Orvo_MakeFileRef
   std::vector<uint32_t> fileTypes;
-  std::vector<int32_t> dialogIds;                  // of Orvo_MakeDialog
-  std::vector<int32_t> textLengthsOffered;         // *length passed to Orvo_GetEditTextString
-  int nullReleases = 0;                            // destroy / close calls with null
+  std::vector<int32_t> dialogIds;           // of Orvo_MakeDialog
+  std::vector<int32_t> textLengthsOffered;  // *length passed to Orvo_GetEditTextString
+  int nullReleases = 0;                     // destroy / close calls with null
   // Handles handed out and not yet taken back, by kind: "directory", "file",
   // "resource file", "dialog".
   std::map<std::string, int> Live() const;

@@ -38,7 +38,8 @@ TEST(HostFunctionLookup, LooksEachNameUpOnceOnFirstUseOnly) {
   EXPECT_EQ(fake.lookups["Orvo_FindControlByID"], 1);
   EXPECT_EQ(fake.CallsOf("Orvo_FindControlByID"), 3);
   EXPECT_EQ(fake.lookups["Orvo_MakeDialog"], 1);
-  EXPECT_EQ(fake.lookups.count("Orvo_ExecuteDialog"), 0u) << "a function never called is never looked up";
+  EXPECT_EQ(fake.lookups.count("Orvo_ExecuteDialog"), 0u)
+      << "a function never called is never looked up";
   EXPECT_EQ(fake.LiveCount(), 0);
   EXPECT_TRUE(fake.violations.empty());
 }

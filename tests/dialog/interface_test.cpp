@@ -46,7 +46,8 @@ std::function<int32_t(FakeDialog&)> Cancels() {
 }
 
 // Every byte outside the three edited fields (4 to 15) is as it was.
-void ExpectOnlyParametersChanged(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+void ExpectOnlyParametersChanged(const std::vector<uint8_t>& before,
+                                 const std::vector<uint8_t>& after) {
   ASSERT_EQ(before.size(), after.size());
   for (size_t i = 0; i < before.size(); ++i) {
     if (i >= 4 && i < 16) continue;
@@ -306,7 +307,8 @@ TEST(Interface, ResourceFileThatDoesNotOpenGivesResult6) {
 
 TEST(Interface, ResourceFileWithoutTheDialogGivesResult6AndIsClosed) {
   FakeDialogHost fake;
-  fake.homeDirectory = HomeWithResourceFile("other-dialog", "dialog 1 \"Other\"\n  edit 3 \"1\"\nend\n");
+  fake.homeDirectory =
+      HomeWithResourceFile("other-dialog", "dialog 1 \"Other\"\n  edit 3 \"1\"\nend\n");
   TestHost host;
   host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, {}));
 
@@ -358,7 +360,7 @@ struct MissingCase {
   bool stored;  // accepted: values stored and 'RSET' sent; otherwise block untouched
   float angle;
   int32_t freeze, reverse;
-  Live left;    // handles the host could not be given back
+  Live left;  // handles the host could not be given back
 };
 
 TEST(Interface, EachMissingHostFunctionTakesItsOwnPath) {

@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string Text(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string Text(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 uint64_t Bits(double value) {
   uint64_t bits;
@@ -64,7 +66,8 @@ TEST(RealTrimStr, FormatsTrimsAndRewritesMinusZero) {
       {"fixed mode has no minus-zero rule", -0.0, -1, "-0.0"},
       {"only the low 16 bits of digits: 0x10001 is 1", 5.25, 0x10001, "5.2"},
       {"0xFFFE is -2", 5.0, 0xFFFE, "5.00"},
-      {"largest float with one decimal", 3.4028234663852886e38, 1, "340282346638528859811704183484516925440"},
+      {"largest float with one decimal", 3.4028234663852886e38, 1,
+       "340282346638528859811704183484516925440"},
   };
   for (const TrimCase& c : cases) {
     EXPECT_EQ(Text(RealTrimStr(c.value, c.digits)), c.text) << c.behaviour;
@@ -152,7 +155,8 @@ TEST(FixDouble, ClearsNegativeZeroInfinitiesAndNaNsOnly) {
       {"signalling NaN", 0x7FF0000000000001ull, kPlusZero},
       {"negative NaN", 0xFFF8000000000123ull, kPlusZero},
       {"-2.0 stays", Bits(-2.0), Bits(-2.0)},
-      {"largest finite stays", Bits(std::numeric_limits<double>::max()), Bits(std::numeric_limits<double>::max())},
+      {"largest finite stays", Bits(std::numeric_limits<double>::max()),
+       Bits(std::numeric_limits<double>::max())},
       {"negative subnormal stays", 0x8000000000000001ull, 0x8000000000000001ull},
       {"positive subnormal stays", 0x000FFFFFFFFFFFFFull, 0x000FFFFFFFFFFFFFull},
   };

@@ -94,7 +94,8 @@ class ModelGenerateTest : public ::testing::Test {
 };
 
 TEST_F(ModelGenerateTest, FewerThanTwoPointsSendNothing) {
-  for (const std::vector<Fxyzu>& points : {std::vector<Fxyzu>{}, std::vector<Fxyzu>{{1, 2, 3, 4}}}) {
+  for (const std::vector<Fxyzu>& points :
+       {std::vector<Fxyzu>{}, std::vector<Fxyzu>{{1, 2, 3, 4}}}) {
     TestHost host;
     host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, points));
     EXPECT_EQ(host.Send(kSelectorGenerate), 0);
@@ -107,10 +108,12 @@ TEST_F(ModelGenerateTest, VerticesThenPolygonsBetweenNeighbours) {
 
   EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
 
-  EXPECT_EQ(host_.Selectors(), (std::vector<uint32_t>{kSelectorAddVertex, kSelectorAddVertex, kSelectorAddFace,
-                                                      kSelectorAddVertex, kSelectorAddFace}));
+  EXPECT_EQ(host_.Selectors(),
+            (std::vector<uint32_t>{kSelectorAddVertex, kSelectorAddVertex, kSelectorAddFace,
+                                   kSelectorAddVertex, kSelectorAddFace}));
   EXPECT_EQ(Positions(host_), (std::vector<Point3>{{1, 2, 3}, {4, 5, 6}, {7, 8, 9.5}}));
-  EXPECT_EQ(BlurPositions(host_), (std::vector<Point3>{{101, 202, 303}, {104, 205, 306}, {107, 208, 309.5}}));
+  EXPECT_EQ(BlurPositions(host_),
+            (std::vector<Point3>{{101, 202, 303}, {104, 205, 306}, {107, 208, 309.5}}));
   EXPECT_EQ(Us(host_), (std::vector<double>{1, 5, 9}));
   EXPECT_EQ(FacesSent(host_), (std::vector<Face>{{0, 1}, {1, 2}}));
   for (const HostModelAddVertexRec& v : VerticesSent(host_)) {
@@ -171,7 +174,8 @@ struct IndexCase {
 };
 void PrintTo(const IndexCase& c, std::ostream* out) { *out << c.name; }
 
-class ModelGenerateIndices : public ModelGenerateTest, public ::testing::WithParamInterface<IndexCase> {};
+class ModelGenerateIndices : public ModelGenerateTest,
+                             public ::testing::WithParamInterface<IndexCase> {};
 
 TEST_P(ModelGenerateIndices, PolygonsJoinTheIndicesTheHostReturned) {
   const IndexCase& c = GetParam();
@@ -185,11 +189,12 @@ TEST_P(ModelGenerateIndices, PolygonsJoinTheIndicesTheHostReturned) {
   EXPECT_TRUE(host_.violations.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, ModelGenerateIndices,
-                         ::testing::Values(IndexCase{"consecutive_from_ten", 10, 1, {{10, 11}, {11, 12}}},
-                                           IndexCase{"gaps_and_negative", -3, 7, {{-3, 4}, {4, 11}}},
-                                           IndexCase{"descending", 5, -1, {{5, 4}, {4, 3}}}),
-                         [](const ::testing::TestParamInfo<IndexCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, ModelGenerateIndices,
+    ::testing::Values(IndexCase{"consecutive_from_ten", 10, 1, {{10, 11}, {11, 12}}},
+                      IndexCase{"gaps_and_negative", -3, 7, {{-3, 4}, {4, 11}}},
+                      IndexCase{"descending", 5, -1, {{5, 4}, {4, 3}}}),
+    [](const ::testing::TestParamInfo<IndexCase>& info) { return info.param.name; });
 
 // Call numbers with three points: 0 'ADDV', 1 'ADDV', 2 'ADDF', 3 'ADDV', 4 'ADDF'.
 struct StopCase {
@@ -199,7 +204,8 @@ struct StopCase {
 };
 void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
 
-class ModelGenerateStop : public ModelGenerateTest, public ::testing::WithParamInterface<StopCase> {};
+class ModelGenerateStop : public ModelGenerateTest,
+                          public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(ModelGenerateStop, FirstFailedCallEndsTheGeneration) {
   const StopCase& c = GetParam();
@@ -213,11 +219,14 @@ TEST_P(ModelGenerateStop, FirstFailedCallEndsTheGeneration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Refusals, ModelGenerateStop,
-                         ::testing::Values(StopCase{"first_vertex", 0, 1}, StopCase{"second_vertex", 1, 2},
+                         ::testing::Values(StopCase{"first_vertex", 0, 1},
+                                           StopCase{"second_vertex", 1, 2},
                                            StopCase{"first_polygon_sends_no_third_vertex", 2, 3},
                                            StopCase{"third_vertex_leaves_one_polygon", 3, 4},
                                            StopCase{"last_polygon", 4, 5}),
-                         [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                           return info.param.name;
+                         });
 
 struct XolrCase {
   const char* name;
@@ -226,7 +235,8 @@ struct XolrCase {
 };
 void PrintTo(const XolrCase& c, std::ostream* out) { *out << c.name; }
 
-class ModelGenerateXolr : public ModelGenerateTest, public ::testing::WithParamInterface<XolrCase> {};
+class ModelGenerateXolr : public ModelGenerateTest,
+                          public ::testing::WithParamInterface<XolrCase> {};
 
 TEST_P(ModelGenerateXolr, GroupCallsNeverStopTheGeneration) {
   const XolrCase& c = GetParam();
@@ -237,23 +247,28 @@ TEST_P(ModelGenerateXolr, GroupCallsNeverStopTheGeneration) {
   EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
 
   std::vector<uint32_t> expected = c.firstCalls;
-  for (uint32_t s : {kSelectorAddVertex, kSelectorAddVertex, kSelectorAddFace}) expected.push_back(s);
+  for (uint32_t s : {kSelectorAddVertex, kSelectorAddVertex, kSelectorAddFace})
+    expected.push_back(s);
   EXPECT_EQ(host_.Selectors(), expected);
   auto getGroup = host_.calls[0].Sent<HostGetGroupRec>();
   EXPECT_EQ(getGroup.fixedValue, 1);
   if (c.firstCalls.size() == 2) {
-    EXPECT_EQ(host_.calls[1].Sent<HostDeleteGroupRec>().groupReference, reinterpret_cast<HostOpaque>(0x6000));
+    EXPECT_EQ(host_.calls[1].Sent<HostDeleteGroupRec>().groupReference,
+              reinterpret_cast<HostOpaque>(0x6000));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, ModelGenerateXolr,
-    ::testing::Values(
-        XolrCase{"group_is_fetched_then_deleted", [](TestHost&) {}, {kSelectorGetGroup, kSelectorDeleteGroup}},
-        XolrCase{"refused_getg_sends_no_delg", [](TestHost& h) { h.Refuse(kSelectorGetGroup, 8); },
-                 {kSelectorGetGroup}},
-        XolrCase{"refused_delg_is_forgotten", [](TestHost& h) { h.Refuse(kSelectorDeleteGroup, 9); },
-                 {kSelectorGetGroup, kSelectorDeleteGroup}}),
+    ::testing::Values(XolrCase{"group_is_fetched_then_deleted",
+                               [](TestHost&) {},
+                               {kSelectorGetGroup, kSelectorDeleteGroup}},
+                      XolrCase{"refused_getg_sends_no_delg",
+                               [](TestHost& h) { h.Refuse(kSelectorGetGroup, 8); },
+                               {kSelectorGetGroup}},
+                      XolrCase{"refused_delg_is_forgotten",
+                               [](TestHost& h) { h.Refuse(kSelectorDeleteGroup, 9); },
+                               {kSelectorGetGroup, kSelectorDeleteGroup}}),
     [](const ::testing::TestParamInfo<XolrCase>& info) { return info.param.name; });
 
 TEST_F(ModelGenerateTest, StoredCountBeyondTheBlockEmitsOnlyWhatItHolds) {
@@ -294,9 +309,11 @@ TEST_F(ModelGenerateTest, CapturedPathComesBackAsALine) {
   host_.ClearCalls();
   EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
 
-  EXPECT_EQ(Positions(host_),
-            (std::vector<Point3>{{10, 20, 30}, {13, 20, 30}, {14, 20, 30}, {14, 21, 30}, {14, 24, 30}}));
-  EXPECT_EQ(BlurPositions(host_), (std::vector<Point3>{{0, 0, 0}, {6, 0, 0}, {8, 0, 0}, {8, 2, 0}, {8, 8, 0}}));
+  EXPECT_EQ(
+      Positions(host_),
+      (std::vector<Point3>{{10, 20, 30}, {13, 20, 30}, {14, 20, 30}, {14, 21, 30}, {14, 24, 30}}));
+  EXPECT_EQ(BlurPositions(host_),
+            (std::vector<Point3>{{0, 0, 0}, {6, 0, 0}, {8, 0, 0}, {8, 2, 0}, {8, 8, 0}}));
   EXPECT_EQ(Us(host_), (std::vector<double>{1, 4, 5, 6, 9}));
   EXPECT_EQ(FacesSent(host_), (std::vector<Face>{{0, 1}, {1, 2}, {2, 3}, {3, 4}}));
 
@@ -304,8 +321,9 @@ TEST_F(ModelGenerateTest, CapturedPathComesBackAsALine) {
   host_.ClearCalls();
   EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
 
-  EXPECT_EQ(Positions(host_),
-            (std::vector<Point3>{{14, 24, 30}, {14, 21, 30}, {14, 20, 30}, {13, 20, 30}, {10, 20, 30}}));
+  EXPECT_EQ(
+      Positions(host_),
+      (std::vector<Point3>{{14, 24, 30}, {14, 21, 30}, {14, 20, 30}, {13, 20, 30}, {10, 20, 30}}));
   EXPECT_EQ(Us(host_), (std::vector<double>{0, 3, 4, 5, 8}));
   EXPECT_EQ(FacesSent(host_), (std::vector<Face>{{5, 6}, {6, 7}, {7, 8}, {8, 9}}));
   EXPECT_TRUE(host_.violations.empty());

@@ -77,7 +77,8 @@ std::vector<Fxyzu> StoredPoints(const TestHost& host) {
 }
 
 bool SamePoints(const std::vector<Fxyzu>& a, const std::vector<Fxyzu>& b) {
-  return a.size() == b.size() && (a.empty() || memcmp(a.data(), b.data(), a.size() * sizeof(Fxyzu)) == 0);
+  return a.size() == b.size() &&
+         (a.empty() || memcmp(a.data(), b.data(), a.size() * sizeof(Fxyzu)) == 0);
 }
 
 class ModelSetupTest : public ::testing::Test {
@@ -89,7 +90,9 @@ class ModelSetupTest : public ::testing::Test {
     host_.firstFrame = 1;
     host_.lastFrame = 3;
     host_.objects = {{0x100, 0}, {0x200, 0x100}};
-    host_.motion = [this](uintptr_t, int32_t frame) { return Corner(int64_t(frame) - host_.firstFrame); };
+    host_.motion = [this](uintptr_t, int32_t frame) {
+      return Corner(int64_t(frame) - host_.firstFrame);
+    };
     for (int i = 0; i < 16; ++i) {
       host_.Info().setup.groupMatrix[i] = i + 0.5;
       host_.Info().setup.groupBlurMatrix[i] = -i - 0.25;
@@ -125,7 +128,9 @@ class ModelSetupTest : public ::testing::Test {
 
   void ExpectMatricesCopied() {
     EXPECT_EQ(memcmp(theGroupMatrix, host_.Info().setup.groupMatrix, sizeof theGroupMatrix), 0);
-    EXPECT_EQ(memcmp(theGroupBlurMatrix, host_.Info().setup.groupBlurMatrix, sizeof theGroupBlurMatrix), 0);
+    EXPECT_EQ(
+        memcmp(theGroupBlurMatrix, host_.Info().setup.groupBlurMatrix, sizeof theGroupBlurMatrix),
+        0);
   }
 
   TestHost host_;
@@ -137,11 +142,13 @@ TEST_F(ModelSetupTest, WholeConversationInOrder) {
 
   EXPECT_EQ(host_.Send(kSelectorSetup), 0);
 
-  ASSERT_EQ(host_.Selectors(), Calls("TINF UOBJ*4 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE RSET"));
+  ASSERT_EQ(host_.Selectors(),
+            Calls("TINF UOBJ*4 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE RSET"));
   EXPECT_EQ(ObjectIndices(host_), (std::vector<int32_t>{-1, 0, 1, 2}));
   EXPECT_EQ(Syncs(host_), (std::vector<Sync>{{1, 1}, {1, 2}, {1, 3}, {0, 3}}));
   for (const RecordedCall* call : host_.CallsOf(kSelectorObjectPosition)) {
-    EXPECT_EQ(call->Sent<HostObjectPositionRec>().objectReference, reinterpret_cast<HostOpaque>(0x200));
+    EXPECT_EQ(call->Sent<HostObjectPositionRec>().objectReference,
+              reinterpret_cast<HostOpaque>(0x200));
   }
   auto alloc = host_.CallsOf(kSelectorMemAlloc)[0];
   EXPECT_EQ(alloc->Sent<HostMemAllocRec>().byteCount, intptr_t(3 * sizeof(PathNode)));
@@ -187,9 +194,7 @@ TEST_P(ModelSetupOutcome, EndsAsTheHostExpects) {
     case SetupCase::kOld:
       EXPECT_TRUE(SamePoints(StoredPoints(host_), kOldPath)) << "the stored path changed";
       break;
-    case SetupCase::kNoBlock:
-      EXPECT_EQ(host_.Block(), nullptr);
-      break;
+    case SetupCase::kNoBlock: EXPECT_EQ(host_.Block(), nullptr); break;
   }
   ExpectMatricesCopied();
   ExpectCleanHost();
@@ -199,56 +204,89 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ModelSetupOutcome,
     ::testing::Values(
         SetupCase{"captures_and_resets", [](TestHost&) {}, kFullCapture, 0, kNew},
-        SetupCase{"xolr_host_makes_no_call", [](TestHost&) { theCreator = kCreatorXolr; }, "", 0, kOld},
+        SetupCase{"xolr_host_makes_no_call", [](TestHost&) { theCreator = kCreatorXolr; }, "", 0,
+                  kOld},
         SetupCase{"frozen_path_makes_no_call",
-                  [](TestHost& h) { h.SetBlock(TestHost::MakeBlock(5.0f, 1, 0, kOldPath)); }, "", 0, kOld},
-        SetupCase{"two_frames_are_not_captured", [](TestHost& h) { h.lastFrame = 2; }, "TINF", 0, kOld},
-        SetupCase{"backward_range_is_not_captured", [](TestHost& h) { h.firstFrame = 3; h.lastFrame = 1; },
+                  [](TestHost& h) { h.SetBlock(TestHost::MakeBlock(5.0f, 1, 0, kOldPath)); }, "", 0,
+                  kOld},
+        SetupCase{"two_frames_are_not_captured", [](TestHost& h) { h.lastFrame = 2; }, "TINF", 0,
+                  kOld},
+        SetupCase{"backward_range_is_not_captured",
+                  [](TestHost& h) {
+                    h.firstFrame = 3;
+                    h.lastFrame = 1;
+                  },
                   "TINF", 0, kOld},
-        SetupCase{"refused_tinf_ends_with_its_error", [](TestHost& h) { h.Refuse(kSelectorTimeInfo, 11); },
-                  "TINF", 11, kOld},
-        SetupCase{"refused_object_count", [](TestHost& h) { h.RefuseCall(1, 12); }, "TINF UOBJ", 12, kOld},
-        SetupCase{"refused_object_lookup", [](TestHost& h) { h.RefuseCall(3, 13); }, "TINF UOBJ*3", 13, kOld},
+        SetupCase{"refused_tinf_ends_with_its_error",
+                  [](TestHost& h) { h.Refuse(kSelectorTimeInfo, 11); }, "TINF", 11, kOld},
+        SetupCase{"refused_object_count", [](TestHost& h) { h.RefuseCall(1, 12); }, "TINF UOBJ", 12,
+                  kOld},
+        SetupCase{"refused_object_lookup", [](TestHost& h) { h.RefuseCall(3, 13); }, "TINF UOBJ*3",
+                  13, kOld},
         SetupCase{"no_child_ends_quietly",
-                  [](TestHost& h) { h.objects = {{0x100, 0}, {0x200, 0x999}, {0x300, 0}, {0x400, 0x999}}; },
+                  [](TestHost& h) {
+                    h.objects = {{0x100, 0}, {0x200, 0x999}, {0x300, 0}, {0x400, 0x999}};
+                  },
                   "TINF UOBJ*5", 0, kOld},
         SetupCase{"negative_object_count_asks_no_index",
-                  [](TestHost& h) { h.useObjectCount = true; h.objectCount = -1; }, "TINF UOBJ", 0, kOld},
+                  [](TestHost& h) {
+                    h.useObjectCount = true;
+                    h.objectCount = -1;
+                  },
+                  "TINF UOBJ", 0, kOld},
         SetupCase{"null_own_group_stops_at_first_parentless_object",
-                  [](TestHost& h) { h.objects = {{0, 0}, {0x200, 0x100}, {0x300, 0}, {0x400, 0}}; },
+                  [](TestHost& h) {
+                    h.objects = {{0, 0}, {0x200, 0x100}, {0x300, 0}, {0x400, 0}};
+                  },
                   "TINF UOBJ*4", 0, kOld},
         SetupCase{"null_child_reference_ends_quietly",
-                  [](TestHost& h) { h.objects = {{0x100, 0}, {0, 0x100}, {0x300, 0x100}}; },
+                  [](TestHost& h) {
+                    h.objects = {{0x100, 0}, {0, 0x100}, {0x300, 0x100}};
+                  },
                   "TINF UOBJ*3", 0, kOld},
         SetupCase{"missing_block_is_created_then_captured", [](TestHost& h) { h.RemoveBlock(); },
-                  "ALOC TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE RSET", 0, kNew},
+                  "ALOC TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE RSET", 0,
+                  kNew},
         SetupCase{"refused_block_creation_ends_with_its_error",
-                  [](TestHost& h) { h.RemoveBlock(); h.Refuse(kSelectorAllocate, 22); }, "ALOC", 22,
-                  SetupCase::kNoBlock},
-        SetupCase{"refused_mmal_sends_no_sync", [](TestHost& h) { h.Refuse(kSelectorMemAlloc, 14); },
-                  "TINF UOBJ*3 MMAL", 14, kOld},
-        SetupCase{"mmal_without_memory_sends_no_sync", [](TestHost& h) { h.memAllocReturnsNull = true; },
-                  "TINF UOBJ*3 MMAL", 0, kOld},
-        SetupCase{"refused_first_sync_still_closes_and_frees", [](TestHost& h) { h.RefuseCall(5, 15); },
-                  "TINF UOBJ*3 MMAL SYNC SYNC MFRE", 0, kOld},
+                  [](TestHost& h) {
+                    h.RemoveBlock();
+                    h.Refuse(kSelectorAllocate, 22);
+                  },
+                  "ALOC", 22, SetupCase::kNoBlock},
+        SetupCase{"refused_mmal_sends_no_sync",
+                  [](TestHost& h) { h.Refuse(kSelectorMemAlloc, 14); }, "TINF UOBJ*3 MMAL", 14,
+                  kOld},
+        SetupCase{"mmal_without_memory_sends_no_sync",
+                  [](TestHost& h) { h.memAllocReturnsNull = true; }, "TINF UOBJ*3 MMAL", 0, kOld},
+        SetupCase{"refused_first_sync_still_closes_and_frees",
+                  [](TestHost& h) { h.RefuseCall(5, 15); }, "TINF UOBJ*3 MMAL SYNC SYNC MFRE", 0,
+                  kOld},
         SetupCase{"refused_tobj_still_closes_and_frees", [](TestHost& h) { h.RefuseCall(8, 16); },
                   "TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC MFRE", 0, kOld},
         SetupCase{"failed_sampling_ends_with_the_mfre_result",
-                  [](TestHost& h) { h.RefuseCall(8, 16); h.RefuseCall(10, 17); },
+                  [](TestHost& h) {
+                    h.RefuseCall(8, 16);
+                    h.RefuseCall(10, 17);
+                  },
                   "TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC MFRE", 17, kOld},
-        SetupCase{"refused_closing_sync_still_stores", [](TestHost& h) { h.RefuseCall(11, 18); }, kFullCapture,
-                  0, kNew},
-        SetupCase{"refused_resize_keeps_old_path_and_sends_no_reset", [](TestHost& h) { h.RefuseCall(12, 19); },
+        SetupCase{"refused_closing_sync_still_stores", [](TestHost& h) { h.RefuseCall(11, 18); },
+                  kFullCapture, 0, kNew},
+        SetupCase{"refused_resize_keeps_old_path_and_sends_no_reset",
+                  [](TestHost& h) { h.RefuseCall(12, 19); },
                   "TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE", 0, kOld},
         SetupCase{"refused_resize_and_mfre_end_with_the_mfre_error",
-                  [](TestHost& h) { h.RefuseCall(12, 19); h.RefuseCall(13, 20); },
+                  [](TestHost& h) {
+                    h.RefuseCall(12, 19);
+                    h.RefuseCall(13, 20);
+                  },
                   "TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE", 20, kOld},
-        SetupCase{"resize_granted_too_small_sends_no_reset", [](TestHost& h) { h.allocShortfall = 4; },
+        SetupCase{"resize_granted_too_small_sends_no_reset",
+                  [](TestHost& h) { h.allocShortfall = 4; },
                   "TINF UOBJ*3 MMAL SYNC TOBJ SYNC TOBJ SYNC TOBJ SYNC ALOC MFRE", 0, kOld},
-        SetupCase{"refused_mfre_after_a_capture_still_resets", [](TestHost& h) { h.RefuseCall(13, 21); },
-                  kFullCapture, 0, kNew},
-        SetupCase{"refused_reset_ends_with_its_error", [](TestHost& h) { h.RefuseCall(14, 23); }, kFullCapture,
-                  23, kNew}),
+        SetupCase{"refused_mfre_after_a_capture_still_resets",
+                  [](TestHost& h) { h.RefuseCall(13, 21); }, kFullCapture, 0, kNew},
+        SetupCase{"refused_reset_ends_with_its_error", [](TestHost& h) { h.RefuseCall(14, 23); },
+                  kFullCapture, 23, kNew}),
     [](const ::testing::TestParamInfo<SetupCase>& info) { return info.param.name; });
 
 TEST_F(ModelSetupTest, FirstOfTwoChildrenIsSampled) {
@@ -258,7 +296,8 @@ TEST_F(ModelSetupTest, FirstOfTwoChildrenIsSampled) {
 
   EXPECT_EQ(ObjectIndices(host_), (std::vector<int32_t>{-1, 0, 1, 2}));
   for (const RecordedCall* call : host_.CallsOf(kSelectorObjectPosition)) {
-    EXPECT_EQ(call->Sent<HostObjectPositionRec>().objectReference, reinterpret_cast<HostOpaque>(0x200));
+    EXPECT_EQ(call->Sent<HostObjectPositionRec>().objectReference,
+              reinterpret_cast<HostOpaque>(0x200));
   }
   ExpectCleanHost();
 }
@@ -337,7 +376,8 @@ TEST_P(ModelSetupRange, NeverOverflows) {
     return;
   }
   EXPECT_EQ(host_.Selectors(), Calls(kFullCapture));
-  EXPECT_EQ(Syncs(host_), (std::vector<Sync>{{1, c.first}, {1, c.first + 1}, {1, c.last}, {0, c.last}}));
+  EXPECT_EQ(Syncs(host_),
+            (std::vector<Sync>{{1, c.first}, {1, c.first + 1}, {1, c.last}, {0, c.last}}));
   std::vector<Fxyzu> stored = StoredPoints(host_);
   ASSERT_EQ(stored.size(), 3u);
   EXPECT_EQ(stored[0].u, float(c.first));
@@ -347,13 +387,14 @@ TEST_P(ModelSetupRange, NeverOverflows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, ModelSetupRange,
-    ::testing::Values(RangeCase{"whole_int32_range_is_too_large", INT32_MIN, INT32_MAX, false},
-                      RangeCase{"backward_over_the_whole_int32_range", INT32_MAX, INT32_MIN, false},
-                      RangeCase{"three_frames_ending_at_int32_max", INT32_MAX - 2, INT32_MAX, true},
-                      RangeCase{"three_frames_starting_at_int32_min", INT32_MIN, INT32_MIN + 2, true},
-                      RangeCase{"one_frame_more_than_the_block_can_hold", 0, int32_t(LargestCapture()), false},
-                      RangeCase{"too_large_a_range_of_negative_frames", INT32_MIN,
-                                int32_t(INT32_MIN + LargestCapture()), false}),
+    ::testing::Values(
+        RangeCase{"whole_int32_range_is_too_large", INT32_MIN, INT32_MAX, false},
+        RangeCase{"backward_over_the_whole_int32_range", INT32_MAX, INT32_MIN, false},
+        RangeCase{"three_frames_ending_at_int32_max", INT32_MAX - 2, INT32_MAX, true},
+        RangeCase{"three_frames_starting_at_int32_min", INT32_MIN, INT32_MIN + 2, true},
+        RangeCase{"one_frame_more_than_the_block_can_hold", 0, int32_t(LargestCapture()), false},
+        RangeCase{"too_large_a_range_of_negative_frames", INT32_MIN,
+                  int32_t(INT32_MIN + LargestCapture()), false}),
     [](const ::testing::TestParamInfo<RangeCase>& info) { return info.param.name; });
 
 TEST_F(ModelSetupTest, LargestRangeIsAskedForInFull) {

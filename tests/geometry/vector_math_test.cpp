@@ -43,13 +43,14 @@ TEST_P(NorBits, GivesTheSinglePrecisionResult) {
 
 INSTANTIATE_TEST_SUITE_P(
     Vectors, NorBits,
-    ::testing::Values(
-        NorCase{"three_four_zero", {3, 4, 0}, 0x3F19999A, 0x3F4CCCCD, 0x00000000},
-        // Divided: multiplying by 1/length gives ...044, ...0d6, ...91e here;
-        // a double root or a fused sum of squares changes the length.
-        NorCase{"three_divisions_not_a_reciprocal",
-                {-0x1.91964p+2f, -0x1.1ef2dp+1f, -0x1.8b5d5p+1f},
-                0xBF5AB823, 0xBE9C486C, 0xBED75490}),
+    ::testing::Values(NorCase{"three_four_zero", {3, 4, 0}, 0x3F19999A, 0x3F4CCCCD, 0x00000000},
+                      // Divided: multiplying by 1/length gives ...044, ...0d6, ...91e here;
+                      // a double root or a fused sum of squares changes the length.
+                      NorCase{"three_divisions_not_a_reciprocal",
+                              {-0x1.91964p+2f, -0x1.1ef2dp+1f, -0x1.8b5d5p+1f},
+                              0xBF5AB823,
+                              0xBE9C486C,
+                              0xBED75490}),
     [](const ::testing::TestParamInfo<NorCase>& info) { return info.param.name; });
 
 TEST(Nor, ZeroVectorBecomesThreeNaNs) {
@@ -100,7 +101,7 @@ TEST(TransformDCoordinate, FourthColumnPlaysNoPart) {
 
 TEST(TransformDCoordinate, AppliesRowVectorTimesMatrix) {
   double m[16] = {};
-  m[4] = 1;   // row 1, column 0: y goes into x
+  m[4] = 1;  // row 1, column 0: y goes into x
   m[10] = 1;
   double p[3] = {1, 2, 3};
   TransformDCoordinate(p, m);

@@ -12,7 +12,9 @@ namespace {
 
 constexpr uint8_t kHostFill = 0xA5;  // what the test host fills its own bytes with
 
-std::string PascalText(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string PascalText(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 // Every byte of a 256-byte string field after its length byte and characters.
 bool TailUntouched(const unsigned char* field) {
@@ -54,7 +56,8 @@ TEST(Information, WritesTheSelfDescriptionAndNothingElse) {
             "This plug-in creates a line of particles from motion path of its first child group");
   EXPECT_GT(info.copyright[0], 0);
   EXPECT_GT(info.authorName[0], 0);
-  for (const unsigned char* field : {info.pluginName, info.copyright, info.authorName, info.description}) {
+  for (const unsigned char* field :
+       {info.pluginName, info.copyright, info.authorName, info.description}) {
     EXPECT_TRUE(TailUntouched(field)) << "bytes behind a string were written";
   }
   // Nothing after the info flags (the rest of the selector area) is touched.

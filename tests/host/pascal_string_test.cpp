@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string PascalText(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string PascalText(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 TEST(StringRing, HandsOutTwentyBuffersThenTheFirstAgain) {
   unsigned char* first = PStrNext();
@@ -41,8 +43,8 @@ TEST(StringRing, NullDestinationsTakeOneRingBufferEach) {
 
 struct C2PCase {
   const char* name;
-  size_t length;     // characters of the zero-terminated input
-  size_t expected;   // length byte after the conversion
+  size_t length;    // characters of the zero-terminated input
+  size_t expected;  // length byte after the conversion
 };
 
 class PStrC2PTest : public ::testing::TestWithParam<C2PCase> {};
@@ -59,7 +61,8 @@ TEST_P(PStrC2PTest, ConvertsInPlaceAndCapsAt255) {
   EXPECT_EQ(result, reinterpret_cast<unsigned char*>(buffer.data()));
   EXPECT_EQ(result[0], c.expected);
   EXPECT_EQ(PascalText(result), original.substr(0, c.expected));
-  EXPECT_EQ(buffer.substr(c.expected + 1), original.substr(c.expected + 1)) << "bytes behind the string changed";
+  EXPECT_EQ(buffer.substr(c.expected + 1), original.substr(c.expected + 1))
+      << "bytes behind the string changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, PStrC2PTest,
@@ -71,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, PStrC2PTest,
 TEST(PStrC2P, AbcBecomesLengthAndCharacters) {
   char buffer[8] = "abc";
   PStrC2P(buffer);
-  EXPECT_EQ(std::string(buffer, 4), std::string("\x03" "abc", 4));
+  EXPECT_EQ(std::string(buffer, 4), std::string("\x03"
+                                                "abc",
+                                                4));
 }
 
 TEST(PS, CapsAt255AndWritesNothingBehind) {

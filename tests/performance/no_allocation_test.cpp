@@ -56,7 +56,8 @@ class HostSide {
 #if defined(__SANITIZE_ADDRESS__)
 #define VESTREL_SANITIZER_ALLOCATOR 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
+    __has_feature(thread_sanitizer)
 #define VESTREL_SANITIZER_ALLOCATOR 1
 #endif
 #endif
@@ -126,7 +127,9 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
   Note();
   return UncountedAllocate(size);
 }
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void operator delete(void* memory) noexcept {
   if (memory != nullptr) Note();
   UncountedFree(memory);
@@ -157,16 +160,32 @@ int dialogToken;  // its address stands for every reference the host hands out
 
 void* Token() { return &dialogToken; }
 
-void* GetHomeDirectory() { HostSide host; return Token(); }
-void* MakeFileRef(void*, const char*, uint32_t, const char*) { HostSide host; return Token(); }
+void* GetHomeDirectory() {
+  HostSide host;
+  return Token();
+}
+void* MakeFileRef(void*, const char*, uint32_t, const char*) {
+  HostSide host;
+  return Token();
+}
 void DestroyReference(void*) {}
-void* OpenResourceFile(void*) { HostSide host; return Token(); }
-void* MakeDialog(void*, int32_t) { HostSide host; return Token(); }
+void* OpenResourceFile(void*) {
+  HostSide host;
+  return Token();
+}
+void* MakeDialog(void*, int32_t) {
+  HostSide host;
+  return Token();
+}
 void SetDialogTitle(void*, const char*) {}
 int32_t ExecuteDialog(void*) { return 1; }
-void* FindControlByID(void*, int32_t id) { return id >= 3 && id <= 5 ? &dialogControls[id] : nullptr; }
+void* FindControlByID(void*, int32_t id) {
+  return id >= 3 && id <= 5 ? &dialogControls[id] : nullptr;
+}
 int32_t GetControlValue(void* control) { return static_cast<Control*>(control)->value; }
-void SetControlValue(void* control, int32_t value) { static_cast<Control*>(control)->value = value; }
+void SetControlValue(void* control, int32_t value) {
+  static_cast<Control*>(control)->value = value;
+}
 int32_t GetEditTextStringSize(void* control) {
   return static_cast<int32_t>(strlen(static_cast<Control*>(control)->text));
 }
@@ -236,12 +255,14 @@ struct Case {
 
 Position Wander(uintptr_t, int32_t frame) {
   double t = 0.05 * frame;
-  return Position{10.0 * std::cos(t), 10.0 * std::sin(t), 0.3 * frame + (frame % 7 == 0 ? 1.0 : 0.0)};
+  return Position{10.0 * std::cos(t), 10.0 * std::sin(t),
+                  0.3 * frame + (frame % 7 == 0 ? 1.0 : 0.0)};
 }
 
 std::vector<Fxyzu> StoredPath() {
   std::vector<Fxyzu> points;
-  for (int k = 0; k < 50; ++k) points.push_back(Fxyzu{float(k), float(k * k % 11), 0.5f * k, float(k)});
+  for (int k = 0; k < 50; ++k)
+    points.push_back(Fxyzu{float(k), float(k * k % 11), 0.5f * k, float(k)});
   return points;
 }
 
@@ -254,7 +275,8 @@ std::vector<uint8_t> ForeignBlock() {
 
 const Case kCases[] = {
     {"INFO", [](TestHost&) {}, kSelectorInfo, 0},
-    {"INIT of a new instance", [](TestHost& host) { host.RemoveBlock(); }, kSelectorInit, kSelectorAllocate},
+    {"INIT of a new instance", [](TestHost& host) { host.RemoveBlock(); }, kSelectorInit,
+     kSelectorAllocate},
     {"INIT of a stored block", [](TestHost& host) { host.SetBlock(ForeignBlock()); }, kSelectorInit,
      kSelectorCreator},
     {"SETM capturing 2000 frames",
@@ -266,9 +288,10 @@ const Case kCases[] = {
      },
      kSelectorSetup, kSelectorReset},
     {"SETM of a frozen path",
-     [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(5.0f, 1, 0, StoredPath())); }, kSelectorSetup, 0},
-    {"GENM", [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, StoredPath())); }, kSelectorGenerate,
-     kSelectorAddFace},
+     [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(5.0f, 1, 0, StoredPath())); },
+     kSelectorSetup, 0},
+    {"GENM", [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, StoredPath())); },
+     kSelectorGenerate, kSelectorAddFace},
     {"GENM reversed, for the XOLR host",
      [](TestHost& host) {
        host.SetBlock(TestHost::MakeBlock(5.0f, 0, 1, StoredPath()));
@@ -276,8 +299,8 @@ const Case kCases[] = {
        host.Send(kSelectorInit);
      },
      kSelectorGenerate, kSelectorDeleteGroup},
-    {"INTF accepted", [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(12.5f, 1, 0, {})); }, kSelectorInterface,
-     kSelectorReset},
+    {"INTF accepted", [](TestHost& host) { host.SetBlock(TestHost::MakeBlock(12.5f, 1, 0, {})); },
+     kSelectorInterface, kSelectorReset},
 };
 
 class NoAllocation : public ::testing::TestWithParam<Case> {};

@@ -47,7 +47,9 @@ RefDirection RefUnit(const Fxyzu& from, const Fxyzu& to) {
   return d;
 }
 
-float RefDot(const RefDirection& a, const RefDirection& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
+float RefDot(const RefDirection& a, const RefDirection& b) {
+  return (a.x * b.x + a.y * b.y) + a.z * b.z;
+}
 
 bool RefClose(float a, float b) { return std::fabs(static_cast<double>(a - b)) < 5e-05; }
 
@@ -168,19 +170,26 @@ class PathMaker {
   }
 
  private:
-  float Coordinate(float scale) { return Percent(50) ? static_cast<float>(Below(9) - 4) : Between(-5, 5) * scale; }
+  float Coordinate(float scale) {
+    return Percent(50) ? static_cast<float>(Below(9) - 4) : Between(-5, 5) * scale;
+  }
 
   RefDirection Step(float scale) {
     if (Percent(50)) {  // small whole steps: exactly straight runs
-      return {static_cast<float>(Below(5) - 2), static_cast<float>(Below(5) - 2), static_cast<float>(Below(3) - 1)};
+      return {static_cast<float>(Below(5) - 2), static_cast<float>(Below(5) - 2),
+              static_cast<float>(Below(3) - 1)};
     }
     return {Between(-1, 1) * scale, Between(-1, 1) * scale, Between(-1, 1) * scale};
   }
 
   // NaN, an infinity, the largest floats or a denormal in one coordinate.
   Fxyzu WithSpecialCoordinate(Fxyzu sample) {
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -std::numeric_limits<float>::infinity(), 3e38f, -3e38f, 1e-40f};
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(),
+                              3e38f,
+                              -3e38f,
+                              1e-40f};
     float value = specials[Below(6)];
     switch (Below(3)) {
       case 0: sample.x = value; break;
@@ -233,7 +242,8 @@ int32_t SimplifyEntry(uint32_t, void*, HostInfoRec* info) {
   theInfo = info;
   theHostProc = info->hostProc;
   theError = kResultOk;
-  currentRun->stored = SimplifyPath(currentRun->nodes.data(), static_cast<int>(currentRun->nodes.size()), currentRun->c);
+  currentRun->stored = SimplifyPath(currentRun->nodes.data(),
+                                    static_cast<int>(currentRun->nodes.size()), currentRun->c);
   return theError;
 }
 
@@ -242,7 +252,8 @@ int LinkIndex(const PathNode* link, const std::vector<PathNode>& nodes) {
 }
 
 std::string Describe(const std::vector<Fxyzu>& path, float tolerance) {
-  std::string text = "tolerance " + std::to_string(tolerance) + ", " + std::to_string(path.size()) + " samples:";
+  std::string text =
+      "tolerance " + std::to_string(tolerance) + ", " + std::to_string(path.size()) + " samples:";
   for (size_t k = 0; k < path.size() && k < 40; ++k) {
     char sample[96];
     snprintf(sample, sizeof sample, " (%.9g %.9g %.9g)", path[k].x, path[k].y, path[k].z);
@@ -292,9 +303,9 @@ bool MatchesReference(const std::vector<Fxyzu>& path, float tolerance) {
   for (size_t k = 0; k < path.size(); ++k) {
     if (LinkIndex(run.nodes[k].prev, run.nodes) != list.prev[k] ||
         LinkIndex(run.nodes[k].next, run.nodes) != list.next[k]) {
-      ADD_FAILURE() << "node " << k << " links to " << LinkIndex(run.nodes[k].prev, run.nodes) << " and "
-                    << LinkIndex(run.nodes[k].next, run.nodes) << ", the rules leave " << list.prev[k]
-                    << " and " << list.next[k] << "; " << what;
+      ADD_FAILURE() << "node " << k << " links to " << LinkIndex(run.nodes[k].prev, run.nodes)
+                    << " and " << LinkIndex(run.nodes[k].next, run.nodes) << ", the rules leave "
+                    << list.prev[k] << " and " << list.next[k] << "; " << what;
       return false;
     }
   }
@@ -302,7 +313,16 @@ bool MatchesReference(const std::vector<Fxyzu>& path, float tolerance) {
 }
 
 TEST(SimplifyGuard, AngleLimitFollowsTheRule) {
-  const float tolerances[] = {-1.0f, -0.0f, 0.0f, 1e-3f, 5.0f, 45.0f, 90.0f, 179.99f, 180.0f, 360.0f,
+  const float tolerances[] = {-1.0f,
+                              -0.0f,
+                              0.0f,
+                              1e-3f,
+                              5.0f,
+                              45.0f,
+                              90.0f,
+                              179.99f,
+                              180.0f,
+                              360.0f,
                               std::numeric_limits<float>::quiet_NaN()};
   for (float tolerance : tolerances) {
     float expected = RefAngleLimit(tolerance);
@@ -326,7 +346,10 @@ TEST(SimplifyGuard, RepeatDistanceBoundaryMatchesTheRule) {
         Fxyzu far{base, base, base, 0.0f};
         Fxyzu near = far;
         (&near.x)[axis] = base + step;
-        std::vector<Fxyzu> path = {{base - 1.0f, base + 2.0f, base, 0.0f}, near, far, {base + 3.0f, base, base - 1.0f, 3.0f}};
+        std::vector<Fxyzu> path = {{base - 1.0f, base + 2.0f, base, 0.0f},
+                                   near,
+                                   far,
+                                   {base + 3.0f, base, base - 1.0f, 3.0f}};
         for (size_t k = 0; k < path.size(); ++k) path[k].u = static_cast<float>(k);
         ASSERT_TRUE(MatchesReference(path, -1.0f)) << "step " << step << " on axis " << axis;
       }

@@ -85,12 +85,14 @@ BlockFields FieldsOf(CControlData& block, int32_t readablePoints) {
   return fields;
 }
 
-void SaveCase(const std::string& name, const std::vector<uint8_t>& bytes, const BlockFields& fields) {
+void SaveCase(const std::string& name, const std::vector<uint8_t>& bytes,
+              const BlockFields& fields) {
   std::error_code ignored;
   std::filesystem::create_directories(BlockDir(), ignored);
   std::string base = BlockDir() + "/" + name;
   std::ofstream block(base + ".block", std::ios::binary | std::ios::trunc);
-  block.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  block.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(block.good()) << "cannot write " << base << ".block";
 
   std::ofstream text(base + ".fields", std::ios::trunc);
@@ -117,11 +119,16 @@ bool LoadCase(const std::string& name, std::vector<uint8_t>* bytes, BlockFields*
     std::istringstream in(line);
     std::string key;
     in >> key;
-    if (key == "writer") in >> fields->writerByteOrder;
-    else if (key == "angle") in >> fields->angleBits;
-    else if (key == "freeze") in >> fields->freezeFlag;
-    else if (key == "reverse") in >> fields->reverseFlag;
-    else if (key == "count") in >> fields->pointCount;
+    if (key == "writer")
+      in >> fields->writerByteOrder;
+    else if (key == "angle")
+      in >> fields->angleBits;
+    else if (key == "freeze")
+      in >> fields->freezeFlag;
+    else if (key == "reverse")
+      in >> fields->reverseFlag;
+    else if (key == "count")
+      in >> fields->pointCount;
     else if (key == "point") {
       std::vector<uint32_t> point(4);
       in >> point[0] >> point[1] >> point[2] >> point[3];
@@ -134,7 +141,8 @@ bool LoadCase(const std::string& name, std::vector<uint8_t>* bytes, BlockFields*
 // ---- The blocks ----------------------------------------------------------
 // Each case is made by the writer and checked by the reader under its name.
 
-const char* const kCases[] = {"defaults", "captured_path", "frozen_many_points", "count_beyond_block"};
+const char* const kCases[] = {"defaults", "captured_path", "frozen_many_points",
+                              "count_beyond_block"};
 
 // A path with turns at frames 4 and 8 and coordinates whose four bytes all
 // differ, so that a field read with its bytes in the wrong order shows.
@@ -192,7 +200,8 @@ TEST(WriteBlocks, FrozenPathWithManyPoints) {
   MarkReserved(&bytes);
   host.SetBlock(bytes);
   ASSERT_EQ(host.Send(kSelectorInit), 0);
-  SaveCase("frozen_many_points", host.BlockBytes(), FieldsOf(*host.Block(), host.Block()->pointCount));
+  SaveCase("frozen_many_points", host.BlockBytes(),
+           FieldsOf(*host.Block(), host.Block()->pointCount));
 }
 
 // A block whose stored count claims more points than its bytes hold: a
@@ -226,7 +235,8 @@ TEST_P(ReadBlocks, EveryFieldReadsBackAsWritten) {
   TestHost host;
   host.SetBlock(saved);
   ASSERT_EQ(host.Send(kSelectorInit), 0);
-  ASSERT_EQ(host.BlockSize(), static_cast<int32_t>(saved.size())) << "a stored block is not reallocated";
+  ASSERT_EQ(host.BlockSize(), static_cast<int32_t>(saved.size()))
+      << "a stored block is not reallocated";
   CControlData& block = *host.Block();
 
   EXPECT_EQ(block.magic, kControlDataMagic);
@@ -236,7 +246,8 @@ TEST_P(ReadBlocks, EveryFieldReadsBackAsWritten) {
   ASSERT_EQ(block.pointCount, written.pointCount);
   for (int32_t i = 0; i < written.pointCount; ++i) {
     const Fxyzu& p = *block.Point(i);
-    EXPECT_EQ((std::vector<uint32_t>{Bits(p.x), Bits(p.y), Bits(p.z), Bits(p.u)}), written.points[i])
+    EXPECT_EQ((std::vector<uint32_t>{Bits(p.x), Bits(p.y), Bits(p.z), Bits(p.u)}),
+              written.points[i])
         << "point " << i;
   }
   EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 16, saved.begin() + 32),
@@ -252,6 +263,8 @@ TEST_P(ReadBlocks, EveryFieldReadsBackAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SavedBlocks, ReadBlocks, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param);
+                         });
 
 }  // namespace

@@ -18,24 +18,36 @@ constexpr uint8_t kHostFill = 0xA5;
 // The record size of each selector in the three layouts (32-bit Windows /
 // 64-bit Windows / macOS), as the host protocol gives them.
 int32_t ExpectedSize(uint32_t selector) {
-  struct Row { uint32_t selector; size_t win32, win64, mac; };
+  struct Row {
+    uint32_t selector;
+    size_t win32, win64, mac;
+  };
   static const Row rows[] = {
-      {kSelectorAllocate, 20, 40, 32},      {kSelectorCreator, 8, 16, 12},
-      {kSelectorReset, 4, 8, 8},            {kSelectorTimeInfo, 56, 56, 52},
-      {kSelectorSceneObject, 284, 304, 296}, {kSelectorSyncFrame, 24, 24, 24},
-      {kSelectorObjectPosition, 136, 144, 144}, {kSelectorMemAlloc, 12, 24, 24},
-      {kSelectorMemFree, 8, 16, 16},        {kSelectorAddVertex, 120, 120, 112},
-      {kSelectorAddFace, 28, 32, 32},       {kSelectorGetGroup, 408, 424, 416},
+      {kSelectorAllocate, 20, 40, 32},
+      {kSelectorCreator, 8, 16, 12},
+      {kSelectorReset, 4, 8, 8},
+      {kSelectorTimeInfo, 56, 56, 52},
+      {kSelectorSceneObject, 284, 304, 296},
+      {kSelectorSyncFrame, 24, 24, 24},
+      {kSelectorObjectPosition, 136, 144, 144},
+      {kSelectorMemAlloc, 12, 24, 24},
+      {kSelectorMemFree, 8, 16, 16},
+      {kSelectorAddVertex, 120, 120, 112},
+      {kSelectorAddFace, 28, 32, 32},
+      {kSelectorGetGroup, 408, 424, 416},
       {kSelectorDeleteGroup, 8, 16, 16},
   };
   for (const Row& row : rows) {
-    if (row.selector == selector) return static_cast<int32_t>(LayoutValue(row.win32, row.win64, row.mac));
+    if (row.selector == selector)
+      return static_cast<int32_t>(LayoutValue(row.win32, row.win64, row.mac));
   }
   return -1;
 }
 
 template <typename Record>
-Record& As(void* record) { return *static_cast<Record*>(record); }
+Record& As(void* record) {
+  return *static_cast<Record*>(record);
+}
 
 HostOpaque Opaque(uintptr_t value) { return reinterpret_cast<HostOpaque>(value); }
 
@@ -101,7 +113,8 @@ void TestHost::CheckRecord(uint32_t selector, int32_t size, const void* record) 
   }
   HostOpaque owner;
   memcpy(&owner, record, sizeof owner);
-  if (owner != info_->owner) violations.push_back(CodeText(selector) + " carries a wrong owner value");
+  if (owner != info_->owner)
+    violations.push_back(CodeText(selector) + " carries a wrong owner value");
 }
 
 int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
@@ -109,7 +122,8 @@ int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
   RecordedCall call;
   call.selector = selector;
   call.size = size;
-  if (size > 0) call.sent.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
+  if (size > 0)
+    call.sent.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
 
   int32_t result = ScriptedResult(selector);
   ++callsServed_;
@@ -129,7 +143,8 @@ int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
       default: break;  // 'RSET', 'DELG': nothing to answer
     }
   }
-  if (size > 0) call.answered.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
+  if (size > 0)
+    call.answered.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
   call.result = result;
   calls.push_back(std::move(call));
   return result;
@@ -139,7 +154,8 @@ int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
 // old bytes carried over up to the smaller size, the old block freed.
 void TestHost::Allocate(void* record) {
   auto& alloc = As<HostAllocDataRec>(record);
-  if (alloc.blockAddress != info_->parameterBlock) violations.push_back("'ALOC' names a block the instance does not have");
+  if (alloc.blockAddress != info_->parameterBlock)
+    violations.push_back("'ALOC' names a block the instance does not have");
   int32_t granted = alloc.blockSize - allocShortfall;
   if (granted < 0) granted = 0;
   std::unique_ptr<uint8_t[]> fresh(new uint8_t[granted > 0 ? granted : 1]);
@@ -199,7 +215,8 @@ void TestHost::MemAlloc(void* record) {
 
 void TestHost::MemFree(void* record) {
   auto& free = As<HostMemFreeRec>(record);
-  if (memory_.erase(free.memoryAddress) == 0) violations.push_back("'MFRE' of memory that 'MMAL' did not give");
+  if (memory_.erase(free.memoryAddress) == 0)
+    violations.push_back("'MFRE' of memory that 'MMAL' did not give");
 }
 
 void TestHost::AddVertex(void* record) {
@@ -215,7 +232,9 @@ void TestHost::AddFace(void* record) {
   }
 }
 
-void TestHost::GetGroup(void* record) { As<HostGetGroupRec>(record).groupReference = Opaque(groupReference); }
+void TestHost::GetGroup(void* record) {
+  As<HostGetGroupRec>(record).groupReference = Opaque(groupReference);
+}
 
 void TestHost::SetBlock(const std::vector<uint8_t>& bytes) {
   block_.reset(new uint8_t[bytes.empty() ? 1 : bytes.size()]);
@@ -224,7 +243,9 @@ void TestHost::SetBlock(const std::vector<uint8_t>& bytes) {
   info_->parameterBlockSize = static_cast<int32_t>(bytes.size());
 }
 
-void TestHost::SetBlockOfSize(int32_t size) { SetBlock(std::vector<uint8_t>(size > 0 ? size : 0, kHostFill)); }
+void TestHost::SetBlockOfSize(int32_t size) {
+  SetBlock(std::vector<uint8_t>(size > 0 ? size : 0, kHostFill));
+}
 
 void TestHost::RemoveBlock() {
   block_.reset();
@@ -254,7 +275,8 @@ std::vector<uint8_t> TestHost::MakeBlock(float angle, int32_t freeze, int32_t re
   header.reverseFlag = reverse;
   header.pointCount = count;
   memcpy(bytes.data(), &header, kControlDataHeaderSize);
-  if (count > 0) memcpy(bytes.data() + kControlDataHeaderSize, points.data(), points.size() * sizeof(Fxyzu));
+  if (count > 0)
+    memcpy(bytes.data() + kControlDataHeaderSize, points.data(), points.size() * sizeof(Fxyzu));
   return bytes;
 }
 

@@ -33,9 +33,13 @@ struct RecordedCall {
   int32_t result = 0;
 
   template <typename Record>
-  Record Sent() const { return CopyAs<Record>(sent); }
+  Record Sent() const {
+    return CopyAs<Record>(sent);
+  }
   template <typename Record>
-  Record Answered() const { return CopyAs<Record>(answered); }
+  Record Answered() const {
+    return CopyAs<Record>(answered);
+  }
 
  private:
   template <typename Record>
@@ -89,11 +93,11 @@ class TestHost {
   int32_t objectCount = 0;
   // Position of an object at a frame ('TOBJ'); by default (frame, 0, 0).
   std::function<Position(uintptr_t object, int32_t frame)> motion;
-  bool memAllocReturnsNull = false;       // 'MMAL' succeeds without memory
-  int32_t allocShortfall = 0;             // 'ALOC' returns this many bytes fewer
-  int32_t firstVertexIndex = 0;           // 'ADDV' hands out first, first + step, ...
+  bool memAllocReturnsNull = false;  // 'MMAL' succeeds without memory
+  int32_t allocShortfall = 0;        // 'ALOC' returns this many bytes fewer
+  int32_t firstVertexIndex = 0;      // 'ADDV' hands out first, first + step, ...
   int32_t vertexIndexStep = 1;
-  uintptr_t groupReference = 0x6000;      // answer of 'GETG'
+  uintptr_t groupReference = 0x6000;  // answer of 'GETG'
 
   // ---- The instance's parameter block ----------------------------------
   // Gives the instance a block with these bytes (allocated to exactly their size).
