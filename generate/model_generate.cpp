@@ -5,8 +5,8 @@
 #include "generate/generate_records.h"
 #include "geometry/group_matrix.h"
 #include "geometry/vector_math.h"
-#include "host/entry.h"
 #include "host/handlers.h"
+#include "host/host_proc.h"
 #include "host/info_record.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "geometry/capture_records.h"
 #include "geometry/group_matrix.h"
 #include "geometry/path_simplify.h"
-#include "host/entry.h"
 #include "host/handlers.h"
+#include "host/host_proc.h"
 #include "host/info_record.h"
 
 double theGroupMatrix[kMatrixElements];

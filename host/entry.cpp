@@ -8,8 +8,6 @@
 #include "host/handlers.h"
 #include "host/pascal_string.h"
 
-uint32_t theCreator = 0;
-
 namespace {
 
 constexpr int32_t kPluginVersion = 1;

@@ -1,4 +1,4 @@
-// The plug-in's one exported function and the process-wide creator code.
+// The plug-in's one exported function.
 #ifndef VESTREL_HOST_ENTRY_H
 #define VESTREL_HOST_ENTRY_H
 
@@ -12,10 +12,6 @@
 #else
 #define VESTREL_ENTRY_EXPORT __attribute__((visibility("default")))
 #endif
-
-// The host's creator code: 0 at load, then what the last 'INIT' learnt
-// ('UNKN' when its 'CREA' failed). Shared by every instance in the process.
-extern uint32_t theCreator;
 
 extern "C" {
 

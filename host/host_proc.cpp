@@ -6,6 +6,7 @@
 HostInfoRec* theInfo = nullptr;
 HostProc theHostProc = nullptr;
 int32_t theError = kResultOk;
+uint32_t theCreator = 0;
 
 bool HostCall(uint32_t selector, int32_t recordSize, void* record) {
   theError = theHostProc(selector, recordSize, record);

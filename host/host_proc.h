@@ -32,6 +32,11 @@ extern HostInfoRec* theInfo;  // the info record of the current call
 extern HostProc theHostProc;  // the host callback taken from it
 extern int32_t theError;      // the result code; 0 at the start of every call
 
+// The host's creator code: 0 at load, then what the last 'INIT' learnt
+// ('UNKN' when its 'CREA' failed). Shared by every instance in the process and
+// kept between calls; 'SETM' and 'GENM' read it.
+extern uint32_t theCreator;
+
 // Calls the host with a record, stores the host's result in theError and
 // returns whether it was 0. Every call the plug-in makes to the host goes
 // through here, so the entry always returns the result stored last.

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "reference_host/resource_file.h"
-#include "reference_host/scene.h"
+#include "hostkit/resource_file.h"
+#include "hostkit/scene.h"
 
 namespace vhost {
 

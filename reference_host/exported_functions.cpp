@@ -11,6 +11,7 @@
 // plug-in's lookup, so it stays found and refuses service when called.
 #include <stdint.h>
 
+#include "hostkit/protocol.h"
 #include "reference_host/host_services.h"
 
 #if defined(_WIN32)

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "reference_host/protocol.h"
+#include "hostkit/protocol.h"
 
 namespace vhost {
 

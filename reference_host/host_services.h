@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "reference_host/dialog_runner.h"
-#include "reference_host/faults.h"
-#include "reference_host/findings.h"
-#include "reference_host/resource_file.h"
+#include "hostkit/faults.h"
+#include "hostkit/findings.h"
+#include "hostkit/resource_file.h"
 #include "reference_host/trace.h"
 
 // Whether a hidden host function can be kept from the plug-in's lookup. On

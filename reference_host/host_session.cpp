@@ -35,27 +35,6 @@ TraceEvent Triple(const double* values) {
   return TraceEvent::array({values[0], values[1], values[2]});
 }
 
-// The entry calls during which the plug-in may send a selector.
-bool AllowedDuring(uint32_t selector, uint32_t entrySelector) {
-  switch (selector) {
-    case kSelectorAllocate: return entrySelector != kSelectorInfo;
-    case kSelectorCreator: return entrySelector == kSelectorInit;
-    case kSelectorReset:
-      return entrySelector == kSelectorSetup || entrySelector == kSelectorInterface;
-    case kSelectorTimeInfo:
-    case kSelectorSceneObject:
-    case kSelectorSyncFrame:
-    case kSelectorObjectPosition:
-    case kSelectorMemAlloc:
-    case kSelectorMemFree: return entrySelector == kSelectorSetup;
-    case kSelectorAddVertex:
-    case kSelectorAddFace:
-    case kSelectorGetGroup:
-    case kSelectorDeleteGroup: return entrySelector == kSelectorGenerate;
-    default: return false;
-  }
-}
-
 }  // namespace
 
 HostSession* HostSession::Current() { return currentSession; }

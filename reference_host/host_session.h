@@ -16,19 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "reference_host/faults.h"
-#include "reference_host/findings.h"
-#include "reference_host/guarded_memory.h"
+#include "hostkit/faults.h"
+#include "hostkit/findings.h"
+#include "hostkit/guarded_heap.h"
 #include "reference_host/host_services.h"
-#include "reference_host/protocol.h"
-#include "reference_host/scene.h"
+#include "hostkit/protocol.h"
+#include "hostkit/scene.h"
 #include "reference_host/trace.h"
 
 namespace vhost {
-
-// The host's own error codes.
-constexpr int32_t kHostErrorBadRecord = -50;  // a record the host cannot serve
-constexpr int32_t kHostErrorNoMemory = -108;  // more memory than the host gives
 
 struct ReceivedVertex {
   int32_t index = 0;

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "reference_host/dialog_runner.h"
-#include "reference_host/findings.h"
+#include "hostkit/findings.h"
 #include "reference_host/host_services.h"
 #include "reference_host/host_session.h"
 #include "reference_host/outputs.h"

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "reference_host/block_file.h"
-#include "reference_host/faults.h"
-#include "reference_host/guarded_memory.h"
-#include "reference_host/scene.h"
+#include "hostkit/faults.h"
+#include "hostkit/guarded_heap.h"
+#include "reference_host/scene_file.h"
 
 namespace vhost {
 

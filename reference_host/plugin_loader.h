@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "reference_host/protocol.h"
+#include "hostkit/protocol.h"
 
 namespace vhost {
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "reference_host/guarded_memory.h"
+#include "hostkit/guarded_heap.h"
 
 namespace vhost {
 

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "reference_host/block_file.h"
-#include "reference_host/faults.h"
-#include "reference_host/resource_file.h"
+#include "hostkit/faults.h"
+#include "hostkit/resource_file.h"
 
 namespace vhost {
 

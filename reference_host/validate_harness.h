@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "reference_host/dialog_runner.h"
-#include "reference_host/faults.h"
-#include "reference_host/findings.h"
-#include "reference_host/guarded_memory.h"
+#include "hostkit/faults.h"
+#include "hostkit/findings.h"
+#include "hostkit/guarded_heap.h"
 #include "reference_host/host_services.h"
 #include "reference_host/host_session.h"
-#include "reference_host/protocol.h"
+#include "hostkit/protocol.h"
 #include "reference_host/trace.h"
 #include "reference_host/validate_model.h"
 

@@ -6,14 +6,13 @@
 
 #include <algorithm>
 
-#include "reference_host/block_file.h"
-#include "reference_host/protocol.h"
+#include "hostkit/block_codec.h"
+#include "hostkit/protocol.h"
 
 namespace vhost {
 
 namespace {
 
-constexpr size_t kMagicAt = 0, kAngleAt = 4, kFreezeAt = 8, kReverseAt = 12, kCountAt = 32;
 constexpr int32_t kPathNodeSize = 16 + 2 * static_cast<int32_t>(sizeof(void*));
 const char* const kDescriptionText =
     "This plug-in creates a line of particles from motion path of its first child group";
@@ -28,28 +27,6 @@ T Read(const std::vector<uint8_t>& bytes, size_t at) {
 template <typename T>
 void Write(std::vector<uint8_t>& bytes, size_t at, T value) {
   memcpy(bytes.data() + at, &value, sizeof value);
-}
-
-void Reverse4(std::vector<uint8_t>& bytes, size_t at) {
-  std::reverse(bytes.begin() + at, bytes.begin() + at + 4);
-}
-
-uint32_t Swapped(uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
-}
-
-void FillDefaults(std::vector<uint8_t>& bytes) {
-  Write<uint32_t>(bytes, kMagicAt, kBlockMagic);
-  Write<float>(bytes, kAngleAt, 5.0f);
-  Write<int32_t>(bytes, kFreezeAt, 0);
-  Write<int32_t>(bytes, kReverseAt, 0);
-  Write<int32_t>(bytes, kCountAt, 0);
-}
-
-void BoundCount(std::vector<uint8_t>& bytes) {
-  int64_t count = Read<int32_t>(bytes, kCountAt);
-  count = std::max<int64_t>(0, std::min<int64_t>(count, BlockCapacity(bytes.size())));
-  Write<int32_t>(bytes, kCountAt, static_cast<int32_t>(count));
 }
 
 // The block the host hands back from 'ALOC': the old bytes up to the smaller
@@ -202,7 +179,7 @@ class Walk {
     std::vector<uint8_t> moved = HostMove(*block, alloc->b);
     *block = BlockState{!moved.empty(), moved};
     if (alloc->b < int64_t(kBlockMinSize)) return false;  // granted too small: taken as none
-    FillDefaults(block->bytes);
+    FillDefaultFields(block->bytes);
     return true;
   }
 
@@ -258,9 +235,9 @@ class Walk {
         return int32_t(0);
       return call_.dialog->finalValues.at(id);
     };
-    Write<float>(expectedAfter_.bytes, kAngleAt, textRead ? AngleFromText(text) : 0.0f);
-    Write<int32_t>(expectedAfter_.bytes, kFreezeAt, value(kFreezeControl));
-    Write<int32_t>(expectedAfter_.bytes, kReverseAt, value(kReverseControl));
+    Write<float>(expectedAfter_.bytes, kBlockAngleAt, textRead ? AngleFromText(text) : 0.0f);
+    Write<int32_t>(expectedAfter_.bytes, kBlockFreezeAt, value(kFreezeControl));
+    Write<int32_t>(expectedAfter_.bytes, kBlockReverseAt, value(kReverseControl));
     Expect(kSelectorReset, "after the accepted dialog");
   }
 
@@ -346,7 +323,7 @@ class Walk {
     BlockState block = call_.before;
     bool fetched = Fetch(&block);
     expectedAfter_ = block;
-    if (!fetched || Read<int32_t>(block.bytes, kFreezeAt) != 0) return;
+    if (!fetched || Read<int32_t>(block.bytes, kBlockFreezeAt) != 0) return;
 
     const CallbackCall* time = Expect(kSelectorTimeInfo, "for the frame range");
     if (time == nullptr || time->result != 0) return;
@@ -458,7 +435,7 @@ class Walk {
       return;
     }
     std::vector<uint8_t> expected = expectedAfter_.bytes;
-    Write<int32_t>(expected, kCountAt, static_cast<int32_t>(k));
+    Write<int32_t>(expected, kBlockCountAt, static_cast<int32_t>(k));
     for (size_t i = 0; i < got.size(); ++i) {
       bool inPoints = i >= 36 && int64_t(i) < 36 + 16 * k;
       if (!inPoints && got[i] != expected[i]) {
@@ -525,9 +502,9 @@ class Walk {
     bool fetched = Fetch(&block);
     expectedAfter_ = block;
     if (!fetched) return;
-    const int32_t n = Read<int32_t>(block.bytes, kCountAt);
+    const int32_t n = Read<int32_t>(block.bytes, kBlockCountAt);
     if (n < 2) return;
-    const bool reverse = Read<int32_t>(block.bytes, kReverseAt) != 0;
+    const bool reverse = Read<int32_t>(block.bytes, kBlockReverseAt) != 0;
     auto point = [&](int32_t i) {
       const size_t at = 36 + 16 * size_t(i);
       return std::array<float, 4>{Read<float>(block.bytes, at), Read<float>(block.bytes, at + 4),
@@ -616,26 +593,6 @@ class Walk {
 
 }  // namespace
 
-int64_t BlockCapacity(size_t size) { return size < 36 ? 0 : int64_t((size - 36) / 16); }
-
-std::vector<uint8_t> ExpectedRepair(const std::vector<uint8_t>& block) {
-  std::vector<uint8_t> bytes = block;
-  const uint32_t magic = Read<uint32_t>(bytes, kMagicAt);
-  if (magic == kBlockMagic) {
-    BoundCount(bytes);
-  } else if (Swapped(magic) == kBlockMagic) {
-    for (size_t at : {kMagicAt, kAngleAt, kFreezeAt, kReverseAt, kCountAt}) Reverse4(bytes, at);
-    BoundCount(bytes);
-    const int32_t count = Read<int32_t>(bytes, kCountAt);
-    for (int32_t i = 0; i < count; ++i) {
-      for (size_t k = 0; k < 4; ++k) Reverse4(bytes, 36 + 16 * size_t(i) + 4 * k);
-    }
-  } else {
-    FillDefaults(bytes);
-  }
-  return bytes;
-}
-
 void CheckEntryCall(const EntryObservation& call, ProcessModel& model,
                     std::vector<std::string>* problems) {
   Walk(call, model, problems).Run();
@@ -643,16 +600,7 @@ void CheckEntryCall(const EntryObservation& call, ProcessModel& model,
 
 std::string BlockSoundness(const BlockState& block) {
   if (!block.present) return "the instance has no block";
-  if (block.bytes.size() < kBlockMinSize)
-    return "the block has " + std::to_string(block.bytes.size()) + " bytes, fewer than 52";
-  if (Read<uint32_t>(block.bytes, kMagicAt) != kBlockMagic)
-    return "the block's magic is not 'ALIN' in this machine's byte order";
-  int32_t count = Read<int32_t>(block.bytes, kCountAt);
-  if (count < 0 || count > BlockCapacity(block.bytes.size())) {
-    return "the block's point count " + std::to_string(count) + " is not one its " +
-           std::to_string(block.bytes.size()) + " bytes hold";
-  }
-  return {};
+  return BlockSoundness(block.bytes);
 }
 
 }  // namespace vhost

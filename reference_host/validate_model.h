@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/block_codec.h"
 #include "reference_host/dialog_runner.h"
 #include "reference_host/host_services.h"
 #include "reference_host/host_session.h"
@@ -53,23 +54,12 @@ struct EntryObservation {
   const HostInfoRec* info = nullptr;      // the info record after the call
 };
 
-// The block as the fetch leaves it when the block is valid: a native block
-// keeps its bytes (its count bounded to what the block holds, 0 when
-// negative), one in the other byte order has its fields reversed, anything
-// else gets the defaults over its header fields.
-std::vector<uint8_t> ExpectedRepair(const std::vector<uint8_t>& block);
-
-// How many points a block of size bytes holds.
-int64_t BlockCapacity(size_t size);
-
 // Checks one call against the design; each departure is appended to problems
 // as a sentence. Updates the process model (creator code, matrices).
 void CheckEntryCall(const EntryObservation& call, ProcessModel& model,
                     std::vector<std::string>* problems);
 
-// Whether a block is sound as the plug-in leaves it: at least 52 bytes, the
-// magic in this machine's byte order, a point count the block holds. Empty
-// when it is; otherwise what is wrong.
+// BlockSoundness of the block, and "the instance has no block" without one.
 std::string BlockSoundness(const BlockState& block);
 
 }  // namespace vhost

@@ -1,4 +1,4 @@
-#include "reference_host/scene.h"
+#include "reference_host/scene_file.h"
 
 #include <gtest/gtest.h>
 

@@ -120,13 +120,13 @@ TEST(CheckEntryCall, FindsEachDepartureFromTheDesign) {
 
 TEST(BlockSoundness, NamesWhatIsWrong) {
   std::vector<uint8_t> sound = MakeBlockBytes(5, 0, 0, {{1, 2, 3, 4}}, ByteOrder::kNative);
-  EXPECT_EQ(BlockSoundness({true, sound}), "");
-  EXPECT_NE(BlockSoundness({false, {}}), "");
-  EXPECT_NE(BlockSoundness({true, std::vector<uint8_t>(sound.begin(), sound.begin() + 51)}), "");
+  EXPECT_EQ(BlockSoundness(BlockState{true, sound}), "");
+  EXPECT_NE(BlockSoundness(BlockState{false, {}}), "");
+  EXPECT_NE(BlockSoundness(BlockState{true, std::vector<uint8_t>(sound.begin(), sound.begin() + 51)}), "");
   std::vector<uint8_t> tooMany = sound;
   SetCount(tooMany, 3);
-  EXPECT_NE(BlockSoundness({true, tooMany}).find("point count 3"), std::string::npos);
-  EXPECT_NE(BlockSoundness({true, MakeBlockBytes(5, 0, 0, {}, ByteOrder::kSwapped)}), "");
+  EXPECT_NE(BlockSoundness(BlockState{true, tooMany}).find("point count 3"), std::string::npos);
+  EXPECT_NE(BlockSoundness(BlockState{true, MakeBlockBytes(5, 0, 0, {}, ByteOrder::kSwapped)}), "");
 }
 
 }  // namespace

@@ -9,14 +9,14 @@
 #include "host/four_char_code.h"
 #include "host/host_functions.h"
 #include "host/host_functions_detail.h"
-#include "tests/dialog/fake_dialog_host.h"
+#include "tests/support/fake_dialog_host.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
 TEST(HostFunctionLookup, FindsTheHostsExportsNotThePluginsOwnFunctions) {
-  for (const std::string& name : kHostFunctionNames) {
+  for (std::string name : kHostFunctionNames) {
     void* found = LookUpInProcess(name.c_str());
     EXPECT_NE(found, nullptr) << name;
     EXPECT_EQ(found, FakeDialogHost::ExportedFunction(name)) << name;

@@ -16,7 +16,7 @@
 
 #include "host/pascal_string.h"
 #include "host/reset_record.h"
-#include "tests/dialog/fake_dialog_host.h"
+#include "tests/support/fake_dialog_host.h"
 #include "tests/support/test_host.h"
 
 namespace {
@@ -83,7 +83,7 @@ TEST(ResourceFile, ShippedFileHoldsTheDialogWithItsThreeControls) {
   text << stream.rdbuf();
   std::vector<FakeDialog> dialogs;
   std::string error;
-  ASSERT_TRUE(ParseResourceText(text.str(), &dialogs, &error)) << error;
+  ASSERT_TRUE(ReadFakeDialogs(text.str(), &dialogs, &error)) << error;
 
   ASSERT_EQ(dialogs.size(), 1u);
   const FakeDialog& dialog = dialogs[0];
@@ -382,7 +382,7 @@ TEST(Interface, EachMissingHostFunctionTakesItsOwnPath) {
       {"Orvo_GetEditTextString", 0, true, 0, 2, 3, {}},
       {"Orvo_SetEditTextString", 0, true, 12, 2, 3, {}},
   };
-  ASSERT_EQ(sizeof cases / sizeof cases[0], kHostFunctionNames.size());
+  ASSERT_EQ(sizeof cases / sizeof cases[0], std::size(kHostFunctionNames));
   for (const MissingCase& c : cases) {
     SCOPED_TRACE(c.function);
     FakeDialogHost fake;

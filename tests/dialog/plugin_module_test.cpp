@@ -7,7 +7,7 @@
 #include <string>
 
 #include "host/entry.h"
-#include "tests/dialog/fake_dialog_host.h"
+#include "tests/support/fake_dialog_host.h"
 #include "tests/support/test_host.h"
 
 namespace {
@@ -18,7 +18,7 @@ TEST(PluginModule, LoadedPluginRunsTheDialogThroughThisProgramsHostFunctions) {
   auto entry = reinterpret_cast<TestHost::EntryFunction>(dlsym(module, "Main"));
   ASSERT_NE(entry, nullptr);
   ASSERT_NE(entry, &Main) << "found the test program's own entry, not the module's";
-  for (const std::string& name : kHostFunctionNames) {
+  for (std::string name : kHostFunctionNames) {
     EXPECT_EQ(dlsym(module, name.c_str()), nullptr) << name << " is exported by the plug-in";
   }
 

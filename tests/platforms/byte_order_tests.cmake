@@ -2,11 +2,10 @@
 # the CTest fixtures that pair the writer of one byte order with the reader of
 # the other.
 add_executable(vestrel_byte_order_blocks
-  byte_order_blocks_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/support/test_host.cpp)
+  byte_order_blocks_test.cpp)
 target_link_libraries(vestrel_byte_order_blocks PRIVATE
-  vestrel_core GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
-target_compile_options(vestrel_byte_order_blocks PRIVATE -ffp-contract=off -Wall -Wextra)
+  vestrel_core vestrel_test_support GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
+target_link_libraries(vestrel_byte_order_blocks PRIVATE vestrel_warnings vestrel_exact_arithmetic)
 set_target_properties(vestrel_byte_order_blocks PROPERTIES ENABLE_EXPORTS ON)
 
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)

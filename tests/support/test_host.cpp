@@ -5,6 +5,7 @@
 #include "host/creator_record.h"
 #include "host/entry.h"
 #include "controldata/alloc_record.h"
+#include "hostkit/protocol.h"
 
 namespace {
 
@@ -15,35 +16,6 @@ TestHost* currentHost = nullptr;
 // writes them shows.
 constexpr uint8_t kHostFill = 0xA5;
 
-// The record size of each selector in the three layouts (32-bit Windows /
-// 64-bit Windows / macOS), as the host protocol gives them.
-int32_t ExpectedSize(uint32_t selector) {
-  struct Row {
-    uint32_t selector;
-    size_t win32, win64, mac;
-  };
-  static const Row rows[] = {
-      {kSelectorAllocate, 20, 40, 32},
-      {kSelectorCreator, 8, 16, 12},
-      {kSelectorReset, 4, 8, 8},
-      {kSelectorTimeInfo, 56, 56, 52},
-      {kSelectorSceneObject, 284, 304, 296},
-      {kSelectorSyncFrame, 24, 24, 24},
-      {kSelectorObjectPosition, 136, 144, 144},
-      {kSelectorMemAlloc, 12, 24, 24},
-      {kSelectorMemFree, 8, 16, 16},
-      {kSelectorAddVertex, 120, 120, 112},
-      {kSelectorAddFace, 28, 32, 32},
-      {kSelectorGetGroup, 408, 424, 416},
-      {kSelectorDeleteGroup, 8, 16, 16},
-  };
-  for (const Row& row : rows) {
-    if (row.selector == selector)
-      return static_cast<int32_t>(LayoutValue(row.win32, row.win64, row.mac));
-  }
-  return -1;
-}
-
 template <typename Record>
 Record& As(void* record) {
   return *static_cast<Record*>(record);
@@ -53,11 +25,7 @@ HostOpaque Opaque(uintptr_t value) { return reinterpret_cast<HostOpaque>(value);
 
 }  // namespace
 
-std::string CodeText(uint32_t code) {
-  std::string text = "'";
-  for (int shift = 24; shift >= 0; shift -= 8) text += static_cast<char>((code >> shift) & 0xFF);
-  return text + "'";
-}
+std::string CodeText(uint32_t code) { return "'" + vhost::CodeName(code) + "'"; }
 
 TestHost::TestHost() {
   infoBytes_.reset(new uint8_t[sizeof(HostInfoRec)]);
@@ -102,7 +70,7 @@ int32_t TestHost::ScriptedResult(uint32_t selector) const {
 }
 
 void TestHost::CheckRecord(uint32_t selector, int32_t size, const void* record) {
-  int32_t expected = ExpectedSize(selector);
+  int32_t expected = vhost::ExpectedRecordSize(selector);
   if (expected < 0) {
     violations.push_back("unknown selector " + CodeText(selector));
     return;
@@ -127,7 +95,7 @@ int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
 
   int32_t result = ScriptedResult(selector);
   ++callsServed_;
-  if (result == 0 && ExpectedSize(selector) == size) {
+  if (result == 0 && vhost::ExpectedRecordSize(selector) == size) {
     switch (selector) {
       case kSelectorAllocate: Allocate(record); break;
       case kSelectorCreator: AnswerCreator(record); break;

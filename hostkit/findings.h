@@ -2,8 +2,8 @@
 // overruns, resources left unreleased, and notes that are not the plug-in's
 // fault (a broken resource file, a fault the user asked to inject). Anything
 // but notes makes the run fail.
-#ifndef VESTREL_REFERENCE_HOST_FINDINGS_H
-#define VESTREL_REFERENCE_HOST_FINDINGS_H
+#ifndef VESTREL_HOSTKIT_FINDINGS_H
+#define VESTREL_HOSTKIT_FINDINGS_H
 
 #include <stddef.h>
 

@@ -6,8 +6,8 @@
 //                              (returns null or 0 and does nothing)
 //   --hide-function NAME       the host function is missing: the plug-in's
 //                              run-time lookup does not find it
-#ifndef VESTREL_REFERENCE_HOST_FAULTS_H
-#define VESTREL_REFERENCE_HOST_FAULTS_H
+#ifndef VESTREL_HOSTKIT_FAULTS_H
+#define VESTREL_HOSTKIT_FAULTS_H
 
 #include <stdint.h>
 
@@ -20,10 +20,6 @@
 namespace vhost {
 
 constexpr int32_t kDefaultRefusalCode = -1;
-
-// The sixteen host functions by name.
-extern const char* const kHostFunctionNames[16];
-bool IsHostFunctionName(const std::string& name);
 
 class FaultPlan {
  public:

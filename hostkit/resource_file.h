@@ -14,8 +14,8 @@
 // ok or cancel. Ids are decimal signed 32-bit integers, unique within their
 // dialog (dialog ids unique within the file). Texts are in double quotes, with
 // \" and \\ as the only escapes. An edit's caption is its initial text.
-#ifndef VESTREL_REFERENCE_HOST_RESOURCE_FILE_H
-#define VESTREL_REFERENCE_HOST_RESOURCE_FILE_H
+#ifndef VESTREL_HOSTKIT_RESOURCE_FILE_H
+#define VESTREL_HOSTKIT_RESOURCE_FILE_H
 
 #include <stdint.h>
 

@@ -8,8 +8,8 @@
 //     page, so the first byte read or written past its end stops the process at
 //     once with a message naming the allocation; the few bytes that rounding
 //     leaves between the end and the page are checked as canaries.
-#ifndef VESTREL_REFERENCE_HOST_GUARDED_MEMORY_H
-#define VESTREL_REFERENCE_HOST_GUARDED_MEMORY_H
+#ifndef VESTREL_HOSTKIT_GUARDED_HEAP_H
+#define VESTREL_HOSTKIT_GUARDED_HEAP_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -1,4 +1,4 @@
-#include "reference_host/guarded_memory.h"
+#include "hostkit/guarded_heap.h"
 
 #include <string.h>
 

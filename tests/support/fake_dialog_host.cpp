@@ -1,4 +1,4 @@
-#include "tests/dialog/fake_dialog_host.h"
+#include "tests/support/fake_dialog_host.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "host/host_functions_detail.h"
+#include "hostkit/resource_file.h"
 
 // Not host/host_functions.h: its forwarding functions carry the same names as
 // the plain C functions defined here.
@@ -15,64 +16,6 @@
 namespace {
 
 FakeDialogHost* currentFake = nullptr;
-
-// ---- Resource file text --------------------------------------------------
-
-struct LineReader {
-  const std::string& line;
-  size_t at = 0;
-
-  void SkipBlanks() {
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
-  }
-  bool AtEnd() {
-    SkipBlanks();
-    return at == line.size();
-  }
-  std::string Word() {
-    SkipBlanks();
-    size_t start = at;
-    while (at < line.size() && line[at] != ' ' && line[at] != '\t' && line[at] != '\r') ++at;
-    return line.substr(start, at - start);
-  }
-  bool Id(int32_t* id) {
-    std::string word = Word();
-    if (word.empty()) return false;
-    size_t digits = (word[0] == '-' || word[0] == '+') ? 1 : 0;
-    if (digits == word.size()) return false;
-    for (size_t k = digits; k < word.size(); ++k) {
-      if (word[k] < '0' || word[k] > '9') return false;
-    }
-    errno = 0;
-    long long value = strtoll(word.c_str(), nullptr, 10);
-    if (errno != 0 || value < INT32_MIN || value > INT32_MAX) return false;
-    *id = static_cast<int32_t>(value);
-    return true;
-  }
-  bool Quoted(std::string* text) {
-    SkipBlanks();
-    if (at == line.size() || line[at] != '"') return false;
-    text->clear();
-    for (++at; at < line.size(); ++at) {
-      char c = line[at];
-      if (c == '"') {
-        ++at;
-        return true;
-      }
-      if (c == '\\') {
-        if (++at == line.size() || (line[at] != '"' && line[at] != '\\')) return false;
-        c = line[at];
-      }
-      *text += c;
-    }
-    return false;  // no closing quote
-  }
-};
-
-bool IsControlKind(const std::string& kind) {
-  return kind == "label" || kind == "edit" || kind == "checkbox" || kind == "ok" ||
-         kind == "cancel";
-}
 
 // ---- Handles ---------------------------------------------------------------
 
@@ -90,15 +33,6 @@ FakeDialogHost* Serving(const char* function) {
 
 }  // namespace
 
-const std::vector<std::string> kHostFunctionNames = {
-    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
-    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
-    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
-    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
-    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
-    "Orvo_SetEditTextString",
-};
-
 FakeControl* FakeDialog::Control(int32_t controlId) {
   for (FakeControl& control : controls) {
     if (control.id == controlId) return &control;
@@ -110,48 +44,27 @@ const FakeControl* FakeDialog::Control(int32_t controlId) const {
   return const_cast<FakeDialog*>(this)->Control(controlId);
 }
 
-bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs,
-                       std::string* error) {
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  bool inDialog = false;
+bool ReadFakeDialogs(const std::string& text, std::vector<FakeDialog>* dialogs,
+                     std::string* error) {
+  vhost::ResourceParseResult parsed = vhost::ParseResourceText(text, "resource file");
   dialogs->clear();
-  auto fail = [&](const std::string& what) {
-    *error = "line " + std::to_string(number) + ": " + what;
+  if (!parsed.ok) {
+    *error = parsed.errors.empty() ? "not a resource file" : parsed.errors.front();
     return false;
-  };
-  while (std::getline(lines, line)) {
-    ++number;
-    LineReader reader{line};
-    if (reader.AtEnd() || line[reader.at] == '#') continue;
-    std::string word = reader.Word();
-    if (!inDialog) {
-      FakeDialog dialog;
-      if (word != "dialog") return fail("expected 'dialog'");
-      if (!reader.Id(&dialog.id)) return fail("bad dialog id");
-      if (!reader.Quoted(&dialog.title)) return fail("bad title");
-      if (!reader.AtEnd()) return fail("text after the title");
-      dialogs->push_back(dialog);
-      inDialog = true;
-      continue;
-    }
-    if (word == "end") {
-      if (!reader.AtEnd()) return fail("text after 'end'");
-      inDialog = false;
-      continue;
-    }
-    FakeControl control;
-    control.kind = word;
-    if (!IsControlKind(word)) return fail("unknown kind '" + word + "'");
-    if (!reader.Id(&control.id)) return fail("bad control id");
-    if (!reader.Quoted(&control.text)) return fail("bad caption");
-    if (!reader.AtEnd()) return fail("text after the caption");
-    if (dialogs->back().Control(control.id) != nullptr) return fail("control id used twice");
-    dialogs->back().controls.push_back(control);
   }
-  if (inDialog) return fail("dialog without 'end'");
-  if (dialogs->empty()) return fail("no dialog");
+  for (const vhost::DialogTemplate& dialogTemplate : parsed.file.dialogs) {
+    FakeDialog dialog;
+    dialog.id = dialogTemplate.id;
+    dialog.title = dialogTemplate.title;
+    for (const vhost::ControlTemplate& controlTemplate : dialogTemplate.controls) {
+      FakeControl control;
+      control.kind = vhost::ControlKindName(controlTemplate.kind);
+      control.id = controlTemplate.id;
+      control.text = controlTemplate.caption;
+      dialog.controls.push_back(control);
+    }
+    dialogs->push_back(dialog);
+  }
   return true;
 }
 
@@ -294,7 +207,7 @@ FAKE_EXPORT void* Orvo_OpenResourceFile(void* file) {
   FakeDialogHost::Object resources;
   resources.kind = "resource file";
   std::string error;
-  if (!ParseResourceText(text.str(), &resources.dialogs, &error)) return nullptr;
+  if (!ReadFakeDialogs(text.str(), &resources.dialogs, &error)) return nullptr;
   return AsHandle(host->Add(resources));
 }
 

@@ -12,8 +12,8 @@
 // counts lookups by name and makes hidden functions unfindable, as if the host
 // did not export them. It forgets the plug-in's cached addresses when it is
 // made and when it goes, so every test starts from a cold cache.
-#ifndef VESTREL_TESTS_DIALOG_FAKE_DIALOG_HOST_H
-#define VESTREL_TESTS_DIALOG_FAKE_DIALOG_HOST_H
+#ifndef VESTREL_TESTS_SUPPORT_FAKE_DIALOG_HOST_H
+#define VESTREL_TESTS_SUPPORT_FAKE_DIALOG_HOST_H
 
 #include <stdint.h>
 
@@ -23,8 +23,11 @@
 #include <string>
 #include <vector>
 
-// The names of the sixteen host functions, in the order of the host's table.
-extern const std::vector<std::string> kHostFunctionNames;
+#include "hostkit/protocol.h"
+
+// The names of the sixteen host functions, in the order of the host's table
+// (kHostFunctionNames) come from the host kit.
+using vhost::kHostFunctionNames;
 
 struct FakeControl {
   std::string kind;  // label, edit, checkbox, ok, cancel
@@ -43,10 +46,10 @@ struct FakeDialog {
   const FakeControl* Control(int32_t id) const;
 };
 
-// Reads the resource file format of docs/resource-file.md. Returns false with a
-// message naming the line when the text is not in that format.
-bool ParseResourceText(const std::string& text, std::vector<FakeDialog>* dialogs,
-                       std::string* error);
+// Reads the resource file format of docs/resource-file.md with the host kit's
+// reader into the fake's dialogs. Returns false with a message naming the line
+// when the text is not in that format.
+bool ReadFakeDialogs(const std::string& text, std::vector<FakeDialog>* dialogs, std::string* error);
 
 class FakeDialogHost {
  public:

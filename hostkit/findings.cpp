@@ -1,4 +1,4 @@
-#include "reference_host/findings.h"
+#include "hostkit/findings.h"
 
 #include <stdio.h>
 

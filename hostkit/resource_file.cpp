@@ -1,4 +1,4 @@
-#include "reference_host/resource_file.h"
+#include "hostkit/resource_file.h"
 
 #include <filesystem>
 #include <fstream>

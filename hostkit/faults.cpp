@@ -1,24 +1,8 @@
-#include "reference_host/faults.h"
+#include "hostkit/faults.h"
 
-#include "reference_host/protocol.h"
+#include "hostkit/protocol.h"
 
 namespace vhost {
-
-const char* const kHostFunctionNames[16] = {
-    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
-    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
-    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
-    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
-    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
-    "Orvo_SetEditTextString",
-};
-
-bool IsHostFunctionName(const std::string& name) {
-  for (const char* known : kHostFunctionNames) {
-    if (name == known) return true;
-  }
-  return false;
-}
 
 namespace {
 

@@ -1,11 +1,10 @@
-// A scene for vestrel-host: the frame range, the objects in index order with
+// The scene a host plays: the frame range, the objects in index order with
 // their parents and motion, the group's two matrices, the host's creator code,
 // the user's answers at the dialog and, optionally, the parameter block stored
-// with the scene. Scenes are JSON files (docs/reference-host.md describes the
-// format); ParseScene checks every value and names the place of the first
-// fault, so a bad file is refused with one clear message.
-#ifndef VESTREL_REFERENCE_HOST_SCENE_H
-#define VESTREL_REFERENCE_HOST_SCENE_H
+// with the scene. The model only; files are read elsewhere (the reference
+// host's scene files are JSON), into this model and within SceneLimits.
+#ifndef VESTREL_HOSTKIT_SCENE_H
+#define VESTREL_HOSTKIT_SCENE_H
 
 #include <stdint.h>
 
@@ -104,21 +103,6 @@ struct SceneLimits {
   double maxCoordinate = 1e12;  // bound on every coordinate and matrix element
   size_t maxFileBytes = size_t(16) << 20;
 };
-
-struct SceneResult {
-  std::optional<Scene> scene;
-  std::string error;  // "<source>: <where>: <what is wrong>" when scene is empty
-};
-
-// Parses a scene from JSON text; source names it in messages.
-SceneResult ParseScene(const std::string& text, const std::string& source,
-                       const SceneLimits& limits = {});
-// Reads and parses a scene file.
-SceneResult LoadSceneFile(const std::string& path, const SceneLimits& limits = {});
-
-// The scene that vestrel-host plays when it is given none.
-const char* DefaultSceneText();
-constexpr const char* kDefaultSceneSource = "<embedded default scene>";
 
 }  // namespace vhost
 

@@ -1,4 +1,4 @@
-#include "reference_host/protocol.h"
+#include "hostkit/protocol.h"
 
 #include <stdio.h>
 
@@ -27,6 +27,22 @@ bool ParseCode(const std::string& text, uint32_t* code) {
   }
   *code = value;
   return true;
+}
+
+const char* const kHostFunctionNames[16] = {
+    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
+    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
+    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
+    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
+    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
+    "Orvo_SetEditTextString",
+};
+
+bool IsHostFunctionName(const std::string& name) {
+  for (const char* known : kHostFunctionNames) {
+    if (name == known) return true;
+  }
+  return false;
 }
 
 bool IsCallbackSelector(uint32_t selector) { return ExpectedRecordSize(selector) >= 0; }
