@@ -12,7 +12,7 @@
 #include <stdint.h>
 
 #include "hostkit/protocol.h"
-#include "reference_host/host_services.h"
+#include "hostkit/host_services.h"
 
 #if defined(_WIN32)
 #define VHOST_EXPORT extern "C" __declspec(dllexport)

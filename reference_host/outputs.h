@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "reference_host/block_file.h"
-#include "reference_host/host_session.h"
+#include "hostkit/host_session.h"
 
 namespace vhost {
 

@@ -9,10 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "reference_host/dialog_runner.h"
+#include "hostkit/dialogs.h"
+#include "reference_host/terminal_dialog.h"
 #include "hostkit/findings.h"
-#include "reference_host/host_services.h"
-#include "reference_host/host_session.h"
+#include "hostkit/host_services.h"
+#include "hostkit/host_session.h"
 #include "reference_host/outputs.h"
 #include "reference_host/plugin_loader.h"
 #include "reference_host/trace.h"
@@ -417,9 +418,9 @@ int Run::Go() {
     runner_ = std::make_unique<ScriptedDialogRunner>(scene_.dialog);
   }
   services_ =
-      std::make_unique<HostServices>(home, runner_.get(), options_.faults, findings_, trace_);
-  session_ =
-      std::make_unique<HostSession>(scene_, *heap_, options_.faults, findings_, trace_, *services_);
+      std::make_unique<HostServices>(home, runner_.get(), options_.faults, findings_, &trace_);
+  session_ = std::make_unique<HostSession>(scene_, *heap_, options_.faults, findings_, *services_);
+  session_->AddObserver(&trace_);
   if (!initialBlock.empty() && !session_->SetBlock(initialBlock)) {
     fprintf(stderr, "vestrel-host: the stored parameter block is too large\n");
     return kExitBadInput;

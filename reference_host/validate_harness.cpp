@@ -6,8 +6,6 @@ namespace vhost {
 
 namespace {
 
-std::string Quoted(uint32_t code) { return "'" + CodeName(code) + "'"; }
-
 // The host function that releases each kind of resource: a plug-in cannot be
 // blamed for what stays out when the host will not take it back.
 const char* ReleaseFunction(ResourceKind kind) {
@@ -45,8 +43,7 @@ BlockState Instance::Block() const {
 Harness::Harness(const CheckEnvironment& environment)
     : environment_(environment), heap_(environment.memoryCheck), model_(ProcessWideModel()) {
   findings_.echo = false;
-  services_ =
-      std::make_unique<HostServices>(environment_.home, &runner_, faults_, findings_, trace_);
+  services_ = std::make_unique<HostServices>(environment_.home, &runner_, faults_, findings_);
   services_->KeepFunctionLog(true);
   theHostServices = services_.get();
 }
@@ -84,7 +81,7 @@ Instance& Harness::AddInstance(const Scene& scene, const std::string& name) {
   instance->name = name;
   instance->scene = scene;
   instance->session =
-      std::make_unique<HostSession>(instance->scene, heap_, faults_, findings_, trace_, *services_);
+      std::make_unique<HostSession>(instance->scene, heap_, faults_, findings_, *services_);
   instance->session->KeepCallLog(true);
   instances_.push_back(std::move(instance));
   return *instances_.back();
@@ -112,7 +109,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   observation.result =
       instance.session->Call(environment_.entry, selector, instance.scene.renderFirst);
 
-  const std::vector<CallbackCall>& log = instance.session->callLog();
+  const std::vector<ServedCall>& log = instance.session->callLog();
   observation.calls.assign(log.begin() + static_cast<std::ptrdiff_t>(instance.logSeen), log.end());
   instance.logSeen = log.size();
   observation.functions = services_->functionLog();
@@ -129,7 +126,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
 
   // Leaks: only of what the host refused to take back.
   bool memoryRefused = false;
-  for (const CallbackCall& call : observation.calls)
+  for (const ServedCall& call : observation.calls)
     memoryRefused |= call.selector == kSelectorMemFree && call.refused;
   for (ResourceKind kind : kAllResourceKinds) {
     size_t leaked = findings_.Count(kind).leaked - leakedBefore[kind];
@@ -143,7 +140,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   TakeFindings(where + Quoted(selector));
 
   size_t vertices = 0;
-  for (const CallbackCall& call : observation.calls)
+  for (const ServedCall& call : observation.calls)
     vertices += call.selector == kSelectorAddVertex && !call.refused;
   instance.outcomes.push_back({selector, observation.result, observation.after.bytes, vertices});
   return observation.result;

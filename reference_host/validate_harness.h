@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "reference_host/dialog_runner.h"
+#include "hostkit/dialogs.h"
 #include "hostkit/faults.h"
 #include "hostkit/findings.h"
 #include "hostkit/guarded_heap.h"
-#include "reference_host/host_services.h"
-#include "reference_host/host_session.h"
+#include "hostkit/host_services.h"
+#include "hostkit/host_session.h"
 #include "hostkit/protocol.h"
-#include "reference_host/trace.h"
 #include "reference_host/validate_model.h"
 
 namespace vhost {
@@ -97,7 +96,6 @@ class Harness {
   CheckEnvironment environment_;
   FaultPlan faults_;
   Findings findings_;
-  Trace trace_;
   GuardedHeap heap_;
   InstanceDialogRunner runner_;
   std::unique_ptr<HostServices> services_;

@@ -38,6 +38,24 @@ std::vector<uint8_t> HostMove(const BlockState& old, int64_t granted) {
   return bytes;
 }
 
+// The arguments of a call of the expected selector (defaults when the host
+// could not read the record).
+template <typename T>
+T Args(const ServedCall* call) {
+  const T* arguments = call->As<T>();
+  return arguments != nullptr ? *arguments : T{};
+}
+
+// The points a block of size bytes is sized for (52 + 16 k bytes for k).
+int64_t PointsOfSize(int64_t size) {
+  return (size - int64_t(kBlockMinSize)) / int64_t(kBlockPointSize);
+}
+
+// Where point i of a block starts.
+size_t PointAt(int64_t i) { return kBlockHeaderSize + kBlockPointSize * size_t(i); }
+
+uintptr_t Address(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
+
 bool SameDouble(double a, double b) { return a == b || (isnan(a) && isnan(b)); }
 
 bool SameFloatBits(float a, float b) {
@@ -53,17 +71,15 @@ std::string Number(double value) {
   return text;
 }
 
-std::string Quoted(uint32_t code) { return "'" + CodeName(code) + "'"; }
-
 // What a byte offset of the block holds, for messages.
 std::string FieldAt(size_t offset) {
-  if (offset < 4) return "the magic";
-  if (offset < 8) return "the angle tolerance";
-  if (offset < 12) return "the freeze flag";
-  if (offset < 16) return "the reverse flag";
-  if (offset < 32) return "the reserved bytes";
-  if (offset < 36) return "the point count";
-  return "point " + std::to_string((offset - 36) / 16);
+  if (offset < kBlockAngleAt) return "the magic";
+  if (offset < kBlockFreezeAt) return "the angle tolerance";
+  if (offset < kBlockReverseAt) return "the freeze flag";
+  if (offset < kBlockReverseAt + 4) return "the reverse flag";
+  if (offset < kBlockCountAt) return "the reserved bytes";
+  if (offset < kBlockHeaderSize) return "the point count";
+  return "point " + std::to_string((offset - kBlockHeaderSize) / kBlockPointSize);
 }
 
 void TransformPoint(double point[3], const double m[16]) {
@@ -109,7 +125,7 @@ class Walk {
     }
     if (stopped_) return;
     if (next_ < call_.calls.size()) {
-      const CallbackCall& extra = call_.calls[next_];
+      const ServedCall& extra = call_.calls[next_];
       Problem("sent " + Quoted(extra.selector) + " (host call " + std::to_string(next_ + 1) +
               " of the call) " +
               (next_ == 0 ? "although the design makes no host call here"
@@ -131,7 +147,7 @@ class Walk {
 
   // The next callback call, which must be of selector; null (and the walk
   // stops) when it is not.
-  const CallbackCall* Expect(uint32_t selector, const std::string& what) {
+  const ServedCall* Expect(uint32_t selector, const std::string& what) {
     if (stopped_) return nullptr;
     if (next_ >= call_.calls.size()) {
       Problem("expected " + Quoted(selector) + " " + what +
@@ -139,7 +155,7 @@ class Walk {
       stopped_ = true;
       return nullptr;
     }
-    const CallbackCall& got = call_.calls[next_];
+    const ServedCall& got = call_.calls[next_];
     if (got.selector != selector) {
       Problem("expected " + Quoted(selector) + " " + what +
               (next_ == 0 ? "" : " after " + lastStep_) + ", the plug-in sent " +
@@ -170,15 +186,17 @@ class Walk {
       block->bytes = ExpectedRepair(block->bytes);
       return true;
     }
-    const CallbackCall* alloc =
+    const ServedCall* alloc =
         Expect(kSelectorAllocate, "for a new parameter block (the instance has none of 52 bytes)");
     if (alloc == nullptr) return false;
-    Argument(alloc->a == int64_t(kBlockMinSize),
-             "'ALOC' for a new block asked for " + std::to_string(alloc->a) + " bytes, not 52");
+    Argument(Args<AllocateCall>(alloc).sizeAsked == int64_t(kBlockMinSize),
+             "'ALOC' for a new block asked for " +
+                 std::to_string(Args<AllocateCall>(alloc).sizeAsked) + " bytes, not 52");
     if (alloc->result != 0) return false;  // the old block stays as it was
-    std::vector<uint8_t> moved = HostMove(*block, alloc->b);
+    std::vector<uint8_t> moved = HostMove(*block, Args<AllocateCall>(alloc).sizeGranted);
     *block = BlockState{!moved.empty(), moved};
-    if (alloc->b < int64_t(kBlockMinSize)) return false;  // granted too small: taken as none
+    if (Args<AllocateCall>(alloc).sizeGranted < int64_t(kBlockMinSize))
+      return false;  // granted too small: taken as none
     FillDefaultFields(block->bytes);
     return true;
   }
@@ -204,7 +222,7 @@ class Walk {
     BlockState block = call_.before;
     Fetch(&block);  // a refused 'ALOC' does not stop the handler
     expectedAfter_ = block;
-    const CallbackCall* creator = Expect(kSelectorCreator, "for the creator code");
+    const ServedCall* creator = Expect(kSelectorCreator, "for the creator code");
     if (creator == nullptr) return;
     model_.creator = creator->result == 0 ? call_.scene->creator : kCreatorUnknown;
   }
@@ -291,7 +309,7 @@ class Walk {
   // The host functions called must be these, in this order; a hidden one is
   // never called, a refusing one is called and refuses.
   void ExpectFunctions(const std::vector<std::string>& names) {
-    std::vector<HostServices::FunctionCall> expected;
+    std::vector<FunctionCall> expected;
     for (const std::string& name : names) {
       if (call_.hiddenFunctions.count(name)) continue;
       expected.push_back({name, call_.deadFunctions.count(name) != 0});
@@ -325,98 +343,113 @@ class Walk {
     expectedAfter_ = block;
     if (!fetched || Read<int32_t>(block.bytes, kBlockFreezeAt) != 0) return;
 
-    const CallbackCall* time = Expect(kSelectorTimeInfo, "for the frame range");
+    const ServedCall* time = Expect(kSelectorTimeInfo, "for the frame range");
     if (time == nullptr || time->result != 0) return;
-    const int64_t first = time->a, last = time->b, n = last - first + 1;
+    const int64_t first = Args<TimeInfoCall>(time).firstFrame,
+                  last = Args<TimeInfoCall>(time).lastFrame, n = last - first + 1;
     if (n < 3) return;
-    if (n > INTPTR_MAX / kPathNodeSize || n > (INT32_MAX - 52) / 16)
+    if (n > INTPTR_MAX / kPathNodeSize ||
+        n > (INT32_MAX - int64_t(kBlockMinSize)) / int64_t(kBlockPointSize))
       return;  // too many frames to capture
 
     uintptr_t child = 0;
     if (!FindChild(&child)) return;
-    const CallbackCall* memory =
+    const ServedCall* memory =
         Expect(kSelectorMemAlloc, "for the samples of " + std::to_string(n) + " frames");
     if (memory == nullptr) return;
-    Argument(memory->a == n * kPathNodeSize,
-             "'MMAL' asked for " + std::to_string(memory->a) + " bytes, not " +
-                 std::to_string(n * kPathNodeSize) + " for " + std::to_string(n) + " frames");
-    if (memory->result != 0 || memory->q == 0) return;
+    Argument(Args<MemAllocCall>(memory).bytesAsked == n * kPathNodeSize,
+             "'MMAL' asked for " + std::to_string(Args<MemAllocCall>(memory).bytesAsked) +
+                 " bytes, not " + std::to_string(n * kPathNodeSize) + " for " + std::to_string(n) +
+                 " frames");
+    if (memory->result != 0 || Address(Args<MemAllocCall>(memory).memory) == 0) return;
 
     bool sampled = true;
     int64_t lastAsked = first;
     for (int64_t frame = first; frame <= last && !stopped_; ++frame) {
-      const CallbackCall* sync =
+      const ServedCall* sync =
           Expect(kSelectorSyncFrame, "with flag 1 for frame " + std::to_string(frame));
       if (sync == nullptr) return;
-      Argument(sync->a == 1 && sync->b == frame,
-               "'SYNC' with flag " + std::to_string(sync->a) + " and frame " +
-                   std::to_string(sync->b) + ", not flag 1 and frame " + std::to_string(frame));
+      Argument(
+          Args<SyncFrameCall>(sync).samplingFlag == 1 && Args<SyncFrameCall>(sync).frame == frame,
+          "'SYNC' with flag " + std::to_string(Args<SyncFrameCall>(sync).samplingFlag) +
+              " and frame " + std::to_string(Args<SyncFrameCall>(sync).frame) +
+              ", not flag 1 and frame " + std::to_string(frame));
       lastAsked = frame;
       if (sync->result != 0) {
         sampled = false;
         break;
       }
-      const CallbackCall* position = Expect(
+      const ServedCall* position = Expect(
           kSelectorObjectPosition, "for the child's position at frame " + std::to_string(frame));
       if (position == nullptr) return;
-      Argument(position->p == child, "'TOBJ' named another object than the first child");
+      Argument(Address(Args<ObjectPositionCall>(position).object) == child,
+               "'TOBJ' named another object than the first child");
       if (position->result != 0) {
         sampled = false;
         break;
       }
     }
-    const CallbackCall* close =
+    const ServedCall* close =
         Expect(kSelectorSyncFrame, std::string("with flag 0 closing the sampling") +
                                        (sampled ? "" : " after the refusal"));
     if (close == nullptr) return;
-    Argument(close->a == 0 && close->b == lastAsked,
-             "the closing 'SYNC' had flag " + std::to_string(close->a) + " and frame " +
-                 std::to_string(close->b) + ", not flag 0 and frame " + std::to_string(lastAsked));
+    Argument(Args<SyncFrameCall>(close).samplingFlag == 0 &&
+                 Args<SyncFrameCall>(close).frame == lastAsked,
+             "the closing 'SYNC' had flag " +
+                 std::to_string(Args<SyncFrameCall>(close).samplingFlag) + " and frame " +
+                 std::to_string(Args<SyncFrameCall>(close).frame) + ", not flag 0 and frame " +
+                 std::to_string(lastAsked));
     int32_t noted = sampled ? 0 : expectedResult_;
     bool stored = false;
-    const CallbackCall* resize = nullptr;
+    const ServedCall* resize = nullptr;
     if (sampled) {
       resize = Expect(kSelectorAllocate, "resizing the block for the simplified path");
       if (resize == nullptr) return;
-      const int64_t points = (resize->a - 52) / 16;
-      Argument(resize->a >= 52 + 32 && (resize->a - 52) % 16 == 0 && points <= n,
-               "'ALOC' for the path asked for " + std::to_string(resize->a) +
+      const AllocateCall path = Args<AllocateCall>(resize);
+      const int64_t points = PointsOfSize(path.sizeAsked);
+      Argument(path.sizeAsked >= int64_t(BlockSizeFor(2)) &&
+                   path.sizeAsked == int64_t(BlockSizeFor(size_t(std::max<int64_t>(points, 0)))) &&
+                   points <= n,
+               "'ALOC' for the path asked for " + std::to_string(path.sizeAsked) +
                    " bytes, not 52 + 16 k for 2 <= k <= " + std::to_string(n));
       noted = resize->result;
       if (resize->result == 0) {
-        std::vector<uint8_t> moved = HostMove(block, resize->b);
+        std::vector<uint8_t> moved = HostMove(block, path.sizeGranted);
         expectedAfter_ = BlockState{!moved.empty(), moved};
-        stored = resize->b >= resize->a;
+        stored = path.sizeGranted >= path.sizeAsked;
       }
     }
-    const CallbackCall* free = Expect(kSelectorMemFree, "returning the sample memory");
+    const ServedCall* free = Expect(kSelectorMemFree, "returning the sample memory");
     if (free == nullptr) return;
-    Argument(free->p == memory->q, "'MFRE' named other memory than 'MMAL' gave");
-    if (stored) CheckStoredPath(*resize, first, last);
+    Argument(Address(Args<MemFreeCall>(free).memory) == Address(Args<MemAllocCall>(memory).memory),
+             "'MFRE' named other memory than 'MMAL' gave");
+    if (stored) CheckStoredPath(Args<AllocateCall>(resize), first, last);
     if (stored && noted == 0) Expect(kSelectorReset, "after the new path was stored");
   }
 
   // 'UOBJ' -1, then 0, 1, ... up to the count until the first child of the
   // own group turns up. False when the search ends without one.
   bool FindChild(uintptr_t* child) {
-    const CallbackCall* count = Expect(kSelectorSceneObject, "with index -1 for the object count");
+    const ServedCall* count = Expect(kSelectorSceneObject, "with index -1 for the object count");
     if (count == nullptr) return false;
-    Argument(count->a == -1,
-             "the first 'UOBJ' asked for index " + std::to_string(count->a) + ", not -1");
+    Argument(Args<SceneObjectCall>(count).index == -1,
+             "the first 'UOBJ' asked for index " +
+                 std::to_string(Args<SceneObjectCall>(count).index) + ", not -1");
     if (count->result != 0 || stopped_) return false;
     uintptr_t own = 0;
-    for (int64_t index = 0; index <= count->b; ++index) {
-      const CallbackCall* object =
+    for (int64_t index = 0; index <= Args<SceneObjectCall>(count).objectCount; ++index) {
+      const ServedCall* object =
           Expect(kSelectorSceneObject, "with index " + std::to_string(index));
       if (object == nullptr) return false;
-      Argument(object->a == index, "'UOBJ' asked for index " + std::to_string(object->a) +
-                                       ", not " + std::to_string(index));
+      Argument(Args<SceneObjectCall>(object).index == index,
+               "'UOBJ' asked for index " + std::to_string(Args<SceneObjectCall>(object).index) +
+                   ", not " + std::to_string(index));
       if (object->result != 0 || stopped_) return false;
       if (index == 0) {
-        own = object->p;
-      } else if (object->q == own) {
-        *child = object->p;
-        return own != 0 && object->p != 0;
+        own = Address(Args<SceneObjectCall>(object).object);
+      } else if (Address(Args<SceneObjectCall>(object).parent) == own) {
+        *child = Address(Args<SceneObjectCall>(object).object);
+        return own != 0 && Address(Args<SceneObjectCall>(object).object) != 0;
       }
     }
     return false;
@@ -425,19 +458,19 @@ class Walk {
   // The stored path: every point one of the samples, in frame order, the
   // first and the last sample among them; the bytes around them as the host
   // moved them.
-  void CheckStoredPath(const CallbackCall& resize, int64_t first, int64_t last) {
+  void CheckStoredPath(const AllocateCall& resize, int64_t first, int64_t last) {
     checkBlock_ = false;
     const std::vector<uint8_t>& got = call_.after.bytes;
-    const int64_t k = (resize.a - 52) / 16;
-    if (!call_.after.present || int64_t(got.size()) != resize.b) {
-      Problem("the block after the capture is not the host's block of " + std::to_string(resize.b) +
-              " bytes");
+    const int64_t k = PointsOfSize(resize.sizeAsked);
+    if (!call_.after.present || int64_t(got.size()) != resize.sizeGranted) {
+      Problem("the block after the capture is not the host's block of " +
+              std::to_string(resize.sizeGranted) + " bytes");
       return;
     }
     std::vector<uint8_t> expected = expectedAfter_.bytes;
     Write<int32_t>(expected, kBlockCountAt, static_cast<int32_t>(k));
     for (size_t i = 0; i < got.size(); ++i) {
-      bool inPoints = i >= 36 && int64_t(i) < 36 + 16 * k;
+      bool inPoints = i >= kBlockHeaderSize && int64_t(i) < int64_t(PointAt(k));
       if (!inPoints && got[i] != expected[i]) {
         Problem("the capture changed byte " + std::to_string(i) + " (" + FieldAt(i) +
                 ") of the block, which it does not write");
@@ -451,7 +484,7 @@ class Walk {
       return;
     }
     auto matches = [&](int64_t i, size_t s) {
-      const size_t at = 36 + 16 * size_t(i);
+      const size_t at = PointAt(i);
       const Sample& sample = samples[s];
       return SameFloatBits(static_cast<float>(sample.frame), Read<float>(got, at + 12)) &&
              SameFloatBits(static_cast<float>(sample.position.x), Read<float>(got, at)) &&
@@ -474,7 +507,7 @@ class Walk {
         ++s;
       }
       if (!found) {
-        const size_t at = 36 + 16 * size_t(i);
+        const size_t at = PointAt(i);
         Problem("stored point " + std::to_string(i) + " of " + std::to_string(k) + " (" +
                 Number(Read<float>(got, at)) + ", " + Number(Read<float>(got, at + 4)) + ", " +
                 Number(Read<float>(got, at + 8)) + ", u " + Number(Read<float>(got, at + 12)) +
@@ -489,12 +522,14 @@ class Walk {
 
   void Generate() {
     if (model_.creator == kCreatorXolr) {
-      const CallbackCall* group = Expect(kSelectorGetGroup, "for the host's group ('XOLR' host)");
+      const ServedCall* group = Expect(kSelectorGetGroup, "for the host's group ('XOLR' host)");
       if (group == nullptr) return;
       if (group->result == 0) {
-        const CallbackCall* deletion = Expect(kSelectorDeleteGroup, "for the group 'GETG' gave");
+        const ServedCall* deletion = Expect(kSelectorDeleteGroup, "for the group 'GETG' gave");
         if (deletion == nullptr) return;
-        Argument(deletion->p == group->q, "'DELG' named another group than 'GETG' gave");
+        Argument(Address(Args<DeleteGroupCall>(deletion).group) ==
+                     Address(Args<GetGroupCall>(group).group),
+                 "'DELG' named another group than 'GETG' gave");
       }
       SetResult(0, "the results of 'GETG' and 'DELG' do not count");
     }
@@ -506,7 +541,7 @@ class Walk {
     if (n < 2) return;
     const bool reverse = Read<int32_t>(block.bytes, kBlockReverseAt) != 0;
     auto point = [&](int32_t i) {
-      const size_t at = 36 + 16 * size_t(i);
+      const size_t at = PointAt(i);
       return std::array<float, 4>{Read<float>(block.bytes, at), Read<float>(block.bytes, at + 4),
                                   Read<float>(block.bytes, at + 8),
                                   Read<float>(block.bytes, at + 12)};
@@ -515,29 +550,33 @@ class Walk {
     for (int32_t j = 0; j < n; ++j) {
       std::array<float, 4> p = point(reverse ? n - 1 - j : j);
       if (reverse) p[3] = point(n - 1)[3] - p[3];
-      const CallbackCall* vertex =
+      const ServedCall* vertex =
           Expect(kSelectorAddVertex,
                  "for the point at position " + std::to_string(j) + " of " + std::to_string(n));
       if (vertex == nullptr) return;
       CheckVertex(*vertex, p, j);
       if (vertex->result != 0 || stopped_) return;
       if (j > 0) {
-        const CallbackCall* face =
+        const ServedCall* face =
             Expect(kSelectorAddFace,
                    "joining vertices " + std::to_string(j - 1) + " and " + std::to_string(j));
         if (face == nullptr) return;
-        Argument(face->a == previous && face->b == vertex->a,
-                 "'ADDF' joined the indices " + std::to_string(face->a) + " and " +
-                     std::to_string(face->b) + ", the host had handed out " +
-                     std::to_string(previous) + " and " + std::to_string(vertex->a));
+        Argument(Args<AddFaceCall>(face).firstVertex == previous &&
+                     Args<AddFaceCall>(face).secondVertex == Args<AddVertexCall>(vertex).index,
+                 "'ADDF' joined the indices " +
+                     std::to_string(Args<AddFaceCall>(face).firstVertex) + " and " +
+                     std::to_string(Args<AddFaceCall>(face).secondVertex) +
+                     ", the host had handed out " + std::to_string(previous) + " and " +
+                     std::to_string(Args<AddVertexCall>(vertex).index));
         if (face->result != 0) return;
       }
-      previous = vertex->a;
+      previous = Args<AddVertexCall>(vertex).index;
     }
   }
 
-  void CheckVertex(const CallbackCall& vertex, const std::array<float, 4>& p, int32_t j) {
-    if (vertex.refused) {
+  void CheckVertex(const ServedCall& call, const std::array<float, 4>& p, int32_t j) {
+    const AddVertexCall vertex = Args<AddVertexCall>(&call);
+    if (call.refused) {
       Argument(SameDouble(vertex.u, p[3]), "vertex " + std::to_string(j) + " has u " +
                                                Number(vertex.u) + ", not " + Number(p[3]));
       return;

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "hostkit/block_codec.h"
-#include "reference_host/dialog_runner.h"
-#include "reference_host/host_services.h"
-#include "reference_host/host_session.h"
+#include "hostkit/dialogs.h"
+#include "hostkit/host_services.h"
+#include "hostkit/host_session.h"
 
 namespace vhost {
 
@@ -44,9 +44,9 @@ struct EntryObservation {
   int32_t result = 0;
   BlockState before;
   BlockState after;
-  std::vector<CallbackCall> calls;                    // this call's only
-  std::vector<HostServices::FunctionCall> functions;  // this call's only
-  std::vector<Sample> samples;                        // positions 'TOBJ' gave
+  std::vector<ServedCall> calls;        // this call's only
+  std::vector<FunctionCall> functions;  // this call's only
+  std::vector<Sample> samples;          // positions 'TOBJ' gave
   const Scene* scene = nullptr;
   std::set<std::string> deadFunctions;    // hidden or refusing service
   std::set<std::string> hiddenFunctions;  // hidden: the plug-in cannot call them

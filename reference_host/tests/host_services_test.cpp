@@ -1,4 +1,4 @@
-#include "reference_host/host_services.h"
+#include "hostkit/host_services.h"
 
 #include <filesystem>
 #include <fstream>
@@ -26,7 +26,7 @@ class HostServicesTest : public testing::Test {
         << "dialog 21000 \"Vestrel\"\n  edit 3 \"5\"\n  checkbox 4 \"Freeze\"\nend\n";
     std::ofstream(home_ + "/Broken.rsc") << "dialog 21000 \"Vestrel\"\n  slider 3 \"5\"\nend\n";
     findings_.echo = false;
-    services_ = std::make_unique<HostServices>(home_, &runner_, faults_, findings_, trace_);
+    services_ = std::make_unique<HostServices>(home_, &runner_, faults_, findings_);
     services_->BeginEntryCall("INTF");
   }
 
@@ -49,7 +49,6 @@ class HostServicesTest : public testing::Test {
   ScriptedDialogRunner runner_{std::nullopt};
   FaultPlan faults_;
   Findings findings_;
-  Trace trace_;
   std::unique_ptr<HostServices> services_;
 };
 

@@ -58,17 +58,19 @@ EntryObservation Generation(const Scene& scene, const std::vector<uint8_t>& bloc
   call.selector = kSelectorGenerate;
   call.before = call.after = BlockState{true, block};
   call.scene = &scene;
-  CallbackCall vertex;
+  ServedCall vertex;
   vertex.selector = kSelectorAddVertex;
-  vertex.u = 4;
+  AddVertexCall added;
+  added.u = 4;
+  vertex.arguments = added;
   call.calls.push_back(vertex);
-  vertex.u = 8;
-  vertex.a = 1;
+  added.u = 8;
+  added.index = 1;
+  vertex.arguments = added;
   call.calls.push_back(vertex);
-  CallbackCall face;
+  ServedCall face;
   face.selector = kSelectorAddFace;
-  face.a = 0;
-  face.b = 1;
+  face.arguments = AddFaceCall{0, 1};
   call.calls.push_back(face);
   return call;
 }
@@ -86,8 +88,10 @@ TEST(CheckEntryCall, FindsEachDepartureFromTheDesign) {
       {"polygon left out", [](EntryObservation& c) { c.calls.pop_back(); }, "expected 'ADDF'"},
       {"extra call", [](EntryObservation& c) { c.calls.push_back(c.calls.back()); },
        "where the design makes no further call"},
-      {"wrong u", [](EntryObservation& c) { c.calls[1].u = 9; }, "vertex 1 went out"},
-      {"polygon of other indices", [](EntryObservation& c) { c.calls[2].b = 5; },
+      {"wrong u", [](EntryObservation& c) { std::get<AddVertexCall>(c.calls[1].arguments).u = 9; },
+       "vertex 1 went out"},
+      {"polygon of other indices",
+       [](EntryObservation& c) { std::get<AddFaceCall>(c.calls[2].arguments).secondVertex = 5; },
        "'ADDF' joined the indices 0 and 5"},
       {"refusal not passed on",
        [](EntryObservation& c) {
@@ -99,7 +103,9 @@ TEST(CheckEntryCall, FindsEachDepartureFromTheDesign) {
        "block byte 40 (point 0)"},
       {"'ALOC' for a valid block",
        [](EntryObservation& c) {
-         c.calls.insert(c.calls.begin(), CallbackCall{0, kSelectorAllocate});
+         ServedCall alloc;
+         alloc.selector = kSelectorAllocate;
+         c.calls.insert(c.calls.begin(), alloc);
        },
        "the plug-in sent 'ALOC'"},
   };
@@ -122,7 +128,9 @@ TEST(BlockSoundness, NamesWhatIsWrong) {
   std::vector<uint8_t> sound = MakeBlockBytes(5, 0, 0, {{1, 2, 3, 4}}, ByteOrder::kNative);
   EXPECT_EQ(BlockSoundness(BlockState{true, sound}), "");
   EXPECT_NE(BlockSoundness(BlockState{false, {}}), "");
-  EXPECT_NE(BlockSoundness(BlockState{true, std::vector<uint8_t>(sound.begin(), sound.begin() + 51)}), "");
+  EXPECT_NE(
+      BlockSoundness(BlockState{true, std::vector<uint8_t>(sound.begin(), sound.begin() + 51)}),
+      "");
   std::vector<uint8_t> tooMany = sound;
   SetCount(tooMany, 3);
   EXPECT_NE(BlockSoundness(BlockState{true, tooMany}).find("point count 3"), std::string::npos);

@@ -2,8 +2,8 @@
 // references, resource files and dialogs. Every handle handed out is recorded,
 // checked when it comes back and counted; whatever the plug-in has not
 // released by the end of the entry call that obtained it is a leak.
-#ifndef VESTREL_REFERENCE_HOST_HOST_SERVICES_H
-#define VESTREL_REFERENCE_HOST_HOST_SERVICES_H
+#ifndef VESTREL_HOSTKIT_HOST_SERVICES_H
+#define VESTREL_HOSTKIT_HOST_SERVICES_H
 
 #include <stdint.h>
 
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "reference_host/dialog_runner.h"
+#include "hostkit/call_log.h"
+#include "hostkit/dialogs.h"
 #include "hostkit/faults.h"
 #include "hostkit/findings.h"
 #include "hostkit/resource_file.h"
-#include "reference_host/trace.h"
 
 // Whether a hidden host function can be kept from the plug-in's lookup. On
 // glibc vestrel-host defines dlsym for that (exported_functions.cpp), except
@@ -55,8 +55,9 @@ struct OpenResource {
 
 class HostServices {
  public:
+  // observer, if not null, is told of every call and lookup.
   HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults,
-               Findings& findings, Trace& trace);
+               Findings& findings, CallObserver* observer = nullptr);
   ~HostServices();
 
   // The call of the entry that is running, for messages ("'INTF'"); empty
@@ -92,10 +93,6 @@ class HostServices {
 
   const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
   // Every call of a host function in order, refused ones marked, when kept.
-  struct FunctionCall {
-    std::string name;
-    bool refused = false;
-  };
   void KeepFunctionLog(bool keep) { keepLog_ = keep; }
   const std::vector<FunctionCall>& functionLog() const { return functionLog_; }
   void ClearFunctionLog() { functionLog_.clear(); }
@@ -106,7 +103,8 @@ class HostServices {
  private:
   // Counts the call and checks that it comes inside an entry call.
   void Enter(const char* name);
-  void Record(TraceEvent event);
+  void Record(FunctionCall call);
+  void Record(const char* name, Fields fields);
   Control* FindLiveControl(void* control, const char* function);
   Dialog* FindLiveDialog(void* dialog, const char* function);
   std::string Where() const;
@@ -115,7 +113,7 @@ class HostServices {
   DialogRunner* runner_;
   const FaultPlan& faults_;
   Findings& findings_;
-  Trace& trace_;
+  CallObserver* observer_;
   std::string currentCall_;
   std::map<void*, std::unique_ptr<DirectoryRef>> directories_;
   std::map<void*, std::unique_ptr<FileRef>> files_;
@@ -134,7 +132,8 @@ class HostServices {
   std::vector<FunctionCall> functionLog_;
 };
 
-// The services the exported functions forward to; null outside a run.
+// The services the exported functions forward to. A host sets it when it makes
+// its services and clears it before they go; null outside a run.
 extern HostServices* theHostServices;
 
 }  // namespace vhost

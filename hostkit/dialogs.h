@@ -1,11 +1,11 @@
-// The host's dialogs at run time, and the two ways a dialog is run: from the
-// answers a scene scripts, or on the terminal with a person at it.
-#ifndef VESTREL_REFERENCE_HOST_DIALOG_RUNNER_H
-#define VESTREL_REFERENCE_HOST_DIALOG_RUNNER_H
+// The host's dialogs at run time: built from a resource file's template, run
+// modally by a DialogRunner (the answers a scene scripts, or a person at a
+// terminal in the reference host), described for summaries.
+#ifndef VESTREL_HOSTKIT_DIALOGS_H
+#define VESTREL_HOSTKIT_DIALOGS_H
 
 #include <stdint.h>
 
-#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
@@ -68,19 +68,6 @@ class ScriptedDialogRunner : public DialogRunner {
 
  private:
   std::optional<DialogAnswers> answers_;
-};
-
-// Asks a person on the terminal: every edit and checkbox in turn (an empty
-// line keeps the value), then OK or Cancel. End of input cancels.
-class TerminalDialogRunner : public DialogRunner {
- public:
-  TerminalDialogRunner(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
-  bool Run(Dialog& dialog, DialogRun* run) override;
-
- private:
-  bool Ask(const std::string& prompt, std::string* answer);
-  std::istream& in_;
-  std::ostream& out_;
 };
 
 }  // namespace vhost

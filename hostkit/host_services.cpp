@@ -1,4 +1,4 @@
-#include "reference_host/host_services.h"
+#include "hostkit/host_services.h"
 
 #include <string.h>
 
@@ -36,12 +36,12 @@ std::string SafeText(const char* text) {
 }  // namespace
 
 HostServices::HostServices(std::string homeDirectory, DialogRunner* runner, const FaultPlan& faults,
-                           Findings& findings, Trace& trace)
+                           Findings& findings, CallObserver* observer)
     : home_(std::move(homeDirectory)),
       runner_(runner),
       faults_(faults),
       findings_(findings),
-      trace_(trace) {}
+      observer_(observer) {}
 
 HostServices::~HostServices() = default;
 
@@ -72,15 +72,20 @@ void HostServices::EndEntryCall() {
 
 void HostServices::Enter(const char* name) {
   ++calls_[name];
-  if (keepLog_) functionLog_.push_back(FunctionCall{name, false});
   if (currentCall_.empty()) findings_.Violation(std::string(name) + " called between entry calls");
 }
 
-void HostServices::Record(TraceEvent event) { trace_.Write(std::move(event)); }
+void HostServices::Record(FunctionCall call) {
+  if (keepLog_) functionLog_.push_back(call);
+  if (observer_ != nullptr) observer_->FunctionCalled(call);
+}
+
+void HostServices::Record(const char* name, Fields fields) {
+  Record(FunctionCall{name, false, false, std::move(fields)});
+}
 
 void HostServices::RefusedCall(const char* name, bool hidden) {
   ++calls_[name];
-  if (keepLog_) functionLog_.push_back(FunctionCall{name, true});
   if (hidden) {
 #if VHOST_CAN_HIDE_FUNCTIONS
     findings_.Violation(std::string(name) + " called " + Where() +
@@ -91,7 +96,9 @@ void HostServices::RefusedCall(const char* name, bool hidden) {
                    "it, so it refuses service instead");
 #endif
   }
-  Record({{"function", name}, {"refused", true}, {"hidden", hidden}});
+  FunctionCall call{name, true, hidden, {}};
+  if (keepLog_) functionLog_.push_back(call);
+  if (observer_ != nullptr) observer_->FunctionCalled(call);
 }
 
 void HostServices::Lookup(const char* name, bool found) {
@@ -102,7 +109,7 @@ void HostServices::Lookup(const char* name, bool found) {
   }
   if (found && found_.count(name) == 0) found_[name] = 1;
   ++lookups_[name];
-  Record({{"lookup", name}, {"found", found}});
+  if (observer_ != nullptr) observer_->FunctionLookedUp(name, found);
 }
 
 Dialog* HostServices::FindLiveDialog(void* dialog, const char* function) {
@@ -138,18 +145,20 @@ void* HostServices::GetHomeDirectory() {
   void* handle = MakeHandle(kDirectoryHandles, nextSerial++);
   directories_[handle] = std::make_unique<DirectoryRef>(DirectoryRef{home_});
   findings_.Obtained(ResourceKind::kDirectoryRef);
-  Record({{"function", "Orvo_GetHomeDirectory"}, {"result", AddressText(handle)}, {"path", home_}});
+  Record("Orvo_GetHomeDirectory", {{"result", AddressText(handle)}, {"path", home_}});
   return handle;
 }
 
 void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t fileType,
                                 const char* extension) {
   VHOST_SERVE_OR_RETURN("Orvo_MakeFileRef", nullptr);
-  TraceEvent event = {{"function", "Orvo_MakeFileRef"},
-                      {"directory", AddressText(directory)},
+  FunctionCall event{"Orvo_MakeFileRef",
+                     false,
+                     false,
+                     {{"directory", AddressText(directory)},
                       {"name", SafeText(name)},
                       {"type", CodeName(fileType)},
-                      {"extension", SafeText(extension)}};
+                      {"extension", SafeText(extension)}}};
   void* handle = nullptr;
   auto dir = directories_.find(directory);
   if (directory != nullptr && dir == directories_.end()) {
@@ -163,14 +172,14 @@ void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t file
     files_[handle] = std::make_unique<FileRef>(FileRef{path, fileType, extension});
     findings_.Obtained(ResourceKind::kFileRef);
   }
-  event["result"] = AddressText(handle);
-  Record(event);
+  event.Add("result", AddressText(handle));
+  Record(std::move(event));
   return handle;
 }
 
 void HostServices::DestroyFileRef(void* file) {
   VHOST_SERVE_OR_RETURN("Orvo_DestroyFileRef", );
-  Record({{"function", "Orvo_DestroyFileRef"}, {"file", AddressText(file)}});
+  Record("Orvo_DestroyFileRef", {{"file", AddressText(file)}});
   if (file == nullptr) return;
   if (files_.erase(file) == 0) {
     findings_.Violation("Orvo_DestroyFileRef with " + AddressText(file) +
@@ -182,7 +191,7 @@ void HostServices::DestroyFileRef(void* file) {
 
 void HostServices::DestroyDirectoryRef(void* directory) {
   VHOST_SERVE_OR_RETURN("Orvo_DestroyDirectoryRef", );
-  Record({{"function", "Orvo_DestroyDirectoryRef"}, {"directory", AddressText(directory)}});
+  Record("Orvo_DestroyDirectoryRef", {{"directory", AddressText(directory)}});
   if (directory == nullptr) return;
   if (directories_.erase(directory) == 0) {
     findings_.Violation("Orvo_DestroyDirectoryRef with " + AddressText(directory) +
@@ -194,14 +203,14 @@ void HostServices::DestroyDirectoryRef(void* directory) {
 
 void* HostServices::OpenResourceFile(void* file) {
   VHOST_SERVE_OR_RETURN("Orvo_OpenResourceFile", nullptr);
-  TraceEvent event = {{"function", "Orvo_OpenResourceFile"}, {"file", AddressText(file)}};
+  FunctionCall event{"Orvo_OpenResourceFile", false, false, {{"file", AddressText(file)}}};
   void* handle = nullptr;
   auto ref = files_.find(file);
   if (file != nullptr && ref == files_.end()) {
     findings_.Violation("Orvo_OpenResourceFile with " + AddressText(file) +
                         ", which is not a live file reference");
   } else if (ref != files_.end()) {
-    event["path"] = ref->second->path;
+    event.Add("path", ref->second->path);
     if (ref->second->fileType != FourCC("rsrc")) {
       findings_.Note("Orvo_OpenResourceFile of a file reference of type '" +
                      CodeName(ref->second->fileType) + "', not 'rsrc'");
@@ -216,17 +225,17 @@ void* HostServices::OpenResourceFile(void* file) {
         fprintf(stderr, "vestrel-host: resource file: %s\n", error.c_str());
         findings_.Note("resource file: " + error);
       }
-      event["errors"] = parsed.errors;
+      event.Add("errors", parsed.errors);
     }
   }
-  event["result"] = AddressText(handle);
-  Record(event);
+  event.Add("result", AddressText(handle));
+  Record(std::move(event));
   return handle;
 }
 
 void HostServices::CloseResourceFile(void* resourceFile) {
   VHOST_SERVE_OR_RETURN("Orvo_CloseResourceFile", );
-  Record({{"function", "Orvo_CloseResourceFile"}, {"resource_file", AddressText(resourceFile)}});
+  Record("Orvo_CloseResourceFile", {{"resource_file", AddressText(resourceFile)}});
   if (resourceFile == nullptr) return;
   if (resources_.erase(resourceFile) == 0) {
     findings_.Violation("Orvo_CloseResourceFile with " + AddressText(resourceFile) +
@@ -238,9 +247,10 @@ void HostServices::CloseResourceFile(void* resourceFile) {
 
 void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
   VHOST_SERVE_OR_RETURN("Orvo_MakeDialog", nullptr);
-  TraceEvent event = {{"function", "Orvo_MakeDialog"},
-                      {"resource_file", AddressText(resourceFile)},
-                      {"dialog_id", dialogId}};
+  FunctionCall event{"Orvo_MakeDialog",
+                     false,
+                     false,
+                     {{"resource_file", AddressText(resourceFile)}, {"dialog_id", dialogId}}};
   void* handle = nullptr;
   auto resource = resources_.find(resourceFile);
   if (resourceFile != nullptr && resource == resources_.end()) {
@@ -261,16 +271,14 @@ void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
       findings_.Obtained(ResourceKind::kDialog);
     }
   }
-  event["result"] = AddressText(handle);
-  Record(event);
+  event.Add("result", AddressText(handle));
+  Record(std::move(event));
   return handle;
 }
 
 void HostServices::SetDialogTitle(void* dialog, const char* title) {
   VHOST_SERVE_OR_RETURN("Orvo_SetDialogTitle", );
-  Record({{"function", "Orvo_SetDialogTitle"},
-          {"dialog", AddressText(dialog)},
-          {"title", SafeText(title)}});
+  Record("Orvo_SetDialogTitle", {{"dialog", AddressText(dialog)}, {"title", SafeText(title)}});
   Dialog* live = FindLiveDialog(dialog, "Orvo_SetDialogTitle");
   if (live == nullptr) return;
   if (title == nullptr) {
@@ -299,13 +307,13 @@ int32_t HostServices::ExecuteDialog(void* dialog) {
     result = run.accepted ? 1 : 0;
     dialogRuns_.push_back(run);
   }
-  Record({{"function", "Orvo_ExecuteDialog"}, {"dialog", AddressText(dialog)}, {"result", result}});
+  Record("Orvo_ExecuteDialog", {{"dialog", AddressText(dialog)}, {"result", result}});
   return result;
 }
 
 void HostServices::DestroyDialog(void* dialog) {
   VHOST_SERVE_OR_RETURN("Orvo_DestroyDialog", );
-  Record({{"function", "Orvo_DestroyDialog"}, {"dialog", AddressText(dialog)}});
+  Record("Orvo_DestroyDialog", {{"dialog", AddressText(dialog)}});
   if (dialog == nullptr) return;
   if (dialogs_.erase(dialog) == 0) {
     findings_.Violation("Orvo_DestroyDialog with " + AddressText(dialog) +
@@ -327,10 +335,9 @@ void* HostServices::FindControlByID(void* dialog, int32_t controlId) {
         handle = entry.first;
     }
   }
-  Record({{"function", "Orvo_FindControlByID"},
-          {"dialog", AddressText(dialog)},
-          {"control_id", controlId},
-          {"result", AddressText(handle)}});
+  Record("Orvo_FindControlByID", {{"dialog", AddressText(dialog)},
+                                  {"control_id", controlId},
+                                  {"result", AddressText(handle)}});
   return handle;
 }
 
@@ -338,15 +345,13 @@ int32_t HostServices::GetControlValue(void* control) {
   VHOST_SERVE_OR_RETURN("Orvo_GetControlValue", 0);
   Control* live = FindLiveControl(control, "Orvo_GetControlValue");
   int32_t value = live == nullptr ? 0 : live->value;
-  Record(
-      {{"function", "Orvo_GetControlValue"}, {"control", AddressText(control)}, {"result", value}});
+  Record("Orvo_GetControlValue", {{"control", AddressText(control)}, {"result", value}});
   return value;
 }
 
 void HostServices::SetControlValue(void* control, int32_t value) {
   VHOST_SERVE_OR_RETURN("Orvo_SetControlValue", );
-  Record(
-      {{"function", "Orvo_SetControlValue"}, {"control", AddressText(control)}, {"value", value}});
+  Record("Orvo_SetControlValue", {{"control", AddressText(control)}, {"value", value}});
   Control* live = FindLiveControl(control, "Orvo_SetControlValue");
   if (live != nullptr) live->value = value;
 }
@@ -356,15 +361,13 @@ int32_t HostServices::GetEditTextStringSize(void* control) {
   Control* live = FindLiveControl(control, "Orvo_GetEditTextStringSize");
   // The size of the text with its terminating NUL: what a buffer must hold.
   int32_t size = live == nullptr ? 0 : static_cast<int32_t>(live->text.size() + 1);
-  Record({{"function", "Orvo_GetEditTextStringSize"},
-          {"control", AddressText(control)},
-          {"result", size}});
+  Record("Orvo_GetEditTextStringSize", {{"control", AddressText(control)}, {"result", size}});
   return size;
 }
 
 void HostServices::GetEditTextString(void* control, char* buffer, int32_t* length) {
   VHOST_SERVE_OR_RETURN("Orvo_GetEditTextString", );
-  TraceEvent event = {{"function", "Orvo_GetEditTextString"}, {"control", AddressText(control)}};
+  FunctionCall event{"Orvo_GetEditTextString", false, false, {{"control", AddressText(control)}}};
   Control* live = FindLiveControl(control, "Orvo_GetEditTextString");
   if (live != nullptr && (buffer == nullptr || length == nullptr)) {
     findings_.Violation("Orvo_GetEditTextString with a null buffer or length");
@@ -374,22 +377,20 @@ void HostServices::GetEditTextString(void* control, char* buffer, int32_t* lengt
     // *length is the buffer's usable size: the text goes in with its NUL,
     // cut to fit.
     int32_t room = *length;
-    event["length"] = room;
+    event.Add("length", room);
     if (room > 0) {
       size_t n = live->text.size() < size_t(room - 1) ? live->text.size() : size_t(room - 1);
       memcpy(buffer, live->text.data(), n);
       buffer[n] = 0;
-      event["text"] = std::string(buffer, n);
+      event.Add("text", std::string(buffer, n));
     }
   }
-  Record(event);
+  Record(std::move(event));
 }
 
 void HostServices::SetEditTextString(void* control, const char* text) {
   VHOST_SERVE_OR_RETURN("Orvo_SetEditTextString", );
-  Record({{"function", "Orvo_SetEditTextString"},
-          {"control", AddressText(control)},
-          {"text", SafeText(text)}});
+  Record("Orvo_SetEditTextString", {{"control", AddressText(control)}, {"text", SafeText(text)}});
   Control* live = FindLiveControl(control, "Orvo_SetEditTextString");
   if (live == nullptr) return;
   if (text == nullptr) {

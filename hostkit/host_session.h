@@ -1,11 +1,12 @@
 // The host's side of the callback: one plug-in instance in one scene. It calls
-// the entry with an info record of its own, serves the thirteen selectors the
-// plug-in sends from the scene, and checks everything it receives: the record
-// size of each selector, the owner value, the order of 'SYNC' and 'TOBJ', the
-// memory that comes back, the vertices that polygons name, the bytes of the
-// info record the plug-in may not touch. Violations go to the findings.
-#ifndef VESTREL_REFERENCE_HOST_HOST_SESSION_H
-#define VESTREL_REFERENCE_HOST_HOST_SESSION_H
+// the entry with an info record of its own and serves the thirteen selectors
+// the plug-in sends from the scene. Each call goes the same way (Serve): the
+// protocol checker admits the record, the host answers it (or refuses it, as
+// the fault plan says), and the call is logged once as a typed record that
+// the checker, the reports and every observer read. Violations, overruns and
+// leaks go to the findings.
+#ifndef VESTREL_HOSTKIT_HOST_SESSION_H
+#define VESTREL_HOSTKIT_HOST_SESSION_H
 
 #include <stdint.h>
 
@@ -16,13 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "controldata/alloc_record.h"
+#include "generate/generate_records.h"
+#include "geometry/capture_records.h"
+#include "host/creator_record.h"
+#include "hostkit/call_log.h"
 #include "hostkit/faults.h"
 #include "hostkit/findings.h"
 #include "hostkit/guarded_heap.h"
-#include "reference_host/host_services.h"
+#include "hostkit/host_services.h"
 #include "hostkit/protocol.h"
+#include "hostkit/protocol_checker.h"
 #include "hostkit/scene.h"
-#include "reference_host/trace.h"
 
 namespace vhost {
 
@@ -61,33 +67,6 @@ struct EntryCallReport {
   int framesSampled = 0;
 };
 
-// One call of the host callback as the host served it, for a validator that
-// checks the order and the arguments of what the plug-in sends. The fields
-// that carry meaning depend on the selector:
-//   'ALOC'  a = size asked for, b = size granted, p = block named, q = block returned
-//   'TINF'  a = first frame, b = last frame
-//   'UOBJ'  a = object index, b = object count (index -1), p = object, q = parent
-//   'SYNC'  a = sampling flag, b = frame number
-//   'TOBJ'  p = object named, a = frame of the position given
-//   'MMAL'  a = bytes asked for, q = memory returned
-//   'MFRE'  p = memory named
-//   'ADDV'  u = the u sent, a = the vertex index handed out
-//   'ADDF'  a = first vertex, b = second vertex
-//   'GETG'  q = group returned;  'DELG'  p = group named
-struct CallbackCall {
-  uint32_t entry = 0;  // the entry call during which it came
-  uint32_t selector = 0;
-  bool refused = false;  // a fault the host was asked to inject
-  int32_t result = 0;
-  int64_t a = 0;
-  int64_t b = 0;
-  uintptr_t p = 0;
-  uintptr_t q = 0;
-  double u = 0;
-  double position[3] = {0, 0, 0};  // 'ADDV': position; 'TOBJ': what the host gave
-  double blur[3] = {0, 0, 0};      // 'ADDV': blur position
-};
-
 // Answers that a validator twists to see the plug-in cope with a hostile
 // host. Unset fields keep the scene's answers.
 struct HostAnswerOverrides {
@@ -104,7 +83,7 @@ struct HostAnswerOverrides {
 class HostSession {
  public:
   HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan& faults, Findings& findings,
-              Trace& trace, HostServices& services);
+              HostServices& services);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -129,13 +108,18 @@ class HostSession {
   uint64_t callbackCalls() const { return callNumber_; }
   const std::map<uint32_t, int>& totals() const { return totals_; }
 
+  // observer is told of every entry call and callback call from now on; it
+  // must outlive the session or be removed first.
+  void AddObserver(CallObserver* observer) { observers_.push_back(observer); }
   // Keeps every callback call in callLog() from now on.
   void KeepCallLog(bool keep) { keepLog_ = keep; }
-  const std::vector<CallbackCall>& callLog() const { return log_; }
+  const std::vector<ServedCall>& callLog() const { return log_; }
   void SetOverrides(const HostAnswerOverrides& overrides) { overrides_ = overrides; }
   // The samples 'TOBJ' gave during the most recent entry call.
   const std::vector<Sample>& callSamples() const { return samples_; }
-  // The process-wide session the callback serves while an entry call runs.
+  // The session whose entry call is running: Call sets it for the length of
+  // the call (restoring the one before, so sessions may nest) and the
+  // callback serves it. Null between entry calls.
   static HostSession* Current();
 
   // The callback that the info record carries.
@@ -143,22 +127,22 @@ class HostSession {
 
  private:
   int32_t Serve(uint32_t selector, int32_t size, void* record);
-  int32_t Dispatch(uint32_t selector, void* record, TraceEvent* event);
-  void CheckPhase(uint32_t selector);
-  void NoteRefusedRecord(uint32_t selector, void* record);
+  int32_t Answer(uint32_t selector, void* record);
+  void Log(ServedCall call);
 
-  int32_t Allocate(void* record, TraceEvent* event);
-  int32_t AnswerCreator(void* record, TraceEvent* event);
-  int32_t AnswerTimeInfo(void* record, TraceEvent* event);
-  int32_t AnswerSceneObject(void* record, TraceEvent* event);
-  int32_t Sync(void* record, TraceEvent* event);
-  int32_t AnswerPosition(void* record, TraceEvent* event);
-  int32_t MemAlloc(void* record, TraceEvent* event);
-  int32_t MemFree(void* record, TraceEvent* event);
-  int32_t AddVertex(void* record, TraceEvent* event);
-  int32_t AddFace(void* record, TraceEvent* event);
-  int32_t GetGroup(void* record, TraceEvent* event);
-  int32_t DeleteGroup(void* record, TraceEvent* event);
+  // The answers, one a selector: each writes the host's answer into the
+  // record and returns the result.
+  int32_t Allocate(HostAllocDataRec& alloc);
+  int32_t AnswerCreator(HostCreatorRec& creator);
+  int32_t AnswerTimeInfo(HostTimeInfoRec& time);
+  int32_t AnswerSceneObject(HostSceneObjectRec& object);
+  int32_t Sync(const HostSyncFrameRec& sync);
+  int32_t AnswerPosition(HostObjectPositionRec& position);
+  int32_t MemAlloc(HostMemAllocRec& alloc);
+  int32_t MemFree(const HostMemFreeRec& free);
+  int32_t AddVertex(HostModelAddVertexRec& vertex);
+  int32_t AddFace(const HostModelAddFaceRec& face);
+  int32_t GetGroup(HostGetGroupRec& group);
 
   void PrepareInfoRecord(uint32_t selector);
   void CheckInfoRecord(uint32_t selector);
@@ -171,8 +155,9 @@ class HostSession {
   GuardedHeap& heap_;
   const FaultPlan& faults_;
   Findings& findings_;
-  Trace& trace_;
   HostServices& services_;
+  ProtocolChecker checker_;
+  std::vector<CallObserver*> observers_;
 
   HostInfoRec* info_ = nullptr;
   std::vector<uint8_t> infoBefore_;
@@ -187,12 +172,8 @@ class HostSession {
 
   uint32_t currentSelector_ = 0;
   uint64_t callNumber_ = 0;
-  uint32_t creatorAnswered_ = 0;
-  bool sampling_ = false;
-  int32_t currentFrame_ = 0;
+  int32_t currentFrame_ = 0;  // the frame the last 'SYNC' with flag 1 set
   std::set<void*> sampleMemory_;
-  std::set<int32_t> handedOutVertices_;
-  std::set<uintptr_t> outstandingGroups_;
   uintptr_t nextGroup_ = 0x06000000;
   std::vector<EntryCallReport> reports_;
   std::vector<GeneratedModel> models_;
@@ -200,8 +181,7 @@ class HostSession {
   std::vector<Sample> lastSamples_;
   std::map<uint32_t, int> totals_;
   bool keepLog_ = false;
-  std::vector<CallbackCall> log_;
-  CallbackCall* logging_ = nullptr;  // the entry of the call being served
+  std::vector<ServedCall> log_;
   HostAnswerOverrides overrides_;
 };
 
