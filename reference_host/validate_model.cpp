@@ -312,7 +312,7 @@ class Walk {
     std::vector<FunctionCall> expected;
     for (const std::string& name : names) {
       if (call_.hiddenFunctions.count(name)) continue;
-      expected.push_back({name, call_.deadFunctions.count(name) != 0});
+      expected.push_back({name, call_.deadFunctions.count(name) != 0, false, {}});
     }
     const auto& got = call_.functions;
     for (size_t i = 0; i < std::max(expected.size(), got.size()); ++i) {
