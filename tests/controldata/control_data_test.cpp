@@ -25,23 +25,10 @@ std::vector<uint8_t> Swapped(std::vector<uint8_t> bytes) {
   return bytes;
 }
 
-// Runs GetControlData(n) inside an entry call of host, as a handler would.
+// Runs GetControlData(n) inside an entry call of host, as 'INIT' runs it.
 CControlData* Fetch(TestHost& host, int32_t n) {
-  // The test host answers only while one of its entry calls runs; an unknown
-  // selector gives us that call without running any handler.
-  static CControlData* result;
-  static int32_t wanted;
-  wanted = n;
-  struct Runner {
-    static int32_t Entry(uint32_t, void*, HostInfoRec* info) {
-      theInfo = info;
-      theHostProc = info->hostProc;
-      theError = 0;
-      result = GetControlData(wanted);
-      return theError;
-    }
-  };
-  host.SendTo(&Runner::Entry, FourCC("TEST"));
+  CControlData* result = nullptr;
+  host.RunInsideEntryCall(kSelectorInit, [&] { result = GetControlData(n); });
   return result;
 }
 

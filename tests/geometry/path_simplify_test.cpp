@@ -20,23 +20,11 @@ uint32_t Bits(float value) {
   return bits;
 }
 
-// SimplifyPath talks to the host through the current call's info record, so
-// it runs inside an entry call of the test host.
 struct PendingSimplify {
   std::vector<PathNode> nodes;
   float c = 0;
   bool stored = false;
 };
-PendingSimplify* pending = nullptr;
-
-int32_t SimplifyEntry(uint32_t, void*, HostInfoRec* info) {
-  theInfo = info;
-  theHostProc = info->hostProc;
-  theError = kResultOk;
-  pending->stored =
-      SimplifyPath(pending->nodes.data(), static_cast<int>(pending->nodes.size()), pending->c);
-  return theError;
-}
 
 std::vector<PathNode> Samples(const std::vector<Fxyz>& positions) {
   std::vector<PathNode> nodes(positions.size());
@@ -51,10 +39,11 @@ std::vector<PathNode> Samples(const std::vector<Fxyz>& positions) {
 // point; returns the result code.
 int32_t RunSimplify(TestHost& host, PendingSimplify& run) {
   host.SetBlock(TestHost::MakeBlock(5.0f, 0, 0, {{9, 9, 9, 9}}));
-  pending = &run;
-  int32_t result = host.SendTo(&SimplifyEntry, 0);
-  pending = nullptr;
-  return result;
+  // SimplifyPath talks to the host through the current call's info record,
+  // so it runs inside an entry call, as 'SETM' runs it.
+  return host.RunInsideEntryCall(kSelectorSetup, [&run] {
+    run.stored = SimplifyPath(run.nodes.data(), static_cast<int>(run.nodes.size()), run.c);
+  });
 }
 
 std::vector<Fxyzu> StoredPoints(const TestHost& host) {

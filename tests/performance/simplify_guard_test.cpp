@@ -282,7 +282,7 @@ bool MatchesReference(const std::vector<Fxyzu>& path, float tolerance) {
   TestHost host;
   host.SetBlock(TestHost::MakeBlock(tolerance, 0, 0, {}));
   currentRun = &run;
-  int32_t result = host.SendTo(&SimplifyEntry, 0);
+  int32_t result = host.SendTo(&SimplifyEntry, kSelectorSetup);
   currentRun = nullptr;
 
   std::string what = Describe(path, tolerance);

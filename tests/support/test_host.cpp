@@ -1,10 +1,11 @@
 #include "tests/support/test_host.h"
 
+#include "controldata/alloc_record.h"
 #include "generate/generate_records.h"
 #include "geometry/capture_records.h"
 #include "host/creator_record.h"
 #include "host/entry.h"
-#include "controldata/alloc_record.h"
+#include "host/host_proc.h"
 #include "hostkit/protocol.h"
 
 namespace {
@@ -27,7 +28,13 @@ HostOpaque Opaque(uintptr_t value) { return reinterpret_cast<HostOpaque>(value);
 
 std::string CodeText(uint32_t code) { return "'" + vhost::CodeName(code) + "'"; }
 
-TestHost::TestHost() {
+vhost::MemoryCheck HeapMode() {
+  return vhost::GuardPagesAvailable() ? vhost::MemoryCheck::kGuardPage
+                                      : vhost::MemoryCheck::kCanary;
+}
+
+TestHost::TestHost()
+    : heap_(HeapMode()), checker_([this](const std::string& text) { violations.push_back(text); }) {
   infoBytes_.reset(new uint8_t[sizeof(HostInfoRec)]);
   memset(infoBytes_.get(), kHostFill, sizeof(HostInfoRec));
   info_ = reinterpret_cast<HostInfoRec*>(infoBytes_.get());
@@ -40,16 +47,54 @@ TestHost::TestHost() {
   motion = [](uintptr_t, int32_t frame) { return Position{double(frame), 0.0, 0.0}; };
 }
 
-TestHost::~TestHost() = default;
+TestHost::~TestHost() {
+  RemoveBlock();
+  for (void* memory : memory_) heap_.Free(memory);
+}
 
 int32_t TestHost::Send(uint32_t selector) { return SendTo(&Main, selector); }
 
 int32_t TestHost::SendTo(EntryFunction entry, uint32_t selector) {
   TestHost* previous = currentHost;
+  const uint32_t previousEntry = entry_;
   currentHost = this;
+  entry_ = selector;
+  checker_.BeginEntryCall(selector, info_->owner, info_->parameterBlock);
   int32_t result = entry(selector, nullptr, info_);
+  checker_.EndEntryCall();
+  heap_.CheckAll();
+  TakeHeapProblems();
+  entry_ = previousEntry;
   currentHost = previous;
   return result;
+}
+
+namespace {
+
+const std::function<void()>* bodyToRun = nullptr;
+
+// An entry that sets the plug-in's current-call state as the real entry
+// does, then runs the body instead of a handler.
+int32_t BodyEntry(uint32_t, void*, HostInfoRec* info) {
+  theInfo = info;
+  theHostProc = info->hostProc;
+  theError = kResultOk;
+  (*bodyToRun)();
+  return theError;
+}
+
+}  // namespace
+
+int32_t TestHost::RunInsideEntryCall(uint32_t selector, const std::function<void()>& body) {
+  const std::function<void()>* previous = bodyToRun;
+  bodyToRun = &body;
+  int32_t result = SendTo(&BodyEntry, selector);
+  bodyToRun = previous;
+  return result;
+}
+
+void TestHost::TakeHeapProblems() {
+  for (const std::string& problem : heap_.TakeProblems()) violations.push_back(problem);
 }
 
 void TestHost::Refuse(uint32_t selector, int32_t code) { refusedSelectors_[selector] = code; }
@@ -62,79 +107,79 @@ int32_t TestHost::Callback(uint32_t selector, int32_t size, void* record) {
 }
 
 int32_t TestHost::ScriptedResult(uint32_t selector) const {
-  auto call = refusedCalls_.find(callsServed_);
+  auto call = refusedCalls_.find(callsServed_ - 1);
   if (call != refusedCalls_.end()) return call->second;
   auto sel = refusedSelectors_.find(selector);
   if (sel != refusedSelectors_.end()) return sel->second;
   return 0;
 }
 
-void TestHost::CheckRecord(uint32_t selector, int32_t size, const void* record) {
-  int32_t expected = vhost::ExpectedRecordSize(selector);
-  if (expected < 0) {
-    violations.push_back("unknown selector " + CodeText(selector));
-    return;
-  }
-  if (size != expected) {
-    violations.push_back(CodeText(selector) + " sent with size " + std::to_string(size) +
-                         ", expected " + std::to_string(expected));
-  }
-  HostOpaque owner;
-  memcpy(&owner, record, sizeof owner);
-  if (owner != info_->owner)
-    violations.push_back(CodeText(selector) + " carries a wrong owner value");
-}
-
+// Every call goes the kit's way: the checker admits the record, the host
+// answers it or refuses it as scripted, and the call is logged once.
 int32_t TestHost::Serve(uint32_t selector, int32_t size, void* record) {
-  CheckRecord(selector, size, record);
   RecordedCall call;
+  call.number = ++callsServed_;
+  call.entry = entry_;
   call.selector = selector;
   call.size = size;
-  if (size > 0)
-    call.sent.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
+  auto* bytes = static_cast<uint8_t*>(record);
+  if (size > 0 && record != nullptr) call.sent.assign(bytes, bytes + size);
 
+  const bool admitted = checker_.Admit(selector, size, record);
   int32_t result = ScriptedResult(selector);
-  ++callsServed_;
-  if (result == 0 && vhost::ExpectedRecordSize(selector) == size) {
-    switch (selector) {
-      case kSelectorAllocate: Allocate(record); break;
-      case kSelectorCreator: AnswerCreator(record); break;
-      case kSelectorTimeInfo: AnswerTimeInfo(record); break;
-      case kSelectorSceneObject: AnswerSceneObject(record); break;
-      case kSelectorSyncFrame: Sync(record); break;
-      case kSelectorObjectPosition: AnswerPosition(record); break;
-      case kSelectorMemAlloc: MemAlloc(record); break;
-      case kSelectorMemFree: MemFree(record); break;
-      case kSelectorAddVertex: AddVertex(record); break;
-      case kSelectorAddFace: AddFace(record); break;
-      case kSelectorGetGroup: GetGroup(record); break;
-      default: break;  // 'RSET', 'DELG': nothing to answer
-    }
-  }
-  if (size > 0)
-    call.answered.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
+  call.refused = admitted && result != 0;
+  if (!admitted && result == 0) result = vhost::kHostErrorBadRecord;
+  if (result == 0) result = Answer(selector, record);
+
+  if (size > 0 && record != nullptr) call.answered.assign(bytes, bytes + size);
   call.result = result;
+  if (record != nullptr && size == vhost::ExpectedRecordSize(selector))
+    call.arguments = vhost::DecodeCall(selector, call.sent.data(), result == 0 ? record : nullptr);
+  if (auto* position = std::get_if<vhost::ObjectPositionCall>(&call.arguments))
+    position->frame = currentFrame_;
+  checker_.Served(call);
+  TakeHeapProblems();
   calls.push_back(std::move(call));
   return result;
 }
 
+int32_t TestHost::Answer(uint32_t selector, void* record) {
+  switch (selector) {
+    case kSelectorAllocate: return Allocate(record);
+    case kSelectorCreator: AnswerCreator(record); break;
+    case kSelectorTimeInfo: AnswerTimeInfo(record); break;
+    case kSelectorSceneObject: AnswerSceneObject(record); break;
+    case kSelectorSyncFrame: Sync(record); break;
+    case kSelectorObjectPosition: AnswerPosition(record); break;
+    case kSelectorMemAlloc: return MemAlloc(record);
+    case kSelectorMemFree: MemFree(record); break;
+    case kSelectorAddVertex: AddVertex(record); break;
+    case kSelectorAddFace: AddFace(record); break;
+    case kSelectorGetGroup: GetGroup(record); break;
+    default: break;  // 'RSET', 'DELG': nothing to answer
+  }
+  return 0;
+}
+
 // 'ALOC' moves the block: a new allocation of exactly the size granted, the
 // old bytes carried over up to the smaller size, the old block freed.
-void TestHost::Allocate(void* record) {
+int32_t TestHost::Allocate(void* record) {
   auto& alloc = As<HostAllocDataRec>(record);
-  if (alloc.blockAddress != info_->parameterBlock)
-    violations.push_back("'ALOC' names a block the instance does not have");
   int32_t granted = alloc.blockSize - allocShortfall;
   if (granted < 0) granted = 0;
-  std::unique_ptr<uint8_t[]> fresh(new uint8_t[granted > 0 ? granted : 1]);
-  memset(fresh.get(), 0xCD, granted);
+  auto* fresh =
+      static_cast<uint8_t*>(heap_.Allocate(static_cast<size_t>(granted), "parameter block"));
+  if (fresh == nullptr) return vhost::kHostErrorNoMemory;  // more than the heap gives
+  memset(fresh, 0xCD, static_cast<size_t>(granted));
   int32_t oldSize = block_ ? info_->parameterBlockSize : 0;
-  if (block_) memcpy(fresh.get(), block_.get(), oldSize < granted ? oldSize : granted);
-  block_ = std::move(fresh);
-  alloc.blockAddress = block_.get();
+  if (block_) memcpy(fresh, block_, static_cast<size_t>(oldSize < granted ? oldSize : granted));
+  if (block_) heap_.Free(block_);
+  block_ = fresh;
+  alloc.blockAddress = block_;
   alloc.blockSize = granted;
   alloc.blockReference = Opaque(0xB10C);
   alloc.blockTag = 7;
+  return 0;
 }
 
 void TestHost::AnswerCreator(void* record) { As<HostCreatorRec>(record).creatorCode = creatorCode; }
@@ -157,57 +202,47 @@ void TestHost::AnswerSceneObject(void* record) {
   object.parentReference = known ? Opaque(objects[index].parent) : nullptr;
 }
 
-void TestHost::Sync(void* record) {
-  auto& sync = As<HostSyncFrameRec>(record);
-  sampling_ = sync.samplingFlag == 1;
-  currentFrame_ = sync.frameNumber;
-}
+void TestHost::Sync(void* record) { currentFrame_ = As<HostSyncFrameRec>(record).frameNumber; }
 
 void TestHost::AnswerPosition(void* record) {
   auto& position = As<HostObjectPositionRec>(record);
-  if (!sampling_) violations.push_back("'TOBJ' without a 'SYNC' with flag 1 before it");
   Position p = motion(reinterpret_cast<uintptr_t>(position.objectReference), currentFrame_);
   for (int k = 0; k < 3; ++k) position.position[k] = p[k];
 }
 
-void TestHost::MemAlloc(void* record) {
+int32_t TestHost::MemAlloc(void* record) {
   auto& alloc = As<HostMemAllocRec>(record);
-  if (memAllocReturnsNull || alloc.byteCount <= 0) {
-    alloc.memoryAddress = nullptr;
-    return;
-  }
-  std::unique_ptr<uint8_t[]> memory(new uint8_t[alloc.byteCount]);
-  alloc.memoryAddress = memory.get();
-  memory_[memory.get()] = std::move(memory);
+  alloc.memoryAddress = nullptr;
+  if (memAllocReturnsNull) return 0;
+  void* memory = heap_.Allocate(static_cast<size_t>(alloc.byteCount), "sample memory ('MMAL')");
+  if (memory == nullptr) return vhost::kHostErrorNoMemory;  // more than the heap gives
+  memory_.insert(memory);
+  alloc.memoryAddress = memory;
+  return 0;
 }
 
 void TestHost::MemFree(void* record) {
-  auto& free = As<HostMemFreeRec>(record);
-  if (memory_.erase(free.memoryAddress) == 0)
-    violations.push_back("'MFRE' of memory that 'MMAL' did not give");
+  void* memory = As<HostMemFreeRec>(record).memoryAddress;
+  memory_.erase(memory);
+  heap_.Free(memory);
 }
 
 void TestHost::AddVertex(void* record) {
-  auto& vertex = As<HostModelAddVertexRec>(record);
-  vertex.vertexIndex = firstVertexIndex + vertexIndexStep * nextVertex_++;
-  handedOutVertices.insert(vertex.vertexIndex);
+  As<HostModelAddVertexRec>(record).vertexIndex =
+      firstVertexIndex + vertexIndexStep * nextVertex_++;
 }
 
-void TestHost::AddFace(void* record) {
-  auto& face = As<HostModelAddFaceRec>(record);
-  if (!handedOutVertices.count(face.firstVertex) || !handedOutVertices.count(face.secondVertex)) {
-    violations.push_back("'ADDF' names a vertex the host did not hand out");
-  }
-}
+void TestHost::AddFace(void*) {}  // the checker sees that both vertices were handed out
 
 void TestHost::GetGroup(void* record) {
   As<HostGetGroupRec>(record).groupReference = Opaque(groupReference);
 }
 
 void TestHost::SetBlock(const std::vector<uint8_t>& bytes) {
-  block_.reset(new uint8_t[bytes.empty() ? 1 : bytes.size()]);
-  if (!bytes.empty()) memcpy(block_.get(), bytes.data(), bytes.size());
-  info_->parameterBlock = block_.get();
+  RemoveBlock();
+  block_ = heap_.Allocate(bytes.size(), "parameter block");
+  if (!bytes.empty()) memcpy(block_, bytes.data(), bytes.size());
+  info_->parameterBlock = block_;
   info_->parameterBlockSize = static_cast<int32_t>(bytes.size());
 }
 
@@ -216,7 +251,8 @@ void TestHost::SetBlockOfSize(int32_t size) {
 }
 
 void TestHost::RemoveBlock() {
-  block_.reset();
+  if (block_ != nullptr) heap_.Free(block_);
+  block_ = nullptr;
   info_->parameterBlock = nullptr;
   info_->parameterBlockSize = 0;
 }

@@ -1,11 +1,14 @@
-// An in-process host for the tests: it calls the plug-in's entry with its own
-// info record and serves every selector of the host callback with answers the
-// test scripts, recording each call (selector, size, the record as sent and as
-// answered, the result) so that a test can check the whole conversation.
+// An in-process host for the tests: a scripting façade over the host kit. It
+// calls the plug-in's entry with its own info record and serves every
+// selector of the host callback with answers the test scripts, recording each
+// call as the kit's typed record (with the record's bytes as sent and as
+// answered) so that a test can check the whole conversation.
 //
-// It also checks the protocol as it goes: record sizes, the owner value,
-// 'TOBJ' only after a 'SYNC' with flag 1, 'MFRE' of memory that 'MMAL' gave,
-// 'ADDF' of vertices it handed out. Anything wrong lands in violations.
+// The kit's protocol checker watches every call (record sizes, the owner
+// value, the entry calls each selector may come in, 'SYNC' before 'TOBJ',
+// 'MFRE' of memory 'MMAL' gave, 'ADDF' of vertices handed out, ...) and the
+// parameter block and sample memory come from the kit's guarded heap, so a
+// write past either end is caught. Anything wrong lands in violations.
 #ifndef VESTREL_TESTS_SUPPORT_TEST_HOST_H
 #define VESTREL_TESTS_SUPPORT_TEST_HOST_H
 
@@ -23,33 +26,13 @@
 
 #include "controldata/control_data.h"
 #include "host/info_record.h"
+#include "hostkit/call_log.h"
+#include "hostkit/guarded_heap.h"
+#include "hostkit/protocol_checker.h"
 
-// One call of the host callback as the test host saw it.
-struct RecordedCall {
-  uint32_t selector = 0;
-  int32_t size = 0;
-  std::vector<uint8_t> sent;      // the record when the plug-in made the call
-  std::vector<uint8_t> answered;  // the record after the host wrote its answer
-  int32_t result = 0;
-
-  template <typename Record>
-  Record Sent() const {
-    return CopyAs<Record>(sent);
-  }
-  template <typename Record>
-  Record Answered() const {
-    return CopyAs<Record>(answered);
-  }
-
- private:
-  template <typename Record>
-  static Record CopyAs(const std::vector<uint8_t>& bytes) {
-    Record record;
-    memset(&record, 0, sizeof record);
-    memcpy(&record, bytes.data(), bytes.size() < sizeof record ? bytes.size() : sizeof record);
-    return record;
-  }
-};
+// One call of the host callback as the test host saw it: the host kit's
+// typed record, with the record's bytes as sent and as answered kept.
+using RecordedCall = vhost::ServedCall;
 
 // An object of the scene, in index order (index 0 is the plug-in's own group).
 struct SceneObject {
@@ -72,6 +55,11 @@ class TestHost {
   // Calls the plug-in's entry with this host's info record and returns what it
   // returned. Calls of all TestHost objects may be interleaved.
   int32_t Send(uint32_t selector);
+  // Runs body inside an entry call of this host, as the handler of selector
+  // would run: the plug-in's current-call state points at this host's info
+  // record, and the host serves the calls body makes. Returns the call's
+  // result code (the plug-in's theError when body ends).
+  int32_t RunInsideEntryCall(uint32_t selector, const std::function<void()>& body);
   // The same through another entry, such as the Main of a plug-in loaded with
   // dlopen.
   using EntryFunction = int32_t (*)(uint32_t selector, void* unused, HostInfoRec* info);
@@ -81,6 +69,7 @@ class TestHost {
   // Every call of selector fails with code.
   void Refuse(uint32_t selector, int32_t code);
   // The call with this number (0 for the first call this host served) fails.
+  // Refusals are the host's own: the checker still sees each call.
   void RefuseCall(size_t callNumber, int32_t code);
 
   uint32_t creatorCode = FourCC("TEST");  // answer of 'CREA'
@@ -124,7 +113,6 @@ class TestHost {
   std::vector<const RecordedCall*> CallsOf(uint32_t selector) const;
   std::vector<std::string> violations;
   size_t outstandingMemory() const { return memory_.size(); }
-  std::set<int32_t> handedOutVertices;
   void ClearCalls() { calls.clear(); }
 
   // The callback the info record carries.
@@ -133,27 +121,30 @@ class TestHost {
  private:
   int32_t Serve(uint32_t selector, int32_t size, void* record);
   int32_t ScriptedResult(uint32_t selector) const;
-  void CheckRecord(uint32_t selector, int32_t size, const void* record);
-  void Allocate(void* record);
+  int32_t Answer(uint32_t selector, void* record);
+  void TakeHeapProblems();
+  int32_t Allocate(void* record);
   void AnswerCreator(void* record);
   void AnswerTimeInfo(void* record);
   void AnswerSceneObject(void* record);
   void Sync(void* record);
   void AnswerPosition(void* record);
-  void MemAlloc(void* record);
+  int32_t MemAlloc(void* record);
   void MemFree(void* record);
   void AddVertex(void* record);
   void AddFace(void* record);
   void GetGroup(void* record);
 
+  vhost::GuardedHeap heap_;
+  vhost::ProtocolChecker checker_;
   std::unique_ptr<uint8_t[]> infoBytes_;
   HostInfoRec* info_ = nullptr;
-  std::unique_ptr<uint8_t[]> block_;
+  void* block_ = nullptr;  // from heap_
   std::map<uint32_t, int32_t> refusedSelectors_;
   std::map<size_t, int32_t> refusedCalls_;
   size_t callsServed_ = 0;
-  std::map<void*, std::unique_ptr<uint8_t[]>> memory_;
-  bool sampling_ = false;
+  std::set<void*> memory_;  // sample memory out, from heap_
+  uint32_t entry_ = 0;      // the entry call running
   int32_t currentFrame_ = 0;
   int32_t nextVertex_ = 0;
 };
