@@ -9,8 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "reference_host/player.h"
-#include "reference_host/validate.h"
+#include "reference_host/play/player.h"
+#include "reference_host/validate/validate.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "reference_host/scene_file.h"
+#include "reference_host/play/scene_file.h"
 
 #include <gtest/gtest.h>
 
 #include "host/four_char_code.h"
-#include "reference_host/block_file.h"
+#include "reference_host/play/block_file.h"
 
 namespace vhost {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "reference_host/block_file.h"
-#include "reference_host/validate_model.h"
+#include "reference_host/play/block_file.h"
+#include "reference_host/validate/model.h"
 
 namespace vhost {
 namespace {

@@ -1,4 +1,4 @@
-#include "reference_host/trace.h"
+#include "reference_host/play/trace.h"
 
 #include "hostkit/protocol.h"
 

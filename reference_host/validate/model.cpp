@@ -1,4 +1,4 @@
-#include "reference_host/validate_model.h"
+#include "reference_host/validate/model.h"
 
 #include <math.h>
 #include <stdio.h>

@@ -13,8 +13,8 @@
 // exactly (the command is printed under the failure). Where the platform has
 // fork(), each check runs in a child process of its own, so that a crash of
 // the plug-in is reported as that check's failure and the run goes on.
-#ifndef VESTREL_REFERENCE_HOST_VALIDATE_H
-#define VESTREL_REFERENCE_HOST_VALIDATE_H
+#ifndef VESTREL_REFERENCE_HOST_VALIDATE_VALIDATE_H
+#define VESTREL_REFERENCE_HOST_VALIDATE_VALIDATE_H
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "reference_host/validate_harness.h"
+#include "reference_host/validate/harness.h"
 
 #include <string.h>
 

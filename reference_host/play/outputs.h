@@ -1,12 +1,12 @@
 // What a run leaves for people: the generated line as a Wavefront OBJ file and
 // a picture of the motion path, the stored points and the line as SVG.
-#ifndef VESTREL_REFERENCE_HOST_OUTPUTS_H
-#define VESTREL_REFERENCE_HOST_OUTPUTS_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_OUTPUTS_H
+#define VESTREL_REFERENCE_HOST_PLAY_OUTPUTS_H
 
 #include <string>
 #include <vector>
 
-#include "reference_host/block_file.h"
+#include "reference_host/play/block_file.h"
 #include "hostkit/host_session.h"
 
 namespace vhost {

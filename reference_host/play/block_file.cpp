@@ -1,4 +1,4 @@
-#include "reference_host/block_file.h"
+#include "reference_host/play/block_file.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "reference_host/player.h"
+#include "reference_host/play/player.h"
 
 #include <stdio.h>
 
@@ -10,13 +10,13 @@
 #include <nlohmann/json.hpp>
 
 #include "hostkit/dialogs.h"
-#include "reference_host/terminal_dialog.h"
+#include "reference_host/play/terminal_dialog.h"
 #include "hostkit/findings.h"
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
-#include "reference_host/outputs.h"
+#include "reference_host/play/outputs.h"
 #include "reference_host/plugin_loader.h"
-#include "reference_host/trace.h"
+#include "reference_host/play/trace.h"
 
 #ifndef VESTREL_PLUGIN_FILE_NAME
 #define VESTREL_PLUGIN_FILE_NAME "Vestrel.so"

@@ -1,8 +1,8 @@
 // Block files: the parameter block as the host stores it with a scene, its
 // bytes exactly as the plug-in left them, in the byte order of the machine that
 // wrote them (hostkit/block_codec.h reads and converts them).
-#ifndef VESTREL_REFERENCE_HOST_BLOCK_FILE_H
-#define VESTREL_REFERENCE_HOST_BLOCK_FILE_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_BLOCK_FILE_H
+#define VESTREL_REFERENCE_HOST_PLAY_BLOCK_FILE_H
 
 #include <stddef.h>
 #include <stdint.h>

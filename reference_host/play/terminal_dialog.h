@@ -1,6 +1,6 @@
 // A dialog run on the terminal with a person at it (vestrel-host --interactive).
-#ifndef VESTREL_REFERENCE_HOST_TERMINAL_DIALOG_H
-#define VESTREL_REFERENCE_HOST_TERMINAL_DIALOG_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_TERMINAL_DIALOG_H
+#define VESTREL_REFERENCE_HOST_PLAY_TERMINAL_DIALOG_H
 
 #include <iosfwd>
 #include <string>

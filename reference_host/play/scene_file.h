@@ -1,8 +1,8 @@
 // Scene files of vestrel-host: JSON (docs/reference-host.md describes the
 // format). ParseScene checks every value and names the place of the first
 // fault, so a bad file is refused with one clear message.
-#ifndef VESTREL_REFERENCE_HOST_SCENE_FILE_H
-#define VESTREL_REFERENCE_HOST_SCENE_FILE_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_SCENE_FILE_H
+#define VESTREL_REFERENCE_HOST_PLAY_SCENE_FILE_H
 
 #include <optional>
 #include <string>

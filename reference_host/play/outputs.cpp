@@ -1,4 +1,4 @@
-#include "reference_host/outputs.h"
+#include "reference_host/play/outputs.h"
 
 #include <math.h>
 

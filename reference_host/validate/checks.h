@@ -23,7 +23,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "reference_host/validate_harness.h"
+#include "reference_host/validate/harness.h"
 
 namespace vhost {
 

@@ -1,17 +1,17 @@
 // `vestrel-host play`: loads the plug-in, plays a scene through it ('INFO',
 // 'INIT', optionally 'INTF', then 'SETM' and 'GENM' for each render frame),
 // writes what the user asked for and prints a summary.
-#ifndef VESTREL_REFERENCE_HOST_PLAYER_H
-#define VESTREL_REFERENCE_HOST_PLAYER_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_PLAYER_H
+#define VESTREL_REFERENCE_HOST_PLAY_PLAYER_H
 
 #include <iosfwd>
 #include <optional>
 #include <string>
 
-#include "reference_host/block_file.h"
+#include "reference_host/play/block_file.h"
 #include "hostkit/faults.h"
 #include "hostkit/guarded_heap.h"
-#include "reference_host/scene_file.h"
+#include "reference_host/play/scene_file.h"
 
 namespace vhost {
 

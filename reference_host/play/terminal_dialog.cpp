@@ -1,4 +1,4 @@
-#include "reference_host/terminal_dialog.h"
+#include "reference_host/play/terminal_dialog.h"
 
 #include <istream>
 #include <ostream>

@@ -3,8 +3,8 @@
 // host session on a scene of its own with its own parameter block. Every call
 // of the entry goes through Call, which hands what the host saw to the model
 // of the design (validate_model.h) and keeps each departure as a problem.
-#ifndef VESTREL_REFERENCE_HOST_VALIDATE_HARNESS_H
-#define VESTREL_REFERENCE_HOST_VALIDATE_HARNESS_H
+#ifndef VESTREL_REFERENCE_HOST_VALIDATE_VALIDATE_HARNESS_H
+#define VESTREL_REFERENCE_HOST_VALIDATE_VALIDATE_HARNESS_H
 
 #include <stdint.h>
 
@@ -20,7 +20,7 @@
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
 #include "hostkit/protocol.h"
-#include "reference_host/validate_model.h"
+#include "reference_host/validate/model.h"
 
 namespace vhost {
 

@@ -1,4 +1,4 @@
-#include "reference_host/scene_file.h"
+#include "reference_host/play/scene_file.h"
 
 #include <math.h>
 

@@ -1,4 +1,4 @@
-#include "reference_host/validate.h"
+#include "reference_host/validate/validate.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "reference_host/plugin_loader.h"
-#include "reference_host/validate_checks.h"
+#include "reference_host/validate/checks.h"
 
 #if !defined(_WIN32)
 #include <poll.h>

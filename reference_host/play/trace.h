@@ -3,8 +3,8 @@
 // selector or name, the record size, the fields that matter and the result.
 // It is an observer of the host kit's call log: it renders each record as it
 // is made and adds nothing of its own.
-#ifndef VESTREL_REFERENCE_HOST_TRACE_H
-#define VESTREL_REFERENCE_HOST_TRACE_H
+#ifndef VESTREL_REFERENCE_HOST_PLAY_TRACE_H
+#define VESTREL_REFERENCE_HOST_PLAY_TRACE_H
 
 #include <stdint.h>
 

@@ -1,0 +1,295 @@
+// The validator's checks of group answers/
+//   answers/   host answers at the edges: frame ranges, object counts, null references,
+//            parent cycles, NaN positions and matrices, short 'ALOC', 'MMAL' without
+//            memory, vertex indices that wrap
+#include <math.h>
+#include <string.h>
+
+#include <limits>
+
+#include "hostkit/block_codec.h"
+#include "hostkit/faults.h"
+#include "hostkit/resource_file.h"
+#include "reference_host/validate/check_kit.h"
+
+namespace vhost {
+
+namespace {
+
+using nlohmann::json;
+
+// ---------------------------------------------------------------------------
+// answers/
+
+void AddAnswerCheck(Battery& battery, const std::string& id, const std::string& title,
+                    std::function<void(CheckContext&)> run) {
+  battery.fixed.push_back(Check{"answers/" + id, title, std::move(run), nullptr});
+}
+
+void RunAnswers(CheckContext& context, const Scene& scene, const HostAnswerOverrides& overrides,
+                const std::vector<uint32_t>& selectors = {kSelectorInit, kSelectorSetup,
+                                                          kSelectorGenerate, kSelectorInterface,
+                                                          kSelectorSetup, kSelectorGenerate}) {
+  Harness harness(context.environment);
+  Instance& instance = harness.AddInstance(scene);
+  instance.session->SetOverrides(overrides);
+  if (scene.block) instance.session->SetBlock(*scene.block);
+  harness.CallAll(instance, selectors);
+  Finish(harness, context);
+}
+
+Scene WithFrames(int32_t first, int32_t last) {
+  Scene scene = StandardScene();
+  scene.firstFrame = first;
+  scene.lastFrame = last;
+  return scene;
+}
+
+}  // namespace
+
+void AddAnswerChecks(Battery& battery) {
+  const int32_t kMaxCapturable = (INT32_MAX - 52) / 16;  // frames whose block size still fits
+  const std::vector<std::tuple<std::string, int32_t, int32_t>> ranges = {
+      {"whole-int32", INT32_MIN, INT32_MAX},
+      {"backwards-extremes", INT32_MAX, INT32_MIN},
+      {"top-three", INT32_MAX - 2, INT32_MAX},
+      {"top-two", INT32_MAX - 1, INT32_MAX},
+      {"bottom-three", INT32_MIN, INT32_MIN + 2},
+      {"single-frame", 7, 7},
+      {"backwards", 5, -5},
+      {"negative", -10, -3},
+      {"one-past-capturable", 0, kMaxCapturable},
+      {"most-capturable", 1, kMaxCapturable},
+  };
+  for (const auto& range : ranges) {
+    Scene scene = WithFrames(std::get<1>(range), std::get<2>(range));
+    AddAnswerCheck(battery, "frames-" + std::get<0>(range),
+                   "frame range " + std::to_string(std::get<1>(range)) + " to " +
+                       std::to_string(std::get<2>(range)),
+                   [scene](CheckContext& context) { RunAnswers(context, scene, {}); });
+  }
+  // Object counts.
+  const std::vector<std::pair<std::string, int32_t>> counts = {
+      {"int32-min", INT32_MIN}, {"minus-two", -2}, {"minus-one", -1}, {"zero", 0}, {"one", 1},
+      {"int32-max", INT32_MAX}};
+  for (const auto& count : counts) {
+    int32_t value = count.second;
+    AddAnswerCheck(battery, "object-count-" + count.first, "object count " + std::to_string(value),
+                   [value](CheckContext& context) {
+                     HostAnswerOverrides overrides;
+                     overrides.objectCount = value;
+                     RunAnswers(context, StandardScene(), overrides);
+                   });
+  }
+  AddAnswerCheck(battery, "object-count-huge-no-child",
+                 "object count int32-max, no child; the host fails index 40",
+                 [](CheckContext& context) {
+                   Scene scene = StandardScene();
+                   scene.objects.resize(2);
+                   HostAnswerOverrides overrides;
+                   overrides.objectCount = INT32_MAX;
+                   overrides.beyondObjectsResult = 0;
+                   // Objects of their own up to index 39, then the host has no more.
+                   Scene many = scene;
+                   for (int i = 2; i < 40; ++i)
+                     many.objects.push_back(Object("object " + std::to_string(i), i - 1));
+                   HostAnswerOverrides failing = overrides;
+                   failing.beyondObjectsResult = -1;
+                   RunAnswers(context, many, failing);
+                 });
+  AddAnswerCheck(battery, "object-count-beyond-scene", "object count 500, no child among them",
+                 [](CheckContext& context) {
+                   Scene scene = StandardScene();
+                   scene.objects.resize(2);
+                   HostAnswerOverrides overrides;
+                   overrides.objectCount = 500;
+                   RunAnswers(context, scene, overrides);
+                 });
+  // Null references and parent cycles.
+  const std::vector<std::pair<std::string, std::function<void(Scene&)>>> shapes = {
+      {"null-own-group", [](Scene& s) { s.objects[0].nullReference = true; }},
+      {"null-child", [](Scene& s) { s.objects[2].nullReference = true; }},
+      {"null-everything",
+       [](Scene& s) {
+         for (SceneObject& o : s.objects) o.nullReference = true;
+       }},
+      {"null-bystander", [](Scene& s) { s.objects[1].nullReference = true; }},
+      {"own-group-child-of-child", [](Scene& s) { s.objects[0].parent = 2; }},
+      {"own-group-its-own-parent", [](Scene& s) { s.objects[0].parent = 0; }},
+      {"cycle-without-child",
+       [](Scene& s) {
+         s.objects[2].parent = 1;
+         s.objects[1].parent = 2;
+         s.objects[3].parent = 3;
+       }},
+      {"only-own-group", [](Scene& s) { s.objects.resize(1); }},
+  };
+  for (const auto& shape : shapes) {
+    auto change = shape.second;
+    AddAnswerCheck(battery, "scene-" + shape.first, "objects: " + shape.first,
+                   [change](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     change(scene);
+                     RunAnswers(context, scene, {});
+                   });
+  }
+  // Positions.
+  const double nan = std::numeric_limits<double>::quiet_NaN(),
+               inf = std::numeric_limits<double>::infinity();
+  const std::vector<std::pair<std::string, std::function<Vec3(int32_t, const Vec3&)>>> positions = {
+      {"nan",
+       [=](int32_t, const Vec3&) {
+         return Vec3{nan, nan, nan};
+       }},
+      {"infinite",
+       [=](int32_t, const Vec3&) {
+         return Vec3{inf, -inf, inf};
+       }},
+      {"nan-at-one-frame",
+       [=](int32_t f, const Vec3& p) {
+         return f == 3 ? Vec3{nan, p.y, p.z} : p;
+       }},
+      {"beyond-float",
+       [](int32_t f, const Vec3&) {
+         return Vec3{1e300 * f, -1e39, 3.5e38};
+       }},
+      {"subnormal",
+       [](int32_t f, const Vec3&) {
+         return Vec3{1e-320 * f, -0.0, 1e-45};
+       }},
+      {"all-equal",
+       [](int32_t, const Vec3&) {
+         return Vec3{1, 2, 3};
+       }},
+      {"alternating",
+       [](int32_t f, const Vec3&) {
+         return Vec3{double(f % 2), 0, 0};
+       }},
+  };
+  for (const auto& position : positions) {
+    auto answer = position.second;
+    AddAnswerCheck(battery, "positions-" + position.first, "'TOBJ' positions: " + position.first,
+                   [answer](CheckContext& context) {
+                     HostAnswerOverrides overrides;
+                     overrides.position = answer;
+                     RunAnswers(context, StandardScene(), overrides);
+                   });
+  }
+  // Matrices.
+  const std::vector<std::pair<std::string, std::function<void(Scene&)>>> matrices = {
+      {"nan-group", [=](Scene& s) { s.groupMatrix.fill(nan); }},
+      {"infinite-blur", [=](Scene& s) { s.blurMatrix.fill(inf); }},
+      {"overflowing",
+       [](Scene& s) {
+         s.groupMatrix.fill(1e308);
+         s.blurMatrix.fill(-1e308);
+       }},
+      {"zero",
+       [](Scene& s) {
+         s.groupMatrix.fill(0);
+         s.blurMatrix.fill(0);
+       }},
+  };
+  for (const auto& matrix : matrices) {
+    auto change = matrix.second;
+    AddAnswerCheck(battery, "matrices-" + matrix.first, "group matrices: " + matrix.first,
+                   [change](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     change(scene);
+                     RunAnswers(context, scene, {});
+                   });
+  }
+  // 'ALOC' that grants less than asked, on a new instance and on a resize.
+  for (int32_t shortBy : {1, 4, 16, 51, 52, 100, INT32_MAX}) {
+    for (bool stored : {false, true}) {
+      AddAnswerCheck(
+          battery,
+          std::string("alloc-short-") + std::to_string(shortBy) + (stored ? "-stored" : "-new"),
+          "'ALOC' grants " + std::to_string(shortBy) + " bytes fewer than asked" +
+              (stored ? ", block stored" : ""),
+          [shortBy, stored](CheckContext& context) {
+            Scene scene = StandardScene();
+            if (stored) scene.block = BlockWithPoints(3, 5, 0, 0, ByteOrder::kNative);
+            HostAnswerOverrides overrides;
+            overrides.allocationShortBy = shortBy;
+            RunAnswers(context, scene, overrides);
+          });
+    }
+  }
+  AddAnswerCheck(battery, "mmal-null-with-success", "'MMAL' answers 0 without memory",
+                 [](CheckContext& context) {
+                   HostAnswerOverrides overrides;
+                   overrides.memoryNullWithSuccess = true;
+                   RunAnswers(context, StandardScene(), overrides);
+                 });
+  for (int32_t first : {INT32_MAX - 2, INT32_MIN, -1}) {
+    AddAnswerCheck(battery, "vertex-indices-from-" + std::to_string(first),
+                   "'ADDV' indices from " + std::to_string(first), [first](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     scene.firstVertexIndex = first;
+                     RunAnswers(context, scene, {});
+                   });
+  }
+
+  CheckGenerator random;
+  random.prefix = "answers/random";
+  random.minimumRounds = 20;
+  random.make = [](uint64_t round) {
+    Check check;
+    check.id = "answers/random/" + std::to_string(round);
+    check.title = "random host answers and one refusal";
+    check.run = [](CheckContext& context) {
+      Rng rng(context.seed);
+      Scene scene = StandardScene();
+      int32_t first =
+          static_cast<int32_t>(rng.Chance(0.1) ? int64_t(int32_t(rng.Next())) : rng.Range(-50, 50));
+      int64_t last = rng.Chance(0.1) ? int64_t(int32_t(rng.Next())) : first + rng.Range(-2, 40);
+      scene.firstFrame = first;
+      scene.lastFrame =
+          static_cast<int32_t>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, last)));
+      for (SceneObject& object : scene.objects) {
+        if (rng.Chance(0.1)) object.nullReference = true;
+        if (rng.Chance(0.15)) object.parent = static_cast<int32_t>(rng.Range(-1, 3));
+      }
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      if (rng.Chance(0.1)) scene.groupMatrix[size_t(rng.Range(0, 15))] = nan;
+      if (rng.Chance(0.1))
+        scene.blurMatrix[size_t(rng.Range(0, 15))] = std::numeric_limits<double>::infinity();
+      scene.firstVertexIndex = rng.Chance(0.2) ? int32_t(rng.Next()) : 0;
+      if (rng.Chance(0.3))
+        scene.block = BlockWithPoints(int(rng.Range(0, 6)), 5, 0, int32_t(rng.Range(0, 1)),
+                                      rng.Chance(0.5) ? ByteOrder::kNative : ByteOrder::kSwapped);
+      HostAnswerOverrides overrides;
+      if (rng.Chance(0.2))
+        overrides.objectCount = rng.Chance(0.5) ? int32_t(rng.Range(-3, 10)) : int32_t(rng.Next());
+      overrides.beyondObjectsResult = rng.Chance(0.5) ? 0 : -2;
+      if (overrides.objectCount && *overrides.objectCount > 1000)
+        overrides.beyondObjectsResult = -2;
+      if (rng.Chance(0.15)) overrides.allocationShortBy = int32_t(rng.Range(1, 60));
+      overrides.memoryNullWithSuccess = rng.Chance(0.05);
+      if (rng.Chance(0.2)) {
+        uint64_t badFrame = rng.Next();
+        overrides.position = [badFrame, nan](int32_t frame, const Vec3& p) {
+          return (uint64_t(uint32_t(frame)) * 2654435761u + badFrame) % 5 == 0
+                     ? Vec3{nan, p.y, -p.z}
+                     : p;
+        };
+      }
+      uint64_t refusal = rng.Chance(0.5) ? uint64_t(rng.Range(1, 60)) : 0;
+      int32_t code = RefusalCode(rng);
+      context.data["frames"] = {scene.firstFrame, scene.lastFrame};
+      Harness harness(context.environment);
+      if (refusal != 0) harness.RefuseCall(refusal, code);
+      Instance& instance = harness.AddInstance(scene);
+      instance.session->SetOverrides(overrides);
+      if (scene.block) instance.session->SetBlock(*scene.block);
+      harness.CallAll(instance, {kSelectorInit, kSelectorSetup, kSelectorGenerate,
+                                 kSelectorInterface, kSelectorSetup, kSelectorGenerate});
+      Finish(harness, context);
+    };
+    return check;
+  };
+  battery.random.push_back(random);
+}
+
+}  // namespace vhost
