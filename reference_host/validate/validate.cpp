@@ -15,16 +15,7 @@
 
 #include "reference_host/plugin_loader.h"
 #include "reference_host/validate/checks.h"
-
-#if !defined(_WIN32)
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#define VHOST_HAVE_FORK 1
-#else
-#define VHOST_HAVE_FORK 0
-#endif
+#include "reference_host/validate/child_process.h"
 
 namespace vhost {
 
@@ -36,7 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitAllPassed = 0;
 constexpr int kExitNoPlugin = 2;
 constexpr int kExitFailed = 3;
-constexpr char kResultMark = '\x1e';  // starts the child's result line
 
 struct Outcome {
   std::vector<std::string> problems;
@@ -74,10 +64,29 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-class Runner {
+// The first lines a check's process printed, as problems.
+void AddPrintedLines(const std::string& printed, Outcome* outcome) {
+  size_t start = 0;
+  int lines = 0;
+  while (start < printed.size() && lines < 12) {
+    size_t end = printed.find('\n', start);
+    std::string line =
+        printed.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!line.empty()) {
+      outcome->problems.push_back("printed: " + line);
+      ++lines;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+}
+
+// Runs the battery: the fixed checks and their follow-ups, then random rounds
+// until the time is up, each reported as it ends.
+class BatteryRun {
  public:
-  Runner(const ValidateOptions& options, std::ostream& out) : options_(options), out_(out) {}
-  int Go();
+  BatteryRun(const ValidateOptions& options, std::ostream& out) : options_(options), out_(out) {}
+  int Execute();
 
  private:
   bool Selected(const std::string& id) const;
@@ -104,7 +113,7 @@ class Runner {
   std::map<std::string, size_t> tried_;
 };
 
-bool Runner::Selected(const std::string& id) const {
+bool BatteryRun::Selected(const std::string& id) const {
   if (options_.only.empty()) return true;
   for (const std::string& filter : options_.only) {
     if (Matches(id, filter)) return true;
@@ -113,7 +122,7 @@ bool Runner::Selected(const std::string& id) const {
 }
 
 // A check whose follow-ups may be selected runs for their sake.
-bool Runner::LeadsToSelected(const std::string& id) const {
+bool BatteryRun::LeadsToSelected(const std::string& id) const {
   std::string folder = id.substr(0, id.rfind('/') + 1);
   for (const std::string& filter : options_.only) {
     if (StartsWith(filter, folder) || Matches(folder, filter)) return true;
@@ -121,13 +130,13 @@ bool Runner::LeadsToSelected(const std::string& id) const {
   return false;
 }
 
-std::string Runner::ReplayCommand(const std::string& id) const {
+std::string BatteryRun::ReplayCommand(const std::string& id) const {
   return BaseCommand() + " --only " + ShellWord(id);
 }
 
 // This run's command: the plug-in, the options that change what is checked,
 // and the seed.
-std::string Runner::BaseCommand() const {
+std::string BatteryRun::BaseCommand() const {
   std::string command = ShellWord(options_.program) + " validate " + ShellWord(options_.pluginPath);
   if (!options_.homeDirectory.empty()) command += " --home " + ShellWord(options_.homeDirectory);
   if (options_.memoryCheck !=
@@ -139,9 +148,11 @@ std::string Runner::BaseCommand() const {
   return command + " --seed " + std::to_string(seed_);
 }
 
-Outcome Runner::Run(const Check& check) { return isolate_ ? RunInChild(check) : RunHere(check); }
+Outcome BatteryRun::Run(const Check& check) {
+  return isolate_ ? RunInChild(check) : RunHere(check);
+}
 
-Outcome Runner::RunHere(const Check& check) {
+Outcome BatteryRun::RunHere(const Check& check) {
   CheckContext context;
   context.environment = environment_;
   context.seed = CheckSeed(seed_, check.id);
@@ -152,139 +163,46 @@ Outcome Runner::RunHere(const Check& check) {
   return outcome;
 }
 
-#if VHOST_HAVE_FORK
-// The child loads the plug-in afresh (nothing the parent did can have touched
-// it), runs the check and writes its result as one JSON line after a mark;
-// whatever else it prints (a guard page's report, a sanitizer's) comes before.
-[[noreturn]] void ChildMain(const Check& check, const CheckEnvironment& base, uint64_t seed,
-                            const std::string& pluginPath, int fd) {
-  dup2(fd, 1);
-  dup2(fd, 2);
-  json result = {{"problems", json::array()}, {"data", json::object()}};
-  PluginLibrary library;
-  std::string message;
-  if (!library.Load(pluginPath, &message)) {
-    result["problems"].push_back(message);
-  } else {
-    CheckContext context;
-    context.environment = base;
-    context.environment.entry = library.entry();
-    context.seed = seed;
-    check.run(context);
-    result["problems"] = context.problems;
-    result["data"] = context.data;
-  }
-  std::string line = std::string(1, kResultMark) +
-                     result.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-  for (size_t written = 0; written < line.size();) {
-    ssize_t n = write(fd, line.data() + written, line.size() - written);
-    if (n <= 0) break;
-    written += size_t(n);
-  }
-  _exit(0);  // no destructors: the plug-in's and the host's state die with the process
-}
-
-std::string DeathText(int status) {
-  if (WIFSIGNALED(status)) {
-    int signal = WTERMSIG(status);
-    const char* name = strsignal(signal);
-    return "the check's process died of signal " + std::to_string(signal) + " (" +
-           (name != nullptr ? name : "?") + ")";
-  }
-  if (WIFEXITED(status))
-    return "the check's process ended with exit code " + std::to_string(WEXITSTATUS(status)) +
-           " before reporting";
-  return "the check's process ended before reporting";
-}
-#endif
-
-Outcome Runner::RunInChild(const Check& check) {
-  Outcome outcome;
-#if VHOST_HAVE_FORK
-  int fds[2];
-  if (pipe(fds) != 0) {
-    outcome.problems.push_back("no pipe for the check's process");
-    return outcome;
-  }
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    outcome.problems.push_back("the check's process could not be started");
-    return outcome;
-  }
-  if (pid == 0) {
-    close(fds[0]);
-    ChildMain(check, environment_, CheckSeed(seed_, check.id), options_.pluginPath, fds[1]);
-  }
-  close(fds[1]);
-  std::string text;
-  const auto deadline =
-      Clock::now() + std::chrono::milliseconds(int64_t(options_.checkTimeoutSeconds * 1000));
-  bool timedOut = false;
-  for (;;) {
-    int left =
-        int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    if (left <= 0) {
-      timedOut = true;
-      break;
+// In a child process the plug-in is loaded afresh (nothing the parent did can
+// have touched it); the check's result comes back as one JSON line.
+Outcome BatteryRun::RunInChild(const Check& check) {
+  const uint64_t seed = CheckSeed(seed_, check.id);
+  auto body = [&]() -> std::string {
+    json result = {{"problems", json::array()}, {"data", json::object()}};
+    PluginLibrary library;
+    std::string message;
+    if (!library.Load(options_.pluginPath, &message)) {
+      result["problems"].push_back(message);
+    } else {
+      CheckContext context;
+      context.environment = environment_;
+      context.environment.entry = library.entry();
+      context.seed = seed;
+      check.run(context);
+      result["problems"] = context.problems;
+      result["data"] = context.data;
     }
-    struct pollfd watch = {fds[0], POLLIN, 0};
-    int ready = poll(&watch, 1, left);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    char buffer[65536];
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, size_t(n));
-  }
-  if (timedOut) kill(pid, SIGKILL);
-  close(fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  size_t mark = text.rfind(kResultMark);
-  std::string diagnostics = text.substr(0, mark == std::string::npos ? text.size() : mark);
-  json result;
-  if (!timedOut && mark != std::string::npos && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    result = json::parse(text.substr(mark + 1), nullptr, false);
-  }
+    return result.dump(-1, ' ', false, json::error_handler_t::replace);
+  };
+  ChildOutcome child = RunInChildProcess(body, options_.checkTimeoutSeconds);
+
+  Outcome outcome;
+  json result = child.reported ? json::parse(child.report, nullptr, false) : json();
   if (result.is_object()) {
     for (const json& problem : result["problems"])
       outcome.problems.push_back(problem.get<std::string>());
     outcome.data = result["data"];
   } else {
-    outcome.problems.push_back(timedOut ? "the check did not finish within " +
-                                              Seconds(options_.checkTimeoutSeconds) +
-                                              " s: the plug-in hangs"
-                                        : DeathText(status));
+    outcome.problems.push_back(child.reported ? "the check's report could not be read"
+                                              : child.failure);
   }
   // What the process printed besides its result: the host's report of a
   // write past its memory, a sanitizer's report. Shown for failures only.
-  if (!outcome.passed()) {
-    size_t start = 0;
-    int lines = 0;
-    while (start < diagnostics.size() && lines < 12) {
-      size_t end = diagnostics.find('\n', start);
-      std::string line =
-          diagnostics.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (!line.empty()) {
-        outcome.problems.push_back("printed: " + line);
-        ++lines;
-      }
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
-#else
-  outcome = RunHere(check);
-#endif
+  if (!outcome.passed()) AddPrintedLines(child.printed, &outcome);
   return outcome;
 }
 
-void Runner::Report(const Check& check, const Outcome& outcome) {
+void BatteryRun::Report(const Check& check, const Outcome& outcome) {
   ++tried_[CheckGroup(check.id)];
   if (outcome.passed()) {
     ++passed_;
@@ -305,7 +223,7 @@ void Runner::Report(const Check& check, const Outcome& outcome) {
   out_ << std::flush;
 }
 
-void Runner::RunQueue(std::deque<Check> queue) {
+void BatteryRun::RunQueue(std::deque<Check> queue) {
   while (!queue.empty()) {
     Check check = queue.front();
     queue.pop_front();
@@ -323,7 +241,7 @@ void Runner::RunQueue(std::deque<Check> queue) {
 
 // Rounds of each generator in turn: the minimum always, then more while the
 // time lasts. An --only naming one round runs just that round.
-void Runner::RunGenerators(const std::vector<CheckGenerator>& generators) {
+void BatteryRun::RunGenerators(const std::vector<CheckGenerator>& generators) {
   std::vector<const CheckGenerator*> active;
   for (const CheckGenerator& generator : generators) {
     bool wholeGenerator = options_.only.empty();
@@ -352,7 +270,7 @@ void Runner::RunGenerators(const std::vector<CheckGenerator>& generators) {
   }
 }
 
-int Runner::Go() {
+int BatteryRun::Execute() {
   started_ = Clock::now();
   seed_ =
       options_.seed
@@ -415,11 +333,11 @@ int Runner::Go() {
 
 }  // namespace
 
-bool IsolationAvailable() { return VHOST_HAVE_FORK != 0; }
+bool IsolationAvailable() { return ChildProcessesAvailable(); }
 
 int Validate(const ValidateOptions& options, std::ostream& out) {
-  Runner runner(options, out);
-  return runner.Go();
+  BatteryRun run(options, out);
+  return run.Execute();
 }
 
 }  // namespace vhost
