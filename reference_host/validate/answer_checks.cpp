@@ -21,6 +21,9 @@ using nlohmann::json;
 // ---------------------------------------------------------------------------
 // answers/
 
+const double kNaN64 = std::numeric_limits<double>::quiet_NaN();
+const double kInf64 = std::numeric_limits<double>::infinity();
+
 void AddAnswerCheck(Battery& battery, const std::string& id, const std::string& title,
                     std::function<void(CheckContext&)> run) {
   battery.fixed.push_back(Check{"answers/" + id, title, std::move(run), nullptr});
@@ -45,9 +48,8 @@ Scene WithFrames(int32_t first, int32_t last) {
   return scene;
 }
 
-}  // namespace
-
-void AddAnswerChecks(Battery& battery) {
+// Frame ranges at the edges of 32 bits and of what a block can hold.
+void AddFrameRangeChecks(Battery& battery) {
   const int32_t kMaxCapturable = (INT32_MAX - 52) / 16;  // frames whose block size still fits
   const std::vector<std::tuple<std::string, int32_t, int32_t>> ranges = {
       {"whole-int32", INT32_MIN, INT32_MAX},
@@ -68,7 +70,10 @@ void AddAnswerChecks(Battery& battery) {
                        std::to_string(std::get<2>(range)),
                    [scene](CheckContext& context) { RunAnswers(context, scene, {}); });
   }
-  // Object counts.
+}
+
+// Object counts past the scene, negative and huge.
+void AddObjectCountChecks(Battery& battery) {
   const std::vector<std::pair<std::string, int32_t>> counts = {
       {"int32-min", INT32_MIN}, {"minus-two", -2}, {"minus-one", -1}, {"zero", 0}, {"one", 1},
       {"int32-max", INT32_MAX}};
@@ -105,7 +110,10 @@ void AddAnswerChecks(Battery& battery) {
                    overrides.objectCount = 500;
                    RunAnswers(context, scene, overrides);
                  });
-  // Null references and parent cycles.
+}
+
+// Null references and parent cycles.
+void AddReferenceChecks(Battery& battery) {
   const std::vector<std::pair<std::string, std::function<void(Scene&)>>> shapes = {
       {"null-own-group", [](Scene& s) { s.objects[0].nullReference = true; }},
       {"null-child", [](Scene& s) { s.objects[2].nullReference = true; }},
@@ -133,21 +141,22 @@ void AddAnswerChecks(Battery& battery) {
                      RunAnswers(context, scene, {});
                    });
   }
-  // Positions.
-  const double nan = std::numeric_limits<double>::quiet_NaN(),
-               inf = std::numeric_limits<double>::infinity();
+}
+
+// Positions that are not numbers, infinite or huge.
+void AddPositionChecks(Battery& battery) {
   const std::vector<std::pair<std::string, std::function<Vec3(int32_t, const Vec3&)>>> positions = {
       {"nan",
        [=](int32_t, const Vec3&) {
-         return Vec3{nan, nan, nan};
+         return Vec3{kNaN64, kNaN64, kNaN64};
        }},
       {"infinite",
        [=](int32_t, const Vec3&) {
-         return Vec3{inf, -inf, inf};
+         return Vec3{kInf64, -kInf64, kInf64};
        }},
       {"nan-at-one-frame",
        [=](int32_t f, const Vec3& p) {
-         return f == 3 ? Vec3{nan, p.y, p.z} : p;
+         return f == 3 ? Vec3{kNaN64, p.y, p.z} : p;
        }},
       {"beyond-float",
        [](int32_t f, const Vec3&) {
@@ -175,10 +184,13 @@ void AddAnswerChecks(Battery& battery) {
                      RunAnswers(context, StandardScene(), overrides);
                    });
   }
-  // Matrices.
+}
+
+// Group and blur matrices that are not numbers or infinite.
+void AddMatrixChecks(Battery& battery) {
   const std::vector<std::pair<std::string, std::function<void(Scene&)>>> matrices = {
-      {"nan-group", [=](Scene& s) { s.groupMatrix.fill(nan); }},
-      {"infinite-blur", [=](Scene& s) { s.blurMatrix.fill(inf); }},
+      {"nan-group", [=](Scene& s) { s.groupMatrix.fill(kNaN64); }},
+      {"infinite-blur", [=](Scene& s) { s.blurMatrix.fill(kInf64); }},
       {"overflowing",
        [](Scene& s) {
          s.groupMatrix.fill(1e308);
@@ -199,7 +211,11 @@ void AddAnswerChecks(Battery& battery) {
                      RunAnswers(context, scene, {});
                    });
   }
-  // 'ALOC' that grants less than asked, on a new instance and on a resize.
+}
+
+// 'ALOC' that grants less than asked, on a new instance and on a resize, and
+// 'MMAL' that succeeds without memory.
+void AddMemoryAnswerChecks(Battery& battery) {
   for (int32_t shortBy : {1, 4, 16, 51, 52, 100, INT32_MAX}) {
     for (bool stored : {false, true}) {
       AddAnswerCheck(
@@ -222,6 +238,10 @@ void AddAnswerChecks(Battery& battery) {
                    overrides.memoryNullWithSuccess = true;
                    RunAnswers(context, StandardScene(), overrides);
                  });
+}
+
+// 'ADDV' indices that wrap round the top of 32 bits.
+void AddVertexIndexChecks(Battery& battery) {
   for (int32_t first : {INT32_MAX - 2, INT32_MIN, -1}) {
     AddAnswerCheck(battery, "vertex-indices-from-" + std::to_string(first),
                    "'ADDV' indices from " + std::to_string(first), [first](CheckContext& context) {
@@ -230,7 +250,10 @@ void AddAnswerChecks(Battery& battery) {
                      RunAnswers(context, scene, {});
                    });
   }
+}
 
+// Random rounds: hostile answers mixed, with a refusal now and then.
+void AddRandomAnswerRounds(Battery& battery) {
   CheckGenerator random;
   random.prefix = "answers/random";
   random.minimumRounds = 20;
@@ -251,8 +274,7 @@ void AddAnswerChecks(Battery& battery) {
         if (rng.Chance(0.1)) object.nullReference = true;
         if (rng.Chance(0.15)) object.parent = static_cast<int32_t>(rng.Range(-1, 3));
       }
-      const double nan = std::numeric_limits<double>::quiet_NaN();
-      if (rng.Chance(0.1)) scene.groupMatrix[size_t(rng.Range(0, 15))] = nan;
+      if (rng.Chance(0.1)) scene.groupMatrix[size_t(rng.Range(0, 15))] = kNaN64;
       if (rng.Chance(0.1))
         scene.blurMatrix[size_t(rng.Range(0, 15))] = std::numeric_limits<double>::infinity();
       scene.firstVertexIndex = rng.Chance(0.2) ? int32_t(rng.Next()) : 0;
@@ -269,9 +291,9 @@ void AddAnswerChecks(Battery& battery) {
       overrides.memoryNullWithSuccess = rng.Chance(0.05);
       if (rng.Chance(0.2)) {
         uint64_t badFrame = rng.Next();
-        overrides.position = [badFrame, nan](int32_t frame, const Vec3& p) {
+        overrides.position = [badFrame](int32_t frame, const Vec3& p) {
           return (uint64_t(uint32_t(frame)) * 2654435761u + badFrame) % 5 == 0
-                     ? Vec3{nan, p.y, -p.z}
+                     ? Vec3{kNaN64, p.y, -p.z}
                      : p;
         };
       }
@@ -290,6 +312,19 @@ void AddAnswerChecks(Battery& battery) {
     return check;
   };
   battery.random.push_back(random);
+}
+
+}  // namespace
+
+void AddAnswerChecks(Battery& battery) {
+  AddFrameRangeChecks(battery);
+  AddObjectCountChecks(battery);
+  AddReferenceChecks(battery);
+  AddPositionChecks(battery);
+  AddMatrixChecks(battery);
+  AddMemoryAnswerChecks(battery);
+  AddVertexIndexChecks(battery);
+  AddRandomAnswerRounds(battery);
 }
 
 }  // namespace vhost
