@@ -15,6 +15,7 @@
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
 #include "reference_host/play/outputs.h"
+#include "reference_host/play/summary.h"
 #include "reference_host/plugin_loader.h"
 #include "reference_host/play/trace.h"
 
@@ -38,57 +39,11 @@ std::string PascalText(const unsigned char* field) {
   return std::string(reinterpret_cast<const char*>(field) + 1, field[0]);
 }
 
-std::string Join(const std::vector<std::string>& parts, const char* separator) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
-  return text;
-}
-
-std::string CallCounts(const std::map<uint32_t, int>& calls) {
-  std::vector<std::string> parts;
-  for (const CallbackSelector& row : kCallbackSelectors) {
-    auto it = calls.find(row.selector);
-    if (it != calls.end())
-      parts.push_back(CodeName(row.selector) + " " + std::to_string(it->second));
-  }
-  for (const auto& entry : calls) {
-    if (!IsCallbackSelector(entry.first))
-      parts.push_back(CodeName(entry.first) + " " + std::to_string(entry.second));
-  }
-  return parts.empty() ? "none" : Join(parts, ", ");
-}
-
-std::string AngleText(float angle) { return NumberText(angle); }
-
-std::string BlockLine(const std::vector<uint8_t>& bytes) {
-  if (bytes.empty()) return "none";
-  BlockView view = DecodeBlock(bytes.data(), bytes.size());
-  std::string line = std::to_string(bytes.size()) + " bytes";
-  if (!view.isBlock) return line + ", not a parameter block";
-  line += std::string(view.native ? ", native byte order" : ", other byte order") +
-          "; angle tolerance " + AngleText(view.angle) + ", freeze " + std::to_string(view.freeze) +
-          ", reverse " + std::to_string(view.reverse) + ", points " + std::to_string(view.count);
-  return line;
-}
-
-json BlockJson(const std::vector<uint8_t>& bytes) {
-  BlockView view = DecodeBlock(bytes.data(), bytes.size());
-  json block = {{"size", bytes.size()}, {"is_block", view.isBlock}};
-  if (view.isBlock) {
-    block["native"] = view.native;
-    block["angle_tolerance"] = view.angle;
-    block["freeze"] = view.freeze;
-    block["reverse"] = view.reverse;
-    block["points"] = view.count;
-  }
-  return block;
-}
-
 // Everything the run needs, in the order it is made and torn down.
-class Run {
+class ScenePlay {
  public:
-  Run(const PlayOptions& options, std::ostream& out) : options_(options), out_(out) {}
-  int Go();
+  ScenePlay(const PlayOptions& options, std::ostream& out) : options_(options), out_(out) {}
+  int Execute();
 
  private:
   bool LoadScene();
@@ -96,7 +51,7 @@ class Run {
   bool PrepareBlock(std::vector<uint8_t>* initial);
   void PlayCalls();
   int32_t Call(uint32_t selector, int32_t frame);
-  void DescribeCall(const EntryCallReport& report, std::vector<uint8_t>* blockBefore);
+  void DescribeCall(const EntryCallReport& report, const std::vector<uint8_t>& blockBefore);
   bool MakeOutDirectory();
   bool WriteOutputs();
   void PrintSummary(int exitCode);
@@ -114,15 +69,11 @@ class Run {
   std::unique_ptr<DialogRunner> runner_;
   std::unique_ptr<HostServices> services_;
   std::unique_ptr<HostSession> session_;
-  std::vector<std::string> callLines_;
-  json summary_;
-  std::vector<std::string> written_;
+  PlaySummary summary_;
   std::vector<uint8_t> finalBlock_;
-  std::string pluginName_;
-  std::string initialBlockLine_;
 };
 
-bool Run::LoadScene() {
+bool ScenePlay::LoadScene() {
   SceneResult result;
   if (options_.scenePath.empty()) {
     sceneSource_ = kDefaultSceneSource;
@@ -139,7 +90,7 @@ bool Run::LoadScene() {
   return true;
 }
 
-bool Run::LoadPlugin() {
+bool ScenePlay::LoadPlugin() {
   pluginPath_ = options_.pluginPath.empty() ? DefaultPluginPath() : options_.pluginPath;
   std::string message;
   if (!plugin_.Load(pluginPath_, &message)) {
@@ -149,7 +100,7 @@ bool Run::LoadPlugin() {
   return true;
 }
 
-bool Run::PrepareBlock(std::vector<uint8_t>* initial) {
+bool ScenePlay::PrepareBlock(std::vector<uint8_t>* initial) {
   if (!options_.loadBlockPath.empty()) {
     std::string message;
     if (!LoadBlockFile(options_.loadBlockPath, GuardedHeap::kMaxAllocation, initial, &message)) {
@@ -170,87 +121,65 @@ bool Run::PrepareBlock(std::vector<uint8_t>* initial) {
       SwapBlockByteOrder(initial);
     }
   }
-  initialBlockLine_ = BlockLine(*initial);
+  summary_.initialBlock = BlockLine(*initial);
   return true;
 }
 
-int32_t Run::Call(uint32_t selector, int32_t frame) {
+int32_t ScenePlay::Call(uint32_t selector, int32_t frame) {
   std::vector<uint8_t> before = session_->BlockBytes();
   int32_t result = session_->Call(plugin_.entry(), selector, frame);
-  DescribeCall(session_->reports().back(), &before);
+  DescribeCall(session_->reports().back(), before);
   return result;
 }
 
-// One line per entry call: its result and what it did.
-void Run::DescribeCall(const EntryCallReport& report, std::vector<uint8_t>* blockBefore) {
-  std::string name = CodeName(report.selector);
-  std::string line = name + " -> " + std::to_string(report.result);
-  json entry = {{"selector", name},
-                {"result", report.result},
-                {"frame", report.renderFrame},
-                {"host_calls", json::object()}};
-  for (const auto& count : report.calls) entry["host_calls"][CodeName(count.first)] = count.second;
-  std::vector<std::string> details;
-  std::vector<uint8_t> after = session_->BlockBytes();
-  BlockView view = DecodeBlock(after.data(), after.size());
-
-  if (report.selector == kSelectorInfo) {
-    const HostPluginDescription& d = session_->info().info;
-    pluginName_ = PascalText(d.pluginName);
-    details.push_back("name \"" + pluginName_ + "\", type '" + CodeName(d.pluginType) +
-                      "', version " + std::to_string(d.pluginVersion) + ", flags " +
-                      std::to_string(d.infoFlags));
-    details.push_back("description \"" + PascalText(d.description) + "\"");
-    entry["name"] = pluginName_;
-    entry["description"] = PascalText(d.description);
-    entry["copyright"] = PascalText(d.copyright);
-    entry["author"] = PascalText(d.authorName);
-    entry["type"] = CodeName(d.pluginType);
-    entry["version"] = d.pluginVersion;
-    entry["flags"] = d.infoFlags;
-  } else if (report.selector == kSelectorInit) {
-    details.push_back("creator answered '" + CodeName(scene_.creator) + "'");
-    details.push_back("block " + BlockLine(after));
-  } else if (report.selector == kSelectorInterface) {
-    const std::vector<DialogRun>& runs = services_->dialogRuns();
-    if (!runs.empty()) {
-      const DialogRun& run = runs.back();
-      details.push_back("dialog " + std::to_string(run.id) + " \"" + run.title +
-                        "\" shown: " + Join(run.shown, ", "));
-      details.push_back("answered: " + Join(run.answered, ", ") +
-                        (run.accepted ? "; accepted" : "; cancelled"));
-      entry["dialog"] = {{"id", run.id},
-                         {"title", run.title},
-                         {"shown", run.shown},
-                         {"answered", run.answered},
-                         {"accepted", run.accepted}};
+// What an entry call did, for the summary.
+void ScenePlay::DescribeCall(const EntryCallReport& report,
+                             const std::vector<uint8_t>& blockBefore) {
+  EntrySummary entry;
+  entry.selector = report.selector;
+  entry.result = report.result;
+  entry.frame = report.renderFrame;
+  entry.hostCalls = report.calls;
+  entry.refused = report.refused;
+  const std::vector<uint8_t> after = session_->BlockBytes();
+  switch (report.selector) {
+    case kSelectorInfo: {
+      const HostPluginDescription& d = session_->info().info;
+      entry.description = PluginDescription{PascalText(d.pluginName),
+                                            PascalText(d.description),
+                                            PascalText(d.copyright),
+                                            PascalText(d.authorName),
+                                            d.pluginType,
+                                            d.pluginVersion,
+                                            d.infoFlags};
+      break;
     }
-    details.push_back("block " + BlockLine(after));
-  } else if (report.selector == kSelectorSetup) {
-    bool stored = report.resetSent && after != *blockBefore;
-    details.push_back("frames sampled: " + std::to_string(report.framesSampled) +
-                      ", points stored: " + std::to_string(view.isBlock ? view.count : 0) +
-                      (report.resetSent ? " ('RSET' sent)" : " (path unchanged)"));
-    entry["frames_sampled"] = report.framesSampled;
-    entry["points_stored"] = view.isBlock ? view.count : 0;
-    entry["reset_sent"] = report.resetSent;
-    entry["path_changed"] = stored;
-  } else if (report.selector == kSelectorGenerate) {
-    const GeneratedModel& model = session_->models().back();
-    details.push_back("vertices received: " + std::to_string(model.vertices.size()) +
-                      ", polygons received: " + std::to_string(model.faces.size()));
-    entry["vertices"] = model.vertices.size();
-    entry["polygons"] = model.faces.size();
+    case kSelectorInit:
+      entry.creatorAnswered = scene_.creator;
+      entry.blockAfter = BlockLine(after);
+      break;
+    case kSelectorInterface:
+      if (!services_->dialogRuns().empty()) entry.dialog = services_->dialogRuns().back();
+      entry.blockAfter = BlockLine(after);
+      break;
+    case kSelectorSetup: {
+      BlockView view = DecodeBlock(after.data(), after.size());
+      entry.capture =
+          EntrySummary::Capture{report.framesSampled, view.isBlock ? view.count : 0,
+                                report.resetSent, report.resetSent && after != blockBefore};
+      break;
+    }
+    case kSelectorGenerate: {
+      const GeneratedModel& model = session_->models().back();
+      entry.model = EntrySummary::Model{model.vertices.size(), model.faces.size()};
+      break;
+    }
+    default: break;
   }
-  details.push_back("host calls: " + CallCounts(report.calls));
-  for (const std::string& refusal : report.refused) details.push_back("fault injected: " + refusal);
-  entry["refused"] = report.refused;
-  callLines_.push_back(line);
-  for (const std::string& detail : details) callLines_.push_back("    " + detail);
-  summary_["calls"].push_back(entry);
+  summary_.calls.push_back(std::move(entry));
 }
 
-void Run::PlayCalls() {
+void ScenePlay::PlayCalls() {
   int32_t frame = scene_.renderFirst;
   Call(kSelectorInfo, frame);
   Call(kSelectorInit, frame);
@@ -262,13 +191,13 @@ void Run::PlayCalls() {
   }
 }
 
-std::string Run::OutputPath(const std::string& given, const char* extension) const {
+std::string ScenePlay::OutputPath(const std::string& given, const char* extension) const {
   if (!given.empty()) return given;
   if (options_.outDirectory.empty()) return {};
   return (fs::path(options_.outDirectory) / (scene_.name + extension)).string();
 }
 
-bool Run::MakeOutDirectory() {
+bool ScenePlay::MakeOutDirectory() {
   if (options_.outDirectory.empty()) return true;
   std::error_code error;
   fs::create_directories(options_.outDirectory, error);
@@ -280,13 +209,13 @@ bool Run::MakeOutDirectory() {
   return true;
 }
 
-bool Run::WriteOutputs() {
+bool ScenePlay::WriteOutputs() {
   bool ok = true;
   std::string message;
   std::string objPath = OutputPath(options_.objPath, ".obj");
   if (!objPath.empty()) {
     if (WriteTextFile(objPath, ObjText(session_->models(), scene_.name), &message)) {
-      written_.push_back(objPath);
+      summary_.written.push_back(objPath);
     } else {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
       ok = false;
@@ -300,7 +229,7 @@ bool Run::WriteOutputs() {
     picture.storedPoints = DecodeBlock(finalBlock_.data(), finalBlock_.size()).points;
     if (!session_->models().empty()) picture.model = &session_->models().back();
     if (WriteTextFile(svgPath, SvgText(picture), &message)) {
-      written_.push_back(svgPath);
+      summary_.written.push_back(svgPath);
     } else {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
       ok = false;
@@ -309,7 +238,7 @@ bool Run::WriteOutputs() {
   if (!options_.saveBlockPath.empty()) {
     if (SaveBlockFile(options_.saveBlockPath, finalBlock_,
                       options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
-      written_.push_back(options_.saveBlockPath);
+      summary_.written.push_back(options_.saveBlockPath);
     } else {
       fprintf(stderr, "vestrel-host: cannot save the block: %s\n", message.c_str());
       ok = false;
@@ -318,86 +247,43 @@ bool Run::WriteOutputs() {
   return ok;
 }
 
-void Run::PrintSummary(int exitCode) {
-  std::ostringstream text;
-  text << "vestrel-host: scene \"" << scene_.name << "\" (" << sceneSource_ << ")\n"
-       << "  frames " << scene_.firstFrame << " to " << scene_.lastFrame << ", "
-       << scene_.objects.size() << " objects, creator '" << CodeName(scene_.creator)
-       << "', render frames " << scene_.renderFirst << " to " << scene_.renderLast << "\n"
-       << "  stored block: " << initialBlockLine_ << "\n"
-       << "plug-in: " << pluginPath_ << "\n"
-       << "calls:\n";
-  for (const std::string& line : callLines_) text << "  " << line << "\n";
-  text << "parameter block: " << BlockLine(finalBlock_) << "\n";
-  text << "host calls: " << session_->callbackCalls() << " (" << CallCounts(session_->totals())
-       << ")\n";
-
-  std::vector<std::string> functions;
-  for (const auto& entry : services_->calls())
-    functions.push_back(entry.first + " " + std::to_string(entry.second));
-  text << "host functions called: " << (functions.empty() ? "none" : Join(functions, ", ")) << "\n";
-  std::vector<std::string> lookups;
-  for (const auto& entry : services_->lookups())
-    lookups.push_back(entry.first + " " + std::to_string(entry.second));
-  text << "host functions looked up: " << (lookups.empty() ? "none" : Join(lookups, ", ")) << "\n";
-
-  std::vector<std::string> faults = options_.faults.Describe();
-  text << "faults asked for: " << (faults.empty() ? "none" : Join(faults, "; ")) << "\n";
-
-  std::vector<std::string> resources;
-  json resourceJson = json::object();
+void ScenePlay::PrintSummary(int exitCode) {
+  summary_.sceneName = scene_.name;
+  summary_.sceneSource = sceneSource_;
+  summary_.firstFrame = scene_.firstFrame;
+  summary_.lastFrame = scene_.lastFrame;
+  summary_.objects = scene_.objects.size();
+  summary_.creator = scene_.creator;
+  summary_.renderFirst = scene_.renderFirst;
+  summary_.renderLast = scene_.renderLast;
+  summary_.pluginPath = pluginPath_;
+  summary_.finalBlock = finalBlock_;
+  summary_.hostCalls = session_->callbackCalls();
+  summary_.hostCallTotals = session_->totals();
+  summary_.functionsCalled = services_->calls();
+  summary_.functionsLookedUp = services_->lookups();
+  summary_.faults = options_.faults.Describe();
   for (ResourceKind kind : kAllResourceKinds) {
     const ResourceCount& count = findings_.Count(kind);
-    resources.push_back(std::string(ResourceKindName(kind)) + " " +
-                        std::to_string(count.released - count.leaked) + "/" +
-                        std::to_string(count.obtained) + " released");
-    resourceJson[ResourceKindName(kind)] = {{"obtained", count.obtained},
-                                            {"released", count.released - count.leaked},
-                                            {"leaked", count.leaked}};
+    summary_.resources.push_back(ResourceSummary{ResourceKindName(kind), count.obtained,
+                                                 count.released - count.leaked, count.leaked});
   }
-  text << "resources: " << Join(resources, ", ") << "\n";
-  auto list = [&](const char* title, const std::vector<std::string>& items) {
-    text << title << ": " << (items.empty() ? "none" : std::to_string(items.size())) << "\n";
-    for (const std::string& item : items) text << "  - " << item << "\n";
-  };
-  list("violations", findings_.violations());
-  list("overruns", findings_.overruns());
-  list("leaks", findings_.leaks());
-  if (!findings_.notes().empty()) list("notes", findings_.notes());
-  for (const std::string& path : written_) text << "wrote " << path << "\n";
-  text << "result: "
-       << (exitCode == kExitOk            ? "OK"
-           : exitCode == kExitPluginFault ? "FAILED (the plug-in broke the host's rules)"
-                                          : "FAILED")
-       << "\n";
-  out_ << text.str() << std::flush;
+  summary_.violations = findings_.violations();
+  summary_.overruns = findings_.overruns();
+  summary_.leaks = findings_.leaks();
+  summary_.notes = findings_.notes();
+  summary_.functionsCanBeHidden = VHOST_CAN_HIDE_FUNCTIONS != 0;
+  summary_.exitCode = exitCode;
 
-  summary_["scene"] = {{"name", scene_.name}, {"source", sceneSource_}};
-  summary_["plugin"] = pluginPath_;
-  summary_["block"] = BlockJson(finalBlock_);
-  summary_["initial_block"] = initialBlockLine_;
-  summary_["host_calls"] = session_->callbackCalls();
-  summary_["host_functions"] = services_->calls();
-  summary_["lookups"] = services_->lookups();
-  summary_["resources"] = resourceJson;
-  summary_["violations"] = findings_.violations();
-  summary_["overruns"] = findings_.overruns();
-  summary_["leaks"] = findings_.leaks();
-  summary_["notes"] = findings_.notes();
-  summary_["functions_can_be_hidden"] = VHOST_CAN_HIDE_FUNCTIONS != 0;
-  summary_["written"] = written_;
-  summary_["exit_code"] = exitCode;
+  out_ << SummaryText(summary_) << std::flush;
   if (!options_.summaryJsonPath.empty()) {
     std::string message;
-    if (!WriteTextFile(options_.summaryJsonPath,
-                       summary_.dump(2, ' ', false, json::error_handler_t::replace) + "\n",
-                       &message)) {
+    if (!WriteTextFile(options_.summaryJsonPath, SummaryJson(summary_), &message))
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
-    }
   }
 }
 
-int Run::Go() {
+int ScenePlay::Execute() {
   if (!LoadScene()) return kExitBadInput;
   std::vector<uint8_t> initialBlock;
   if (!PrepareBlock(&initialBlock)) return kExitBadInput;
@@ -426,7 +312,6 @@ int Run::Go() {
     return kExitBadInput;
   }
   theHostServices = services_.get();
-  summary_["calls"] = json::array();
 
   PlayCalls();
 
@@ -443,8 +328,8 @@ int Run::Go() {
 }  // namespace
 
 int Play(const PlayOptions& options, std::ostream& out) {
-  Run run(options, out);
-  return run.Go();
+  ScenePlay play(options, out);
+  return play.Execute();
 }
 
 }  // namespace vhost
