@@ -13,6 +13,7 @@
 
 #include "hostkit/block_codec.h"
 #include "hostkit/protocol.h"
+#include "reference_host/play/scene_node.h"
 
 namespace vhost {
 
@@ -23,153 +24,14 @@ using nlohmann::json;
 
 namespace {
 
-// A fault in the scene: where (a JSON path) and what.
-struct SceneFault {
-  std::string where;
-  std::string what;
-};
-
-const char* TypeName(const json& value) {
-  switch (value.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::boolean: return "a boolean";
-    case json::value_t::number_integer:
-    case json::value_t::number_unsigned: return "an integer";
-    case json::value_t::number_float: return "a number with a fraction";
-    case json::value_t::string: return "a string";
-    case json::value_t::array: return "an array";
-    case json::value_t::object: return "an object";
-    default: return "something else";
-  }
-}
-
-// One value of the document together with its path, for messages.
-class Node {
- public:
-  Node(const json& value, std::string path, const SceneLimits& limits)
-      : value_(value), path_(std::move(path)), limits_(limits) {}
-
-  const json& value() const { return value_; }
-  const std::string& path() const { return path_; }
-  const SceneLimits& limits() const { return limits_; }
-
-  [[noreturn]] void Fail(const std::string& what) const { throw SceneFault{path_, what}; }
-
-  void ExpectObject() const {
-    if (!value_.is_object()) Fail(std::string("expected an object, got ") + TypeName(value_));
-  }
-
-  // Refuses keys that the format does not have: a typo would otherwise be
-  // silently ignored. "comment" is allowed everywhere.
-  void AllowOnly(std::initializer_list<const char*> keys) const {
-    ExpectObject();
-    for (auto it = value_.begin(); it != value_.end(); ++it) {
-      if (it.key() == "comment") continue;
-      bool known = false;
-      for (const char* key : keys) known = known || it.key() == key;
-      if (!known) {
-        std::string list;
-        for (const char* key : keys) list += std::string(list.empty() ? "" : ", ") + key;
-        Child(it.key()).Fail("unknown key \"" + it.key() + "\" (expected one of: " + list + ")");
-      }
-    }
-  }
-
-  bool Has(const char* key) const { return value_.is_object() && value_.contains(key); }
-
-  Node Child(const std::string& key) const {
-    return Node(value_.at(key), path_ + "." + key, limits_);
-  }
-
-  Node Required(const char* key) const {
-    ExpectObject();
-    if (!value_.contains(key)) Fail(std::string("missing \"") + key + "\"");
-    return Child(key);
-  }
-
-  Node Element(size_t index) const {
-    return Node(value_.at(index), path_ + "[" + std::to_string(index) + "]", limits_);
-  }
-
-  size_t ArraySize(size_t minimum, size_t maximum) const {
-    if (!value_.is_array()) Fail(std::string("expected an array, got ") + TypeName(value_));
-    if (value_.size() < minimum)
-      Fail("expected at least " + std::to_string(minimum) + " elements, got " +
-           std::to_string(value_.size()));
-    if (value_.size() > maximum)
-      Fail("at most " + std::to_string(maximum) + " elements are allowed, got " +
-           std::to_string(value_.size()));
-    return value_.size();
-  }
-
-  int64_t Integer(int64_t minimum, int64_t maximum) const {
-    if (!value_.is_number_integer())
-      Fail(std::string("expected an integer, got ") + TypeName(value_));
-    if (value_.is_number_unsigned() &&
-        value_.get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max())) {
-      Fail("the integer is out of range (" + std::to_string(minimum) + " to " +
-           std::to_string(maximum) + ")");
-    }
-    int64_t number = value_.get<int64_t>();
-    if (number < minimum || number > maximum) {
-      Fail(std::to_string(number) + " is out of range (" + std::to_string(minimum) + " to " +
-           std::to_string(maximum) + ")");
-    }
-    return number;
-  }
-
-  int32_t Int32() const { return static_cast<int32_t>(Integer(INT32_MIN, INT32_MAX)); }
-
-  double Number(double minimum, double maximum) const {
-    if (!value_.is_number()) Fail(std::string("expected a number, got ") + TypeName(value_));
-    double number = value_.get<double>();
-    if (!(number >= minimum && number <= maximum)) {
-      std::ostringstream text;
-      text << number << " is out of range (" << minimum << " to " << maximum << ")";
-      Fail(text.str());
-    }
-    return number;
-  }
-
-  double Coordinate() const { return Number(-limits_.maxCoordinate, limits_.maxCoordinate); }
-
-  bool Boolean() const {
-    if (!value_.is_boolean()) Fail(std::string("expected true or false, got ") + TypeName(value_));
-    return value_.get<bool>();
-  }
-
-  std::string Text(size_t maximum = 1 << 16) const {
-    if (!value_.is_string()) Fail(std::string("expected a string, got ") + TypeName(value_));
-    const std::string& text = value_.get_ref<const std::string&>();
-    if (text.size() > maximum)
-      Fail("the text is longer than " + std::to_string(maximum) + " bytes");
-    return text;
-  }
-
-  // A button value: an integer (stored as it is) or a boolean (1 or 0).
-  int32_t ButtonValue() const {
-    return value_.is_boolean() ? (value_.get<bool>() ? 1 : 0) : Int32();
-  }
-
-  Vec3 Position() const {
-    ArraySize(3, 3);
-    return {Element(0).Coordinate(), Element(1).Coordinate(), Element(2).Coordinate()};
-  }
-
- private:
-  const json& value_;
-  std::string path_;
-  const SceneLimits& limits_;
-};
-
-char ParseAxis(const Node& node) {
+char ParseAxis(const SceneNode& node) {
   std::string axis = node.Text();
   if (axis != "x" && axis != "y" && axis != "z")
     node.Fail("expected \"x\", \"y\" or \"z\", got \"" + axis + "\"");
   return axis[0];
 }
 
-void ParseTurn(const Node& node, Motion* motion, bool helix) {
+void ParseTurn(const SceneNode& node, Motion* motion, bool helix) {
   if (helix) {
     node.AllowOnly({"type", "center", "radius", "frames_per_turn", "rise_per_turn", "phase_degrees",
                     "axis", "start_frame"});
@@ -192,11 +54,11 @@ void ParseTurn(const Node& node, Motion* motion, bool helix) {
   if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
 }
 
-void ParseKeyframes(const Node& node, Motion* motion) {
+void ParseKeyframes(const SceneNode& node, Motion* motion) {
   node.AllowOnly({"type", "interpolation", "keys"});
   motion->kind = MotionKind::kKeyframes;
   if (node.Has("interpolation")) {
-    Node interpolation = node.Child("interpolation");
+    SceneNode interpolation = node.Child("interpolation");
     std::string name = interpolation.Text();
     if (name == "linear") {
       motion->interpolation = Interpolation::kLinear;
@@ -206,10 +68,10 @@ void ParseKeyframes(const Node& node, Motion* motion) {
       interpolation.Fail("expected \"linear\" or \"smooth\", got \"" + name + "\"");
     }
   }
-  Node keys = node.Required("keys");
+  SceneNode keys = node.Required("keys");
   size_t count = keys.ArraySize(1, node.limits().maxKeys);
   for (size_t i = 0; i < count; ++i) {
-    Node key = keys.Element(i);
+    SceneNode key = keys.Element(i);
     key.AllowOnly({"frame", "position"});
     Keyframe keyframe;
     keyframe.frame = key.Required("frame").Int32();
@@ -222,10 +84,10 @@ void ParseKeyframes(const Node& node, Motion* motion) {
   }
 }
 
-void ParsePath(const Node& node, Motion* motion) {
+void ParsePath(const SceneNode& node, Motion* motion) {
   node.AllowOnly({"type", "points", "frames_per_segment", "pause_frames", "start_frame"});
   motion->kind = MotionKind::kPath;
-  Node points = node.Required("points");
+  SceneNode points = node.Required("points");
   size_t count = points.ArraySize(1, node.limits().maxPathPoints);
   for (size_t i = 0; i < count; ++i) motion->points.push_back(points.Element(i).Position());
   if (node.Has("frames_per_segment"))
@@ -236,9 +98,9 @@ void ParsePath(const Node& node, Motion* motion) {
   if (node.Has("start_frame")) motion->startFrame = node.Child("start_frame").Int32();
 }
 
-Motion ParseMotion(const Node& node) {
+Motion ParseMotion(const SceneNode& node) {
   node.ExpectObject();
-  Node typeNode = node.Required("type");
+  SceneNode typeNode = node.Required("type");
   std::string type = typeNode.Text();
   Motion motion;
   if (type == "static") {
@@ -257,16 +119,16 @@ Motion ParseMotion(const Node& node) {
   return motion;
 }
 
-void ParseObjects(const Node& node, Scene* scene) {
+void ParseObjects(const SceneNode& node, Scene* scene) {
   size_t count = node.ArraySize(0, node.limits().maxObjects);
   for (size_t i = 0; i < count; ++i) {
-    Node objectNode = node.Element(i);
+    SceneNode objectNode = node.Element(i);
     objectNode.AllowOnly({"name", "parent", "null_reference", "motion"});
     SceneObject object;
     object.name =
         objectNode.Has("name") ? objectNode.Child("name").Text(256) : "object " + std::to_string(i);
     if (objectNode.Has("parent") && !objectNode.Child("parent").value().is_null()) {
-      Node parent = objectNode.Child("parent");
+      SceneNode parent = objectNode.Child("parent");
       object.parent = static_cast<int32_t>(parent.Integer(-1, int64_t(count) - 1));
       if (object.parent == int32_t(i)) parent.Fail("an object cannot be its own parent");
     }
@@ -277,7 +139,7 @@ void ParseObjects(const Node& node, Scene* scene) {
   }
 }
 
-Matrix4 ParseMatrix(const Node& node) {
+Matrix4 ParseMatrix(const SceneNode& node) {
   node.ArraySize(16, 16);
   Matrix4 matrix;
   for (size_t i = 0; i < 16; ++i) matrix[i] = node.Element(i).Coordinate();
@@ -285,7 +147,7 @@ Matrix4 ParseMatrix(const Node& node) {
 }
 
 // A frame range {first, last}: last not before first and at most maximum frames.
-void ParseRange(const Node& node, int64_t maximum, int32_t* first, int32_t* last) {
+void ParseRange(const SceneNode& node, int64_t maximum, int32_t* first, int32_t* last) {
   node.AllowOnly({"first", "last"});
   *first = node.Required("first").Int32();
   *last = node.Required("last").Int32();
@@ -302,8 +164,8 @@ void ParseRange(const Node& node, int64_t maximum, int32_t* first, int32_t* last
 }
 
 // Dialog control ids are written as JSON object keys: decimal text.
-int32_t ControlId(const Node& map, const std::string& key) {
-  Node entry = map.Child(key);
+int32_t ControlId(const SceneNode& map, const std::string& key) {
+  SceneNode entry = map.Child(key);
   try {
     size_t used = 0;
     long long id = std::stoll(key, &used, 10);
@@ -313,21 +175,21 @@ int32_t ControlId(const Node& map, const std::string& key) {
   entry.Fail("a control id must be a decimal 32-bit integer, got \"" + key + "\"");
 }
 
-DialogAnswers ParseDialog(const Node& node) {
+DialogAnswers ParseDialog(const SceneNode& node) {
   node.AllowOnly({"angle", "freeze", "reverse", "texts", "values", "accept"});
   DialogAnswers answers;
   if (node.Has("angle")) answers.texts[kAngleControl] = node.Child("angle").Text();
   if (node.Has("freeze")) answers.values[kFreezeControl] = node.Child("freeze").ButtonValue();
   if (node.Has("reverse")) answers.values[kReverseControl] = node.Child("reverse").ButtonValue();
   if (node.Has("texts")) {
-    Node texts = node.Child("texts");
+    SceneNode texts = node.Child("texts");
     texts.ExpectObject();
     for (auto it = texts.value().begin(); it != texts.value().end(); ++it) {
       answers.texts[ControlId(texts, it.key())] = texts.Child(it.key()).Text();
     }
   }
   if (node.Has("values")) {
-    Node values = node.Child("values");
+    SceneNode values = node.Child("values");
     values.ExpectObject();
     for (auto it = values.value().begin(); it != values.value().end(); ++it) {
       answers.values[ControlId(values, it.key())] = values.Child(it.key()).ButtonValue();
@@ -337,7 +199,7 @@ DialogAnswers ParseDialog(const Node& node) {
   return answers;
 }
 
-std::vector<uint8_t> ParseHexBlock(const Node& node) {
+std::vector<uint8_t> ParseHexBlock(const SceneNode& node) {
   std::string text = node.Text(node.limits().maxFileBytes);
   std::vector<uint8_t> bytes;
   int pending = -1;
@@ -359,7 +221,7 @@ std::vector<uint8_t> ParseHexBlock(const Node& node) {
   return bytes;
 }
 
-std::vector<uint8_t> ParseBlock(const Node& node) {
+std::vector<uint8_t> ParseBlock(const SceneNode& node) {
   node.ExpectObject();
   if (node.Has("bytes")) {
     node.AllowOnly({"bytes"});
@@ -375,10 +237,10 @@ std::vector<uint8_t> ParseBlock(const Node& node) {
   int32_t reverse = node.Has("reverse") ? node.Child("reverse").ButtonValue() : 0;
   std::vector<StoredPoint> points;
   if (node.Has("points")) {
-    Node list = node.Child("points");
+    SceneNode list = node.Child("points");
     size_t count = list.ArraySize(0, node.limits().maxBlockPoints);
     for (size_t i = 0; i < count; ++i) {
-      Node point = list.Element(i);
+      SceneNode point = list.Element(i);
       point.ArraySize(4, 4);
       StoredPoint stored;
       for (size_t k = 0; k < 4; ++k) stored[k] = static_cast<float>(point.Element(k).Coordinate());
@@ -387,7 +249,7 @@ std::vector<uint8_t> ParseBlock(const Node& node) {
   }
   ByteOrder order = ByteOrder::kNative;
   if (node.Has("byte_order")) {
-    Node orderNode = node.Child("byte_order");
+    SceneNode orderNode = node.Child("byte_order");
     std::string name = orderNode.Text();
     if (name == "swapped") {
       order = ByteOrder::kSwapped;
@@ -398,7 +260,7 @@ std::vector<uint8_t> ParseBlock(const Node& node) {
   return MakeBlockBytes(angle, freeze, reverse, points, order);
 }
 
-Scene ParseDocument(const Node& root) {
+Scene ParseDocument(const SceneNode& root) {
   root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix",
                   "creator", "dialog", "block", "render", "first_vertex_index"});
   Scene scene;
@@ -410,7 +272,7 @@ Scene ParseDocument(const Node& root) {
   if (root.Has("blur_matrix")) scene.blurMatrix = ParseMatrix(root.Child("blur_matrix"));
   scene.creator = FourCC("VHST");
   if (root.Has("creator")) {
-    Node creator = root.Child("creator");
+    SceneNode creator = root.Child("creator");
     std::string text = creator.Text();
     if (!ParseCode(text, &scene.creator))
       creator.Fail("a creator code is four printable characters, got \"" + text + "\"");
@@ -422,7 +284,7 @@ Scene ParseDocument(const Node& root) {
         static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
   scene.renderFirst = scene.renderLast = scene.firstFrame;
   if (root.Has("render")) {
-    Node render = root.Child("render");
+    SceneNode render = root.Child("render");
     ParseRange(render, root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
     // Every pass samples the whole range and the host keeps what each 'GENM'
     // sends: bound the total, so that a scene cannot make a run endless.
@@ -459,7 +321,7 @@ SceneResult ParseScene(const std::string& text, const std::string& source,
     return result;
   }
   try {
-    result.scene = ParseDocument(Node(document, "$", limits));
+    result.scene = ParseDocument(SceneNode(document, "$", limits));
   } catch (const SceneFault& fault) {
     result.error = source + ": at " + fault.where + ": " + fault.what;
   } catch (const std::exception& error) {
