@@ -27,6 +27,10 @@ void* MakeHandle(uintptr_t range, uint64_t serial) {
   return reinterpret_cast<void*>(range + static_cast<uintptr_t>(serial) * 16);
 }
 
+// Handles are numbered over the whole process, not per HostServices, so that a
+// handle from one session (the validator runs many in one process) is never
+// mistaken for a live one of the next. Only the service functions below
+// advance it; nothing resets it.
 uint64_t nextSerial = 1;
 
 std::string SafeText(const char* text) {

@@ -8,6 +8,8 @@ namespace vhost {
 
 namespace {
 
+// The session whose entry call is running: set by HostSession::Call for the
+// length of the call and restored after it, read only by the callback.
 HostSession* currentSession = nullptr;
 
 // Bytes of the info record that belong to the host are filled with this, so
