@@ -9,9 +9,14 @@
 
 #include "controldata/control_data.h"
 #include "fuzz/fuzz_support.h"
+#include "hostkit/block_codec.h"
 #include "tests/support/test_host.h"
 
 namespace {
+
+using vhost::kBlockCountAt;
+using vhost::kBlockHeaderSize;
+using vhost::kBlockMinSize;
 
 constexpr uint32_t kSwappedMagic = 0x4E494C41;  // 'ALIN' read in the other byte order
 
@@ -23,7 +28,7 @@ uint32_t MagicOf(const std::vector<uint8_t>& block) {
 
 int32_t CountOf(const std::vector<uint8_t>& block) {
   int32_t count;
-  memcpy(&count, block.data() + 32, 4);
+  memcpy(&count, block.data() + kBlockCountAt, 4);
   return count;
 }
 
@@ -36,19 +41,24 @@ bool SameBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, siz
 // After a fetch the block is native, holds its count, and kept what the
 // repair does not touch.
 void CheckFetched(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& now) {
-  FUZZ_REQUIRE(now.size() >= 52, "the instance has a block of at least 52 bytes");
+  FUZZ_REQUIRE(now.size() >= kBlockMinSize, "the instance has a block of at least 52 bytes");
   FUZZ_REQUIRE(MagicOf(now) == kControlDataMagic, "the block is in this machine's byte order");
   const int32_t count = CountOf(now);
   FUZZ_REQUIRE(count >= 0 && count <= CControlData::Capacity(static_cast<int32_t>(now.size())),
                "the count fits the block");
-  if (stored.size() < 52) return;  // replaced by a new block
+  if (stored.size() < kBlockMinSize) return;  // replaced by a new block
   FUZZ_REQUIRE(now.size() == stored.size(), "a valid block keeps its size");
-  FUZZ_REQUIRE(SameBytes(stored, now, 16, 32), "the reserved bytes are never touched");
+  FUZZ_REQUIRE(SameBytes(stored, now, 16, kBlockCountAt), "the reserved bytes are never touched");
+  // The host's own model of the repair, byte for byte: the count bounded, a
+  // foreign block's fields and the points it holds turned, defaults otherwise.
+  FUZZ_REQUIRE(now == vhost::ExpectedRepair(stored), "the fetch repairs the block as designed");
   if (MagicOf(stored) == kControlDataMagic) {
-    FUZZ_REQUIRE(SameBytes(stored, now, 0, 32) && SameBytes(stored, now, 36, stored.size()),
+    FUZZ_REQUIRE(SameBytes(stored, now, 0, kBlockCountAt) &&
+                     SameBytes(stored, now, kBlockHeaderSize, stored.size()),
                  "a native block keeps its bytes");
   } else if (MagicOf(stored) != kSwappedMagic) {
-    FUZZ_REQUIRE(SameBytes(stored, now, 36, stored.size()), "defaults leave the point area alone");
+    FUZZ_REQUIRE(SameBytes(stored, now, kBlockHeaderSize, stored.size()),
+                 "defaults leave the point area alone");
     FUZZ_REQUIRE(count == 0, "defaults have no points");
   }
 }

@@ -6,6 +6,7 @@
 #include "host/creator_record.h"
 #include "host/entry.h"
 #include "host/host_proc.h"
+#include "hostkit/block_codec.h"
 #include "hostkit/protocol.h"
 
 namespace {
@@ -269,19 +270,9 @@ int32_t TestHost::BlockSize() const { return info_->parameterBlockSize; }
 
 std::vector<uint8_t> TestHost::MakeBlock(float angle, int32_t freeze, int32_t reverse,
                                          const std::vector<Fxyzu>& points) {
-  int32_t count = static_cast<int32_t>(points.size());
-  std::vector<uint8_t> bytes(ControlDataSizeFor(count), 0);
-  CControlData header;
-  memset(&header, 0, sizeof header);
-  header.magic = kControlDataMagic;
-  header.angleTolerance = angle;
-  header.freezeFlag = freeze;
-  header.reverseFlag = reverse;
-  header.pointCount = count;
-  memcpy(bytes.data(), &header, kControlDataHeaderSize);
-  if (count > 0)
-    memcpy(bytes.data() + kControlDataHeaderSize, points.data(), points.size() * sizeof(Fxyzu));
-  return bytes;
+  std::vector<vhost::StoredPoint> stored;
+  for (const Fxyzu& p : points) stored.push_back({p.x, p.y, p.z, p.u});
+  return vhost::MakeBlockBytes(angle, freeze, reverse, stored);
 }
 
 std::vector<uint32_t> TestHost::Selectors() const {
