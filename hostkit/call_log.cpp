@@ -12,22 +12,13 @@ namespace vhost {
 
 namespace {
 
-// A copy of the record: the packed layouts may put a double where a pointer
-// to it would be misaligned, so fields are read from an aligned copy.
-template <typename Record>
-Record Copy(const void* bytes) {
-  Record record;
-  memcpy(static_cast<void*>(&record), bytes, sizeof record);
-  return record;
-}
-
 // Reads the sent fields of Record from sent and the answered ones from
 // answered, when the host answered.
 template <typename Record, typename Call, typename ReadSent, typename ReadAnswered>
 Call Decode(const void* sent, const void* answered, ReadSent readSent, ReadAnswered readAnswered) {
   Call call;
-  readSent(Copy<Record>(sent), call);
-  if (answered != nullptr) readAnswered(Copy<Record>(answered), call);
+  readSent(CopyRecord<Record>(sent), call);
+  if (answered != nullptr) readAnswered(CopyRecord<Record>(answered), call);
   return call;
 }
 

@@ -84,6 +84,16 @@ using CallArguments =
                  SceneObjectCall, SyncFrameCall, ObjectPositionCall, MemAllocCall, MemFreeCall,
                  AddVertexCall, AddFaceCall, GetGroupCall, DeleteGroupCall>;
 
+// A copy of a record of the plug-in's layout read from bytes. The packed
+// layouts may put a double where a pointer to it would be misaligned, so
+// fields are read from an aligned copy, never in place.
+template <typename Record>
+Record CopyRecord(const void* bytes) {
+  Record record;
+  memcpy(static_cast<void*>(&record), bytes, sizeof record);
+  return record;
+}
+
 // The arguments of a call from its record: sent fields from sent, answered
 // fields from answered (null: the host did not answer). Either may be the
 // same record; both must hold the selector's record of this build's layout.

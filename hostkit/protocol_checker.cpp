@@ -10,17 +10,6 @@
 
 namespace vhost {
 
-namespace {
-
-template <typename Record>
-Record Copy(const void* bytes) {
-  Record record;
-  memcpy(static_cast<void*>(&record), bytes, sizeof record);
-  return record;
-}
-
-}  // namespace
-
 std::string Quoted(uint32_t code) { return "'" + CodeName(code) + "'"; }
 
 void ProtocolChecker::BeginEntryCall(uint32_t entrySelector, HostOpaque owner, const void* block) {
@@ -70,7 +59,7 @@ bool ProtocolChecker::Admit(uint32_t selector, int32_t size, const void* record)
 bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
   switch (selector) {
     case kSelectorAllocate: {
-      auto alloc = Copy<HostAllocDataRec>(record);
+      auto alloc = CopyRecord<HostAllocDataRec>(record);
       if (alloc.blockAddress != block_) {
         Violation("'ALOC' names block " + AddressText(alloc.blockAddress) +
                   ", but the instance's block is " + AddressText(block_));
@@ -83,7 +72,7 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
       return true;
     }
     case kSelectorSyncFrame: {
-      auto sync = Copy<HostSyncFrameRec>(record);
+      auto sync = CopyRecord<HostSyncFrameRec>(record);
       if (sync.samplingFlag != 0 && sync.samplingFlag != 1) {
         Violation("'SYNC' with the sampling flag " + std::to_string(sync.samplingFlag) +
                   " (0 or 1 expected)");
@@ -95,7 +84,7 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
       if (!sampling_) Violation("'TOBJ' without a 'SYNC' with flag 1 before it");
       return true;
     case kSelectorMemAlloc: {
-      auto alloc = Copy<HostMemAllocRec>(record);
+      auto alloc = CopyRecord<HostMemAllocRec>(record);
       if (alloc.byteCount <= 0) {
         Violation("'MMAL' asks for " + std::to_string(static_cast<int64_t>(alloc.byteCount)) +
                   " bytes");
@@ -104,7 +93,7 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
       return true;
     }
     case kSelectorMemFree: {
-      auto free = Copy<HostMemFreeRec>(record);
+      auto free = CopyRecord<HostMemFreeRec>(record);
       if (memory_.count(free.memoryAddress) == 0) {
         Violation("'MFRE' of " + AddressText(free.memoryAddress) +
                   ", which is not memory that 'MMAL' gave and is still out");
@@ -119,14 +108,14 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
         Violation("'GETG' from a plug-in whose host told it the creator code " + Quoted(creator_) +
                   ", not 'XOLR'");
       }
-      auto group = Copy<HostGetGroupRec>(record);
+      auto group = CopyRecord<HostGetGroupRec>(record);
       if (group.fixedValue != 1)
         Violation("'GETG' with the fixed value " + std::to_string(group.fixedValue) +
                   " (1 expected)");
       return true;
     }
     case kSelectorDeleteGroup: {
-      auto group = Copy<HostDeleteGroupRec>(record);
+      auto group = CopyRecord<HostDeleteGroupRec>(record);
       if (groups_.count(group.groupReference) == 0) {
         Violation("'DELG' of " + AddressText(group.groupReference) +
                   ", which is not a group 'GETG' handed out");
@@ -139,7 +128,7 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
 }
 
 void ProtocolChecker::CheckVertexFields(const void* record) {
-  auto vertex = Copy<HostModelAddVertexRec>(record);
+  auto vertex = CopyRecord<HostModelAddVertexRec>(record);
   if (vertex.fixedValue != -1)
     Violation("'ADDV' with the fixed value " + std::to_string(vertex.fixedValue) +
               " (-1 expected)");
@@ -150,7 +139,7 @@ void ProtocolChecker::CheckVertexFields(const void* record) {
 }
 
 bool ProtocolChecker::AdmitFace(const void* record) {
-  auto face = Copy<HostModelAddFaceRec>(record);
+  auto face = CopyRecord<HostModelAddFaceRec>(record);
   if (face.fixedValue != -1)
     Violation("'ADDF' with the fixed value " + std::to_string(face.fixedValue) + " (-1 expected)");
   if (face.furtherFields[0] != 0 || face.furtherFields[1] != 0)
