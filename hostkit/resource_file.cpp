@@ -1,5 +1,7 @@
 #include "hostkit/resource_file.h"
 
+#include "hostkit/file_read.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -246,23 +248,11 @@ ResourceParseResult ParseResourceText(const std::string& text, const std::string
 
 ResourceParseResult LoadResourceFile(const std::string& path) {
   ResourceParseResult result;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    result.errors.push_back(path + ": no such resource file");
+  std::string text, message;
+  if (!ReadRegularFile(path, "resource file", kMaxResourceFileBytes, &text, &message)) {
+    result.errors.push_back(message);
     return result;
   }
-  auto size = std::filesystem::file_size(path, error);
-  if (error || size > kMaxResourceFileBytes) {
-    result.errors.push_back(path + ": larger than " + std::to_string(kMaxResourceFileBytes) +
-                            " bytes");
-    return result;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.errors.push_back(path + ": cannot be read");
-    return result;
-  }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return ParseResourceText(text, path);
 }
 

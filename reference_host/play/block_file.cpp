@@ -1,5 +1,8 @@
 #include "reference_host/play/block_file.h"
 
+#include "hostkit/file_read.h"
+#include "reference_host/play/safe_files.h"
+
 #include <string.h>
 
 #include <fstream>
@@ -17,36 +20,21 @@ bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, B
   }
   bool wantNative = order == ByteOrder::kNative;
   if (view.native != wantNative) SwapBlockByteOrder(&bytes);
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    *message = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()), message);
 }
 
 bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block,
                    std::string* message) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *message = path + ": cannot open the block file";
-    return false;
-  }
-  in.seekg(0, std::ios::end);
-  std::streamoff length = in.tellg();
-  if (length < 0 || static_cast<uint64_t>(length) > maxBytes) {
-    *message = path + ": a block file of " + std::to_string(length) + " bytes is larger than the " +
-               std::to_string(maxBytes) + " bytes allowed";
-    return false;
-  }
-  in.seekg(0, std::ios::beg);
-  block->assign(static_cast<size_t>(length), 0);
-  in.read(reinterpret_cast<char*>(block->data()), length);
-  if (!in) {
-    *message = path + ": cannot read the block file";
+  std::string bytes;
+  if (!ReadRegularFile(path, "block file", maxBytes, &bytes, message)) return false;
+  block->assign(bytes.begin(), bytes.end());
+  // A parameter block names how many points it holds; one that names more
+  // than its bytes hold was cut short (a full disk, an interrupted copy).
+  BlockView view = DecodeBlock(block->data(), block->size());
+  if (view.isBlock && view.count > BlockCapacity(block->size())) {
+    *message = path + ": the block names " + std::to_string(view.count) + " points but its " +
+               std::to_string(block->size()) + " bytes hold " +
+               std::to_string(BlockCapacity(block->size())) + ": the file is cut short";
     return false;
   }
   return true;

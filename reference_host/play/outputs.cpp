@@ -1,5 +1,7 @@
 #include "reference_host/play/outputs.h"
 
+#include "reference_host/play/safe_files.h"
+
 #include <math.h>
 
 #include <stdio.h>
@@ -19,10 +21,20 @@ std::string NumberText(double value) {
   return std::string(buffer, result.ptr);
 }
 
+// A text from a scene as one line: control characters become spaces, so a
+// name cannot start a line of its own in an OBJ file or break an SVG.
+std::string PrintableText(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return out;
+}
+
 std::string ObjText(const std::vector<GeneratedModel>& models, const std::string& sceneName) {
   std::ostringstream obj;
   obj << "# The line that the Vestrel plug-in generated, received by vestrel-host\n"
-      << "# from scene \"" << sceneName << "\".\n"
+      << "# from scene \"" << PrintableText(sceneName) << "\".\n"
       << "# Each vertex is a `v` (placed by the group matrix) with a `vt u 0` whose u\n"
       << "# is the frame its point was sampled at; each segment is an `l`.\n";
   size_t base = 0;  // OBJ indices count from 1 across the whole file
@@ -108,7 +120,7 @@ std::string Fixed(double value) {
 
 std::string Escape(const std::string& text) {
   std::string out;
-  for (char c : text) {
+  for (char c : PrintableText(text)) {
     switch (c) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
@@ -214,14 +226,7 @@ std::string SvgText(const PictureContent& content) {
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* message) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) {
-    *message = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path, text, message);
 }
 
 }  // namespace vhost

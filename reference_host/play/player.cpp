@@ -15,6 +15,7 @@
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
 #include "reference_host/play/outputs.h"
+#include "reference_host/play/safe_files.h"
 #include "reference_host/play/summary.h"
 #include "reference_host/plugin_loader.h"
 #include "reference_host/play/trace.h"
@@ -54,8 +55,9 @@ class ScenePlay {
   void DescribeCall(const EntryCallReport& report, const std::vector<uint8_t>& blockBefore);
   bool MakeOutDirectory();
   bool WriteOutputs();
-  void PrintSummary(int exitCode);
+  int PrintSummary(int exitCode);
   std::string OutputPath(const std::string& given, const char* extension) const;
+  bool OutputsAreApart() const;
 
   const PlayOptions& options_;
   std::ostream& out_;
@@ -194,7 +196,10 @@ void ScenePlay::PlayCalls() {
 std::string ScenePlay::OutputPath(const std::string& given, const char* extension) const {
   if (!given.empty()) return given;
   if (options_.outDirectory.empty()) return {};
-  return (fs::path(options_.outDirectory) / (scene_.name + extension)).string();
+  // The scene's name only as a safe file name, so no output leaves the folder.
+  bool changed = false;
+  std::string name = SafeFileName(scene_.name, &changed);
+  return (fs::path(options_.outDirectory) / (name + extension)).string();
 }
 
 bool ScenePlay::MakeOutDirectory() {
@@ -212,6 +217,11 @@ bool ScenePlay::MakeOutDirectory() {
 bool ScenePlay::WriteOutputs() {
   bool ok = true;
   std::string message;
+  bool renamed = false;
+  std::string safeName = SafeFileName(scene_.name, &renamed);
+  if (renamed && !options_.outDirectory.empty())
+    findings_.Note("the scene's name is no safe file name: its files in " + options_.outDirectory +
+                   " are named \"" + safeName + "\"");
   std::string objPath = OutputPath(options_.objPath, ".obj");
   if (!objPath.empty()) {
     if (WriteTextFile(objPath, ObjText(session_->models(), scene_.name), &message)) {
@@ -247,7 +257,41 @@ bool ScenePlay::WriteOutputs() {
   return ok;
 }
 
-void ScenePlay::PrintSummary(int exitCode) {
+// Every output names a file of its own, none of them one of the run's inputs:
+// a mistyped option must not overwrite the scene, the block or the plug-in.
+bool ScenePlay::OutputsAreApart() const {
+  std::vector<std::pair<std::string, std::string>> inputs = {
+      {"the scene", options_.scenePath},
+      {"the loaded block", options_.loadBlockPath},
+      {"the plug-in", pluginPath_}};
+  std::vector<std::pair<std::string, std::string>> outputs = {
+      {"--obj", OutputPath(options_.objPath, ".obj")},
+      {"--svg", OutputPath(options_.svgPath, ".svg")},
+      {"--trace", options_.tracePath},
+      {"--summary-json", options_.summaryJsonPath},
+      {"--save-block", options_.saveBlockPath}};
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& path = outputs[i].second;
+    if (path.empty()) continue;
+    for (const auto& input : inputs) {
+      if (!input.second.empty() && SameFile(path, input.second)) {
+        fprintf(stderr, "vestrel-host: %s %s is %s, an input of the run; nothing was played\n",
+                outputs[i].first.c_str(), path.c_str(), input.first.c_str());
+        return false;
+      }
+    }
+    for (size_t j = i + 1; j < outputs.size(); ++j) {
+      if (!outputs[j].second.empty() && SameFile(path, outputs[j].second)) {
+        fprintf(stderr, "vestrel-host: %s and %s both name %s; nothing was played\n",
+                outputs[i].first.c_str(), outputs[j].first.c_str(), path.c_str());
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+int ScenePlay::PrintSummary(int exitCode) {
   summary_.sceneName = scene_.name;
   summary_.sceneSource = sceneSource_;
   summary_.firstFrame = scene_.firstFrame;
@@ -274,13 +318,20 @@ void ScenePlay::PrintSummary(int exitCode) {
   summary_.notes = findings_.notes();
   summary_.functionsCanBeHidden = VHOST_CAN_HIDE_FUNCTIONS != 0;
   summary_.exitCode = exitCode;
-
-  out_ << SummaryText(summary_) << std::flush;
   if (!options_.summaryJsonPath.empty()) {
     std::string message;
-    if (!WriteTextFile(options_.summaryJsonPath, SummaryJson(summary_), &message))
+    if (!WriteTextFile(options_.summaryJsonPath, SummaryJson(summary_), &message)) {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
+      if (exitCode == kExitOk) exitCode = kExitBadInput;
+    }
   }
+  summary_.exitCode = exitCode;
+  out_ << SummaryText(summary_) << std::flush;
+  if (!out_) {
+    fprintf(stderr, "vestrel-host: the summary could not be written to the standard output\n");
+    if (exitCode == kExitOk) exitCode = kExitBadInput;
+  }
+  return exitCode;
 }
 
 int ScenePlay::Execute() {
@@ -288,6 +339,7 @@ int ScenePlay::Execute() {
   std::vector<uint8_t> initialBlock;
   if (!PrepareBlock(&initialBlock)) return kExitBadInput;
   if (!LoadPlugin()) return kExitNoPlugin;
+  if (!OutputsAreApart()) return kExitBadInput;
   if (!MakeOutDirectory()) return kExitBadInput;
   std::string message;
   if (!trace_.Open(options_.tracePath, &message)) {
@@ -319,10 +371,12 @@ int ScenePlay::Execute() {
   session_->Finish();
   theHostServices = nullptr;
   bool written = WriteOutputs();
-  trace_.Close();
+  if (!trace_.Close(&message)) {
+    fprintf(stderr, "vestrel-host: %s\n", message.c_str());
+    written = false;
+  }
   int exitCode = findings_.Failed() ? kExitPluginFault : written ? kExitOk : kExitBadInput;
-  PrintSummary(exitCode);
-  return exitCode;
+  return PrintSummary(exitCode);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hostkit/block_codec.h"
+#include "hostkit/file_read.h"
 #include "hostkit/protocol.h"
 #include "reference_host/play/scene_node.h"
 
@@ -299,6 +301,23 @@ Scene ParseDocument(const SceneNode& root) {
   return scene;
 }
 
+// A parser callback that refuses an object naming a key twice: which of the
+// two values counts would be a guess.
+json::parser_callback_t RefuseDuplicateKeys() {
+  auto seen = std::make_shared<std::vector<std::set<std::string>>>();
+  return [seen](int /*depth*/, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) seen->emplace_back();
+    if (event == json::parse_event_t::object_end && !seen->empty()) seen->pop_back();
+    if (event == json::parse_event_t::key && !seen->empty()) {
+      const std::string key = parsed.get<std::string>();
+      if (!seen->back().insert(key).second)
+        throw SceneFault{"key \"" + key + "\"",
+                         "named twice in one object; which one counts is ambiguous"};
+    }
+    return true;
+  };
+}
+
 }  // namespace
 
 SceneResult ParseScene(const std::string& text, const std::string& source,
@@ -311,9 +330,13 @@ SceneResult ParseScene(const std::string& text, const std::string& source,
   }
   json document;
   try {
-    document = json::parse(text, nullptr, true, /*ignore_comments=*/true);
-  } catch (const json::parse_error& error) {
-    // The library's message already names the line and column.
+    document = json::parse(text, RefuseDuplicateKeys(), true, /*ignore_comments=*/true);
+  } catch (const SceneFault& fault) {
+    result.error = source + ": at " + fault.where + ": " + fault.what;
+    return result;
+  } catch (const json::exception& error) {
+    // The library's message already names the line and column; a number out
+    // of double's range ("out_of_range") lands here as well.
     std::string what = error.what();
     size_t tagEnd = what.find("] ");
     if (what.compare(0, 1, "[") == 0 && tagEnd != std::string::npos) what = what.substr(tagEnd + 2);
@@ -331,24 +354,11 @@ SceneResult ParseScene(const std::string& text, const std::string& source,
 }
 
 SceneResult LoadSceneFile(const std::string& path, const SceneLimits& limits) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  std::string text, message;
+  if (!ReadRegularFile(path, "scene file", limits.maxFileBytes, &text, &message)) {
     SceneResult result;
-    result.error = path + (std::filesystem::exists(path, error) ? ": not a regular file"
-                                                                : ": no such scene file");
+    result.error = message;
     return result;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    SceneResult result;
-    result.error = path + ": cannot open the scene file";
-    return result;
-  }
-  std::string text;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<size_t>(in.gcount()));
-    if (text.size() > limits.maxFileBytes) break;
   }
   return ParseScene(text, path, limits);
 }

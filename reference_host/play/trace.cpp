@@ -88,12 +88,7 @@ struct CallFields {
 
 bool Trace::Open(const std::string& path, std::string* message) {
   if (path.empty()) return true;
-  out_.open(path, std::ios::trunc);
-  if (!out_) {
-    *message = "cannot write the trace file " + path;
-    return false;
-  }
-  return true;
+  return out_.Open(path, message);
 }
 
 void Trace::Write(const TraceEvent& event) {
@@ -101,11 +96,12 @@ void Trace::Write(const TraceEvent& event) {
   TraceEvent line = {{"seq", ++sequence_}};
   line.update(event);
   // Texts from the plug-in may hold any bytes: replace what is not UTF-8.
-  out_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  out_.Write(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
-void Trace::Close() {
-  if (out_.is_open()) out_.close();
+bool Trace::Close(std::string* message) {
+  if (!out_.is_open()) return true;
+  return out_.Commit(message);
 }
 
 void Trace::EntryStarted(const EntryCall& call) {

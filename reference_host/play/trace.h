@@ -8,12 +8,12 @@
 
 #include <stdint.h>
 
-#include <fstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "hostkit/call_log.h"
+#include "reference_host/play/safe_files.h"
 
 namespace vhost {
 
@@ -23,10 +23,13 @@ using TraceEvent = nlohmann::ordered_json;
 
 class Trace : public CallObserver {
  public:
-  // Opens the trace file; an empty path makes a trace that writes nothing.
+  // Starts the trace file; an empty path makes a trace that writes nothing.
+  // The file appears, whole, only when Close succeeds.
   bool Open(const std::string& path, std::string* message);
   bool enabled() const { return out_.is_open(); }
-  void Close();
+  // Puts the file in place. False with a message when any of it could not be
+  // written; the temporary file is removed and an older trace stays.
+  bool Close(std::string* message);
 
   void EntryStarted(const EntryCall& call) override;
   void EntryReturned(const EntryCall& call) override;
@@ -38,7 +41,7 @@ class Trace : public CallObserver {
   // Writes one event, numbered in order ("seq").
   void Write(const TraceEvent& event);
 
-  std::ofstream out_;
+  AtomicFile out_;
   uint64_t sequence_ = 0;
 };
 

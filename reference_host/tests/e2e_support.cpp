@@ -70,6 +70,24 @@ HostRun RunHost(const std::vector<std::string>& args, const std::map<std::string
   return run;
 }
 
+HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int blocks) {
+  std::string command =
+      "/bin/sh -c " +
+      Quote("trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec \"$0\" \"$@\"") + " " +
+      Quote(VHOST_EXECUTABLE);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  command += " 2>&1 < /dev/null";
+  HostRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
 ObjContent ReadObj(const std::string& path) {
   ObjContent obj;
   std::istringstream lines(ReadFile(path));

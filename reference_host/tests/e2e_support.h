@@ -22,6 +22,11 @@ struct HostRun {
 HostRun RunHost(const std::vector<std::string>& args,
                 const std::map<std::string, std::string>& env = {}, const std::string& input = "");
 
+// vestrel-host with its files limited to blocks of 512 bytes each, as on a
+// nearly full disk: the signal a write past the limit raises is ignored, so
+// the write fails with an error instead.
+HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int blocks);
+
 // A fresh folder for the current test's files.
 std::string TestFolder();
 // Writes text into a file of the test folder and returns its path.

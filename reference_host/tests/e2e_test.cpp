@@ -452,6 +452,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"absurd_frame_range",
                  R"({"frames": {"first": -2147483648, "last": 2147483647}, "objects": []})",
                  "more than the 100000 allowed"},
+        BadInput{"number_beyond_double",
+                 R"({"frames": {"first": 0, "last": 1e400}, "objects": []})", "not valid JSON"},
+        BadInput{"key_named_twice",
+                 R"({"frames": {"first": 0, "last": 9, "last": 3}, "objects": []})",
+                 "key \"last\": named twice in one object"},
         BadInput{
             "absurd_coordinate",
             R"({"frames": {"first": 0, "last": 9}, "objects": [{"motion": {"type": "static", "position": [0, 1e200, 0]}}]})",
