@@ -38,6 +38,11 @@ void Findings::Leak(ResourceKind kind, const std::string& text) {
   Keep(&leaks_, text, "LEAK", echo);
 }
 
+void Findings::ExcusedLeak(ResourceKind kind, const std::string& text) {
+  ++counts_[kind].leaked;
+  Note(text + ", a consequence of the fault the host was asked to inject");
+}
+
 void Findings::Note(const std::string& text) { Keep(&notes_, text, "note", false); }
 
 }  // namespace vhost

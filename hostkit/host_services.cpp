@@ -58,18 +58,27 @@ void HostServices::BeginEntryCall(const std::string& selectorName) {
 }
 
 void HostServices::EndEntryCall() {
-  auto report = [&](auto& live, ResourceKind kind, const char* what) {
+  // A leak is the plug-in's unless the host hid or refused the very function
+  // that releases the resource.
+  auto report = [&](auto& live, ResourceKind kind, const char* what, const char* release) {
+    const bool excused = faults_.Hidden(release) || faults_.FunctionRefused(release);
     for (auto& entry : live) {
-      findings_.Leak(kind, std::string(what) + " " + AddressText(entry.first) + " obtained " +
-                               Where() + " was not released by its end");
+      const std::string text = std::string(what) + " " + AddressText(entry.first) + " obtained " +
+                               Where() + " was not released by its end";
+      if (excused) {
+        findings_.ExcusedLeak(kind, text);
+      } else {
+        findings_.Leak(kind, text);
+      }
       findings_.Released(kind);
     }
     live.clear();
   };
-  report(dialogs_, ResourceKind::kDialog, "dialog");
-  report(resources_, ResourceKind::kResourceFile, "resource file");
-  report(files_, ResourceKind::kFileRef, "file reference");
-  report(directories_, ResourceKind::kDirectoryRef, "directory reference");
+  report(dialogs_, ResourceKind::kDialog, "dialog", "Orvo_DestroyDialog");
+  report(resources_, ResourceKind::kResourceFile, "resource file", "Orvo_CloseResourceFile");
+  report(files_, ResourceKind::kFileRef, "file reference", "Orvo_DestroyFileRef");
+  report(directories_, ResourceKind::kDirectoryRef, "directory reference",
+         "Orvo_DestroyDirectoryRef");
   controls_.clear();
   currentCall_.clear();
 }

@@ -110,6 +110,7 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
   report.renderFrame = renderFrame;
   reports_.push_back(report);
   currentSelector_ = selector;
+  memoryFreeRefused_ = false;
   samples_.clear();
   if (selector == kSelectorGenerate) {
     GeneratedModel model;
@@ -142,10 +143,16 @@ void HostSession::EndOfCall(uint32_t selector) {
     reports_.back().framesSampled = static_cast<int>(samples_.size());
   }
   for (void* memory : sampleMemory_) {
-    findings_.Leak(ResourceKind::kSampleMemory,
-                   "sample memory " + AddressText(memory) + " (" +
-                       std::to_string(heap_.SizeOf(memory)) +
-                       " bytes) from 'MMAL' was not returned by the end of " + Quoted(selector));
+    const std::string text = "sample memory " + AddressText(memory) + " (" +
+                             std::to_string(heap_.SizeOf(memory)) +
+                             " bytes) from 'MMAL' was not returned by the end of " +
+                             Quoted(selector);
+    // The plug-in cannot give back what the host refuses to take.
+    if (memoryFreeRefused_) {
+      findings_.ExcusedLeak(ResourceKind::kSampleMemory, text);
+    } else {
+      findings_.Leak(ResourceKind::kSampleMemory, text);
+    }
     findings_.Released(ResourceKind::kSampleMemory);
     heap_.Free(memory);
   }
@@ -218,6 +225,7 @@ void HostSession::Log(ServedCall call) {
   EntryCallReport& report = reports_.back();
   ++report.calls[call.selector];
   if (call.selector == kSelectorReset && call.result == 0) report.resetSent = true;
+  if (call.refused && call.selector == kSelectorMemFree) memoryFreeRefused_ = true;
   if (call.refused) {
     report.refused.push_back(Quoted(call.selector) + " (call #" + std::to_string(call.number) +
                              ") refused with " + std::to_string(call.result));

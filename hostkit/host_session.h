@@ -174,6 +174,7 @@ class HostSession {
   uint64_t callNumber_ = 0;
   int32_t currentFrame_ = 0;  // the frame the last 'SYNC' with flag 1 set
   std::set<void*> sampleMemory_;
+  bool memoryFreeRefused_ = false;  // the host refused an 'MFRE' of this entry call
   uintptr_t nextGroup_ = 0x06000000;
   std::vector<EntryCallReport> reports_;
   std::vector<GeneratedModel> models_;
