@@ -143,10 +143,9 @@ void HostSession::EndOfCall(uint32_t selector) {
     reports_.back().framesSampled = static_cast<int>(samples_.size());
   }
   for (void* memory : sampleMemory_) {
-    const std::string text = "sample memory " + AddressText(memory) + " (" +
-                             std::to_string(heap_.SizeOf(memory)) +
-                             " bytes) from 'MMAL' was not returned by the end of " +
-                             Quoted(selector);
+    const std::string text =
+        "sample memory " + AddressText(memory) + " (" + std::to_string(heap_.SizeOf(memory)) +
+        " bytes) from 'MMAL' was not returned by the end of " + Quoted(selector);
     // The plug-in cannot give back what the host refuses to take.
     if (memoryFreeRefused_) {
       findings_.ExcusedLeak(ResourceKind::kSampleMemory, text);
@@ -324,12 +323,15 @@ int32_t HostSession::Sync(const HostSyncFrameRec& sync) {
 }
 
 int32_t HostSession::AnswerPosition(HostObjectPositionRec& position) {
+  // References are made from indices (ObjectReference): the index comes back
+  // by arithmetic, checked by making the reference again.
   int32_t index = -1;
-  for (size_t i = 0; i < scene_.objects.size(); ++i) {
-    if (position.objectReference != nullptr &&
-        ObjectReference(static_cast<int32_t>(i)) == position.objectReference) {
-      index = static_cast<int32_t>(i);
-    }
+  const uintptr_t reference = reinterpret_cast<uintptr_t>(position.objectReference);
+  if (reference > kObjectReferences && (reference - kObjectReferences) % 0x100 == 0) {
+    const uintptr_t candidate = (reference - kObjectReferences) / 0x100 - 1;
+    if (candidate < scene_.objects.size() &&
+        ObjectReference(static_cast<int32_t>(candidate)) == position.objectReference)
+      index = static_cast<int32_t>(candidate);
   }
   if (index < 0) {
     findings_.Violation("'TOBJ' for " + AddressText(position.objectReference) +

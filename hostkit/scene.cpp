@@ -50,8 +50,11 @@ Vec3 KeyframesAt(const Motion& motion, int32_t frame) {
   if (keys.empty()) return {};
   if (frame <= keys.front().frame) return keys.front().position;
   if (frame >= keys.back().frame) return keys.back().position;
-  size_t k = 0;
-  while (keys[k + 1].frame <= frame) ++k;
+  // The segment whose start is the last key at or before the frame, found by
+  // binary search: linear in frames overall, whatever the number of keys.
+  auto after = std::upper_bound(keys.begin(), keys.end(), frame,
+                                [](int32_t f, const Keyframe& key) { return f < key.frame; });
+  size_t k = static_cast<size_t>(after - keys.begin()) - 1;
   double t = (double(frame) - keys[k].frame) / (double(keys[k + 1].frame) - keys[k].frame);
   if (motion.interpolation == Interpolation::kSmooth) return SmoothSegment(keys, k, t);
   return Lerp(keys[k].position, keys[k + 1].position, t);

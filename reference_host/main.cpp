@@ -62,6 +62,9 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
       ->check(CLI::IsMember({"guard", "canary"}));
   play.add_option("--max-frames", options.limits.maxFrames, "Largest frame range a scene may have")
       ->check(CLI::Range(int64_t(1), int64_t(1000000)));
+  play.add_option("--max-render-frames", options.limits.maxRenderFrames,
+                  "Most render frames a scene may ask for ('SETM' and 'GENM' at each)")
+      ->check(CLI::Range(int64_t(1), int64_t(100000)));
 }
 
 // Turns the fault options into the plan; false with a message on a bad one.

@@ -132,6 +132,18 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
+// A picture shows at most this many of each kind of mark; longer paths are
+// drawn by every Nth sample, point or segment (the first and last always),
+// and the legend says so. A million circles would make a file no viewer opens.
+constexpr size_t kMostMarks = 5000;
+
+size_t Stride(size_t count) {
+  return count <= kMostMarks ? 1 : (count + kMostMarks - 1) / kMostMarks;
+}
+
+// Whether item i of count is drawn at this stride.
+bool Drawn(size_t i, size_t count, size_t stride) { return i % stride == 0 || i + 1 == count; }
+
 void Panel(std::ostringstream& svg, const PictureContent& content, const Projection& projection,
            double left) {
   auto sampleAt = [](const Sample& s) {
@@ -156,12 +168,17 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
   if (!content.samples.empty()) {
     svg << "<polyline class=\"sampled\" fill=\"none\" stroke=\"#999\" stroke-width=\"1\" "
            "stroke-dasharray=\"3 2\" points=\"";
-    for (const Sample& s : content.samples) {
+    const size_t count = content.samples.size(), stride = Stride(count);
+    for (size_t i = 0; i < count; ++i) {
+      if (!Drawn(i, count, stride)) continue;
+      const Sample& s = content.samples[i];
       Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
       if (isfinite(p.x) && isfinite(p.y)) svg << Fixed(p.x) << "," << Fixed(p.y) << " ";
     }
     svg << "\"/>\n";
-    for (const Sample& s : content.samples) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!Drawn(i, count, stride)) continue;
+      const Sample& s = content.samples[i];
       Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
       if (!isfinite(p.x) || !isfinite(p.y)) continue;
       svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y)
@@ -171,7 +188,10 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
   if (content.model != nullptr) {
     std::map<int32_t, const ReceivedVertex*> byIndex;
     for (const ReceivedVertex& v : content.model->vertices) byIndex[v.index] = &v;
-    for (const ReceivedFace& face : content.model->faces) {
+    const size_t count = content.model->faces.size(), stride = Stride(count);
+    for (size_t i = 0; i < count; ++i) {
+      if (!Drawn(i, count, stride)) continue;
+      const ReceivedFace& face = content.model->faces[i];
       const ReceivedVertex* a = byIndex[face.first];
       const ReceivedVertex* b = byIndex[face.second];
       if (a == nullptr || b == nullptr) continue;
@@ -183,7 +203,9 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
           << "\" stroke=\"#d23\" stroke-width=\"2\"/>\n";
     }
   }
-  for (size_t i = 0; i < content.storedPoints.size(); ++i) {
+  const size_t stored = content.storedPoints.size(), storedStride = Stride(stored);
+  for (size_t i = 0; i < stored; ++i) {
+    if (!Drawn(i, stored, storedStride)) continue;
     const StoredPoint& point = content.storedPoints[i];
     Point2 p = map.Map(point[projection.a], point[projection.b]);
     if (!isfinite(p.x) || !isfinite(p.y)) continue;
@@ -195,6 +217,17 @@ void Panel(std::ostringstream& svg, const PictureContent& content, const Project
 }
 
 }  // namespace
+
+// ", every 3rd drawn" where a kind of mark is thinned, else nothing.
+std::string Thinned(size_t count) {
+  size_t stride = Stride(count);
+  if (stride == 1) return "";
+  return ", every " + std::to_string(stride) +
+         (stride == 2   ? "nd"
+          : stride == 3 ? "rd"
+                        : "th") +
+         " drawn";
+}
 
 std::string SvgText(const PictureContent& content) {
   double width = 3 * kPanel + 4 * kMargin;
@@ -213,14 +246,16 @@ std::string SvgText(const PictureContent& content) {
       << "<line x1=\"" << kMargin << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 24
       << "\" y2=\"" << legendY - 4 << "\" stroke=\"#999\" stroke-dasharray=\"3 2\"/><text x=\""
       << kMargin + 30 << "\" y=\"" << legendY << "\">sampled motion path ("
-      << content.samples.size() << " frames)</text>\n"
+      << content.samples.size() << " frames" << Thinned(content.samples.size()) << ")</text>\n"
       << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4
       << "\" r=\"3\" fill=\"#2457c5\"/><text x=\"" << kMargin + 320 << "\" y=\"" << legendY
-      << "\">stored points (" << content.storedPoints.size() << "; the first in green)</text>\n"
+      << "\">stored points (" << content.storedPoints.size() << Thinned(content.storedPoints.size())
+      << "; the first in green)</text>\n"
       << "<line x1=\"" << kMargin + 612 << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 636
       << "\" y2=\"" << legendY - 4 << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\""
       << kMargin + 642 << "\" y=\"" << legendY << "\">generated line, placed by the group matrix ("
-      << (content.model ? content.model->faces.size() : 0) << " segments)</text>\n"
+      << (content.model ? content.model->faces.size() : 0) << " segments"
+      << Thinned(content.model ? content.model->faces.size() : 0) << ")</text>\n"
       << "</g>\n</svg>\n";
   return svg.str();
 }

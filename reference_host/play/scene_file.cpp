@@ -149,7 +149,9 @@ Matrix4 ParseMatrix(const SceneNode& node) {
 }
 
 // A frame range {first, last}: last not before first and at most maximum frames.
-void ParseRange(const SceneNode& node, int64_t maximum, int32_t* first, int32_t* last) {
+// A frame range of at most maximum frames; option names what raises it.
+void ParseRange(const SceneNode& node, int64_t maximum, const char* option, int32_t* first,
+                int32_t* last) {
   node.AllowOnly({"first", "last"});
   *first = node.Required("first").Int32();
   *last = node.Required("last").Int32();
@@ -160,8 +162,8 @@ void ParseRange(const SceneNode& node, int64_t maximum, int32_t* first, int32_t*
   int64_t frames = int64_t(*last) - *first + 1;
   if (frames > maximum) {
     node.Fail("a range of " + std::to_string(frames) + " frames is more than the " +
-              std::to_string(maximum) +
-              " allowed (vestrel-host play --max-frames raises the limit)");
+              std::to_string(maximum) + " allowed (vestrel-host play " + option +
+              " raises the limit)");
   }
 }
 
@@ -268,7 +270,8 @@ Scene ParseDocument(const SceneNode& root) {
   Scene scene;
   if (root.Has("name")) scene.name = root.Child("name").Text(256);
   if (root.Has("description")) scene.description = root.Child("description").Text();
-  ParseRange(root.Required("frames"), root.limits().maxFrames, &scene.firstFrame, &scene.lastFrame);
+  ParseRange(root.Required("frames"), root.limits().maxFrames, "--max-frames", &scene.firstFrame,
+             &scene.lastFrame);
   ParseObjects(root.Required("objects"), &scene);
   if (root.Has("group_matrix")) scene.groupMatrix = ParseMatrix(root.Child("group_matrix"));
   if (root.Has("blur_matrix")) scene.blurMatrix = ParseMatrix(root.Child("blur_matrix"));
@@ -287,7 +290,8 @@ Scene ParseDocument(const SceneNode& root) {
   scene.renderFirst = scene.renderLast = scene.firstFrame;
   if (root.Has("render")) {
     SceneNode render = root.Child("render");
-    ParseRange(render, root.limits().maxRenderFrames, &scene.renderFirst, &scene.renderLast);
+    ParseRange(render, root.limits().maxRenderFrames, "--max-render-frames", &scene.renderFirst,
+               &scene.renderLast);
     // Every pass samples the whole range and the host keeps what each 'GENM'
     // sends: bound the total, so that a scene cannot make a run endless.
     int64_t samples = (int64_t(scene.renderLast) - scene.renderFirst + 1) *
@@ -295,7 +299,8 @@ Scene ParseDocument(const SceneNode& root) {
     int64_t allowed = std::max(root.limits().maxSamples, root.limits().maxFrames);
     if (samples > allowed) {
       render.Fail("rendering every frame of this range samples " + std::to_string(samples) +
-                  " frames in all, more than the " + std::to_string(allowed) + " allowed");
+                  " frames in all, more than the " + std::to_string(allowed) +
+                  " allowed (render fewer frames, or raise --max-frames)");
     }
   }
   return scene;

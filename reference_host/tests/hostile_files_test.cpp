@@ -199,6 +199,24 @@ const HostileFile kHostileFiles[] = {
      2},
 };
 
+// A path of 20,000 samples is drawn by every 4th sample, and the legend says so.
+TEST(LongPath, PictureIsThinnedToWhatItCanShow) {
+  const std::string scene =
+      WriteFile("long.json", R"({"name": "long", "frames": {"first": 0, "last": 19999},
+    "objects": [{"name": "group"}, {"name": "child", "parent": 0,
+                 "motion": {"type": "helix", "radius": 2, "frames_per_turn": 7}}]})");
+  const std::string svg = TestFolder() + "/long.svg";
+  HostRun run = RunHost({"play", scene, "--svg", svg});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string text = ReadFile(svg);
+  EXPECT_NE(text.find("20000 frames, every 4th drawn"), std::string::npos);
+  size_t circles = 0;
+  for (size_t at = text.find("class=\"sample\""); at != std::string::npos;
+       at = text.find("class=\"sample\"", at + 1))
+    ++circles;
+  EXPECT_EQ(circles, 3u * 5001u);  // three projections: every 4th sample, and the last
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest, testing::ValuesIn(kHostileFiles),
                          [](const testing::TestParamInfo<HostileFile>& info) {
                            return std::string(info.param.title);
