@@ -258,7 +258,10 @@ int32_t HostSession::Answer(uint32_t selector, void* record) {
 // A plug-in that keeps using the old address is caught that way.
 int32_t HostSession::Allocate(HostAllocDataRec& alloc) {
   // A hostile host may grant less than asked and still report success.
-  const int32_t granted = std::max(0, alloc.blockSize - std::max(0, overrides_.allocationShortBy));
+  const int64_t wanted = int64_t(alloc.blockSize) - std::max(0, overrides_.allocationShortBy) +
+                         std::max(0, overrides_.allocationExtra);
+  const int32_t granted =
+      static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(0, wanted), INT32_MAX));
   void* fresh = heap_.Allocate(static_cast<size_t>(granted), "parameter block");
   if (fresh == nullptr) {
     findings_.Note("'ALOC' for " + std::to_string(alloc.blockSize) +
@@ -379,7 +382,8 @@ int32_t HostSession::AddVertex(HostModelAddVertexRec& vertex) {
   // Counted in 32 bits with wrap-around, so a first index near the top of the
   // range carries on from the bottom instead of overflowing.
   received.index = static_cast<int32_t>(static_cast<uint32_t>(scene_.firstVertexIndex) +
-                                        static_cast<uint32_t>(model.vertices.size()));
+                                        static_cast<uint32_t>(overrides_.vertexIndexStep) *
+                                            static_cast<uint32_t>(model.vertices.size()));
   for (int k = 0; k < 3; ++k) {
     received.position[k] = vertex.position[k];
     received.blur[k] = vertex.blurPosition[k];
@@ -398,7 +402,7 @@ int32_t HostSession::AddFace(const HostModelAddFaceRec& face) {
 
 int32_t HostSession::GetGroup(HostGetGroupRec& group) {
   memset(group.reserved, 0, sizeof group.reserved);
-  group.groupReference = reinterpret_cast<HostOpaque>(nextGroup_);
+  group.groupReference = overrides_.nullGroup ? nullptr : reinterpret_cast<HostOpaque>(nextGroup_);
   nextGroup_ += 0x10;
   return 0;
 }

@@ -77,7 +77,10 @@ struct HostAnswerOverrides {
   // Replaces the position 'TOBJ' reports at a frame.
   std::function<Vec3(int32_t frame, const Vec3& scenePosition)> position;
   int32_t allocationShortBy = 0;  // 'ALOC' grants this many bytes fewer than asked, with success
+  int32_t allocationExtra = 0;    // ... or this many more
   bool memoryNullWithSuccess = false;  // 'MMAL' answers 0 without memory
+  int32_t vertexIndexStep = 1;         // 'ADDV' hands out first, first + step, ...
+  bool nullGroup = false;              // 'GETG' answers a null group with success
 };
 
 class HostSession {

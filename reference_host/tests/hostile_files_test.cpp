@@ -199,6 +199,25 @@ const HostileFile kHostileFiles[] = {
      2},
 };
 
+// The home folder's resource file swapped for a link to an endless device or
+// a pipe: the dialog is not had (result 6), the run ends, nothing hangs.
+TEST(ResourceFile, NoRegularFileIsRefusedWithoutWaiting) {
+  for (const std::string kind : {"device", "pipe"}) {
+    const std::string home = TestFolder() + "/home-" + kind;
+    fs::create_directories(home);
+    const std::string resource = home + "/Vestrel.rsc";
+    if (kind == "device") {
+      fs::create_symlink("/dev/zero", resource);
+    } else {
+      mkfifo(resource.c_str(), 0600);
+    }
+    HostRun run = RunHost({"play", Example("dialog.json"), "--home", home});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("INTF -> 6"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Vestrel.rsc: not a regular file"), std::string::npos) << run.output;
+  }
+}
+
 // A path of 20,000 samples is drawn by every 4th sample, and the legend says so.
 TEST(LongPath, PictureIsThinnedToWhatItCanShow) {
   const std::string scene =

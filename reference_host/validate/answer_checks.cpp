@@ -232,6 +232,17 @@ void AddMemoryAnswerChecks(Battery& battery) {
           });
     }
   }
+  for (int32_t extra : {1, 16, 1000}) {
+    AddAnswerCheck(battery, "alloc-extra-" + std::to_string(extra),
+                   "'ALOC' grants " + std::to_string(extra) + " bytes more than asked",
+                   [extra](CheckContext& context) {
+                     Scene scene = StandardScene();
+                     scene.block = BlockWithPoints(3, 5, 0, 0, ByteOrder::kNative);
+                     HostAnswerOverrides overrides;
+                     overrides.allocationExtra = extra;
+                     RunAnswers(context, scene, overrides);
+                   });
+  }
   AddAnswerCheck(battery, "mmal-null-with-success", "'MMAL' answers 0 without memory",
                  [](CheckContext& context) {
                    HostAnswerOverrides overrides;
@@ -240,8 +251,27 @@ void AddMemoryAnswerChecks(Battery& battery) {
                  });
 }
 
-// 'ADDV' indices that wrap round the top of 32 bits.
+// 'ADDV' indices that wrap round the top of 32 bits or do not follow one
+// another; an 'XOLR' host whose 'GETG' answers a null group.
 void AddVertexIndexChecks(Battery& battery) {
+  for (int32_t step : {2, -1, 1000003}) {
+    AddAnswerCheck(battery, "vertex-indices-step-" + std::to_string(step),
+                   "'ADDV' indices " + std::to_string(step) + " apart",
+                   [step](CheckContext& context) {
+                     HostAnswerOverrides overrides;
+                     overrides.vertexIndexStep = step;
+                     RunAnswers(context, StandardScene(), overrides);
+                   });
+  }
+  AddAnswerCheck(battery, "getg-null-group", "'GETG' answers a null group ('XOLR' host)",
+                 [](CheckContext& context) {
+                   Scene scene = StandardScene();
+                   scene.creator = kCreatorXolr;
+                   scene.block = BlockWithPoints(3, 5, 0, 0, ByteOrder::kNative);
+                   HostAnswerOverrides overrides;
+                   overrides.nullGroup = true;
+                   RunAnswers(context, scene, overrides);
+                 });
   for (int32_t first : {INT32_MAX - 2, INT32_MIN, -1}) {
     AddAnswerCheck(battery, "vertex-indices-from-" + std::to_string(first),
                    "'ADDV' indices from " + std::to_string(first), [first](CheckContext& context) {
