@@ -101,11 +101,9 @@ void AddBlockCheck(Battery& battery, const std::string& id, const std::string& t
   battery.fixed.push_back(check);
 }
 
-}  // namespace
-
-void AddBlockChecks(Battery& battery) {
-  // Every size from 0 to 320 bytes: random bytes, or a magic in either order
-  // with a random count, or with the count the block holds.
+// Every size from 0 to 320 bytes: random bytes, or a magic in either order
+// with a random count, or with the count the block holds.
+void AddSizeChecks(Battery& battery) {
   for (size_t size = 0; size <= 320; ++size) {
     AddBlockCheck(battery, "size-" + std::to_string(size),
                   std::to_string(size) + "-byte stored block", [size](Rng& rng) {
@@ -121,7 +119,10 @@ void AddBlockChecks(Battery& battery) {
                     }
                   });
   }
-  // Magic in either order, counts at and past every edge.
+}
+
+// Magic in either order, counts at and past every edge.
+void AddCountChecks(Battery& battery) {
   for (bool swapped : {false, true}) {
     for (size_t size : {52, 53, 67, 68, 100, 1000}) {
       for (const auto& kind : kCountKinds) {
@@ -136,7 +137,10 @@ void AddBlockChecks(Battery& battery) {
       }
     }
   }
-  // NaN, infinite and odd parameter and point fields, in both orders.
+}
+
+// NaN, infinite and odd parameter and point fields, in both orders.
+void AddFieldChecks(Battery& battery) {
   struct Fields {
     std::string name;
     float angle;
@@ -173,7 +177,10 @@ void AddBlockChecks(Battery& battery) {
                     });
     }
   }
-  // Large blocks.
+}
+
+// Large blocks.
+void AddLargeBlockChecks(Battery& battery) {
   AddBlockCheck(battery, "large-4096-exact", "4096-byte block holding all it can", [](Rng& rng) {
     return CraftedBlock(4096, false, CountOf(CountKind::kExact, 4096), rng);
   });
@@ -185,7 +192,11 @@ void AddBlockChecks(Battery& battery) {
   AddBlockCheck(battery, "large-1mib-exact", "1 MiB block holding all it can", [](Rng& rng) {
     return CraftedBlock(1 << 20, false, CountOf(CountKind::kExact, 1 << 20), rng);
   });
+}
 
+// Random rounds: crafted or random blocks of any size, a few floats made NaN
+// or infinite.
+void AddRandomBlockRounds(Battery& battery) {
   CheckGenerator random;
   random.prefix = "blocks/random";
   random.make = [](uint64_t round) {
@@ -216,6 +227,16 @@ void AddBlockChecks(Battery& battery) {
   };
   random.minimumRounds = 20;
   battery.random.push_back(random);
+}
+
+}  // namespace
+
+void AddBlockChecks(Battery& battery) {
+  AddSizeChecks(battery);
+  AddCountChecks(battery);
+  AddFieldChecks(battery);
+  AddLargeBlockChecks(battery);
+  AddRandomBlockRounds(battery);
 }
 
 }  // namespace vhost
