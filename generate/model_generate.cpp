@@ -9,6 +9,8 @@
 #include "host/host_proc.h"
 #include "host/info_record.h"
 
+#include <string.h>
+
 namespace {
 
 // The 'XOLR' host wants its group fetched and deleted before the geometry
@@ -40,18 +42,22 @@ Fxyzu PointToEmit(CControlData& block, int32_t n, int32_t j) {
 // matrices and sends 'ADDV'. True when the host accepted it; the host wrote
 // the new vertex's index into the record.
 bool AddVertex(HostModelAddVertexRec& record, const Fxyzu& point) {
-  record.position[0] = static_cast<double>(point.x);
-  record.position[1] = static_cast<double>(point.y);
-  record.position[2] = static_cast<double>(point.z);
+  // The placed points are worked out in aligned arrays and copied in: the
+  // macOS layout packs the record's doubles at 4-byte offsets, where a
+  // double* may not point.
+  double position[3] = {static_cast<double>(point.x), static_cast<double>(point.y),
+                        static_cast<double>(point.z)};
+  double blurPosition[3] = {position[0], position[1], position[2]};
+  TransformDCoordinate(position, theGroupMatrix);
+  TransformDCoordinate(blurPosition, theGroupBlurMatrix);
+  memcpy(record.position, position, sizeof position);
+  memcpy(record.blurPosition, blurPosition, sizeof blurPosition);
   record.fixedVector[0] = 0.0;
   record.fixedVector[1] = 0.0;
   record.fixedVector[2] = 1.0;
   record.uVector[0] = static_cast<double>(point.u);
   record.uVector[1] = 0.0;
   record.uVector[2] = 0.0;
-  for (int k = 0; k < 3; ++k) record.blurPosition[k] = record.position[k];
-  TransformDCoordinate(record.position, theGroupMatrix);
-  TransformDCoordinate(record.blurPosition, theGroupBlurMatrix);
   return HostCall(kSelectorAddVertex, record);
 }
 
