@@ -452,4 +452,30 @@ TEST_P(SimplifyGuardVariant, LongRegularPathsStoreWhatTheRulesKeep) {
   }
 }
 
+// Long smooth paths that turn by a random angle near the tolerance at every
+// sample, so that runs of dropped samples end at every lane of a group, and
+// the turn at which a sample stays is often within a rounding of the limit: a
+// lane that tests against the wrong direction or anchor keeps or drops a
+// sample the rules do not.
+TEST_P(SimplifyGuardVariant, WanderingPathsStoreWhatTheRulesKeep) {
+  int paths = GuardPathCount() / 20 + 1;
+  for (int seed = 1; seed <= paths; ++seed) {
+    PathMaker maker(static_cast<uint32_t>(seed) * 7919u);
+    float tolerance = maker.Between(0.5f, 10.0f);
+    float radians = tolerance * 3.14159265f / 180.0f;
+    std::vector<Fxyzu> path;
+    float x = 0, y = 0, z = 0, heading = 0, climb = 0;
+    int n = 100 + maker.Below(400);
+    for (int k = 0; k < n; ++k) {
+      path.push_back({x, y, z, static_cast<float>(k)});
+      heading += maker.Between(-0.6f, 0.6f) * radians;
+      climb += maker.Between(-0.3f, 0.3f) * radians;
+      x += std::cos(heading) * std::cos(climb);
+      y += std::sin(heading) * std::cos(climb);
+      z += std::sin(climb);
+    }
+    ASSERT_TRUE(MatchesReference(path, tolerance)) << "seed " << seed;
+  }
+}
+
 }  // namespace
