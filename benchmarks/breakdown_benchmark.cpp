@@ -10,6 +10,9 @@
 //     chord from the last kept one), four samples at a time with the same
 //     single-precision operations as the plug-in. This is the floor the
 //     square root and division units set, whatever the rest of the code does.
+//   - Breakdown/four_lanes, Breakdown/eight_lanes: SimplifyPath at tolerance 5
+//     with each variant of its sweep forced (eight lanes only where the
+//     processor runs AVX2; SimplifyPath itself uses the widest that runs).
 #include <benchmark/benchmark.h>
 #include <string.h>
 
@@ -21,6 +24,7 @@
 #include "benchmarks/bench_host.h"
 #include "benchmarks/sample_paths.h"
 #include "geometry/path_simplify.h"
+#include "geometry/path_sweep.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -73,6 +77,19 @@ void BM_DropAll(benchmark::State& state) {
   RunSimplify(state, AngleLimit(std::numeric_limits<float>::quiet_NaN()));
 }
 
+void BM_Variant(benchmark::State& state, SweepVariant variant) {
+  const char* why = nullptr;
+  if (!SweepVariantRuns(variant, &why)) {
+    state.SkipWithError(why);
+    for (auto _ : state) {
+    }
+    return;
+  }
+  UseSweepVariant(&variant);
+  RunSimplify(state, AngleLimit(5.0f));
+  UseSweepVariant(nullptr);
+}
+
 void BM_TwoDirections(benchmark::State& state) {
   std::vector<Fxyzu> samples = MakePath(PathShape::kHelix, kSamples + 8);
   std::vector<float> x, y, z;
@@ -102,6 +119,12 @@ void BM_TwoDirections(benchmark::State& state) {
 
 BENCHMARK(BM_KeepAll)->Name("Breakdown/keep_all/1000000")->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DropAll)->Name("Breakdown/drop_all/1000000")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Variant, four_lanes, SweepVariant::kFourLanes)
+    ->Name("Breakdown/four_lanes/1000000")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Variant, eight_lanes, SweepVariant::kEightLanes)
+    ->Name("Breakdown/eight_lanes/1000000")
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TwoDirections)
     ->Name("Breakdown/two_directions/1000000")
     ->Unit(benchmark::kMicrosecond);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Turns the JSON of a vestrel_benchmarks run into the Markdown tables of
-docs/performance.md: medians of the repetitions (CPU time), the ratio of
-SimplifyPath to the memory-bound baseline, the Douglas-Peucker rival, and the
-plug-in's own cost per frame of 'SETM' + 'GENM'.
+docs/performance.md: medians of the repetitions (CPU time), SimplifyPath's
+time as a ratio to the read-and-link baseline and to the two -O3 rivals
+(Reumann-Witkam, the bare angle filter), all from the same run, the
+Douglas-Peucker rival, and the plug-in's own cost per frame of 'SETM' + 'GENM'.
 
 Usage: report.py RESULTS.json
 """
@@ -38,7 +39,29 @@ def main():
     context = data["context"]
     print(f"Run of {context['date']}: {context['num_cpus']} CPUs at {context['mhz_per_cpu']} MHz, "
           f"load average {', '.join(f'{x:.2f}' for x in context.get('load_avg', []))}; "
-          f"medians of the CPU time of each benchmark's repetitions.")
+          f"medians of the CPU time of each benchmark's repetitions; "
+          f"SimplifyPath's sweep: {context.get('sweep', 'n/a')}.")
+    print()
+
+    print("| path | samples | SimplifyPath ns/sample | baseline | Reumann-Witkam -O3 (kept) "
+          "| angle filter -O3 (kept) | SimplifyPath / baseline | SimplifyPath / Reumann-Witkam "
+          "| SimplifyPath / angle filter |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for name, run in runs.items():
+        if not name.startswith("SimplifyPath/"):
+            continue
+        _, shape, samples = name.split("/")
+        ours = per_item_ns(run, "time_per_sample")
+        baseline = per_item_ns(runs.get(f"Baseline/{shape}/{samples}"), "time_per_sample")
+        rw_run = runs.get(f"ReumannWitkam/{shape}/{samples}")
+        angle_run = runs.get(f"AngleFilter/{shape}/{samples}")
+        rw = per_item_ns(rw_run, "time_per_sample")
+        angle = per_item_ns(angle_run, "time_per_sample")
+        kept = lambda r: "n/a" if r is None else format(int(r["kept"]), ",")
+        print(f"| {shape} | {int(samples):,} | {cell(ours)} | {cell(baseline)} "
+              f"| {cell(rw)} ({kept(rw_run)}) | {cell(angle)} ({kept(angle_run)}) "
+              f"| {cell(ours / baseline if baseline else None)} "
+              f"| {cell(ours / rw if rw else None)} | {cell(ours / angle if angle else None)} |")
     print()
 
     print("| path | samples | SimplifyPath ns/sample | M samples/s | kept | baseline ns/sample "

@@ -7,10 +7,17 @@
 //   - BoostDouglasPeucker: boost::geometry::simplify (Douglas-Peucker) on a
 //     3-D linestring of the same points, with a distance tolerance chosen so
 //     that it keeps about as many points as SimplifyPath does.
+// and against two rivals of our own at -O3 (benchmarks/rivals.h), on a packed
+// array of the same points, their natural input:
+//   - ReumannWitkam, with a strip width chosen, like Douglas-Peucker's
+//     tolerance, so that it keeps about as many points as SimplifyPath.
+//   - AngleFilter, a bare one-pass angle filter at the same 5 degrees.
 #include <benchmark/benchmark.h>
 #include <string.h>
 
 #include <cmath>
+#include <map>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -19,8 +26,10 @@
 #endif
 
 #include "benchmarks/bench_host.h"
+#include "benchmarks/rivals.h"
 #include "benchmarks/sample_paths.h"
 #include "geometry/path_simplify.h"
+#include "geometry/path_sweep.h"
 
 namespace {
 
@@ -42,8 +51,11 @@ struct Workload {
   int32_t n = 0;
   std::vector<PathNode> nodes;
   std::unique_ptr<BenchHost> host;
-  BoostLine boostLine;      // made by the first Douglas-Peucker run
-  double tolerance = -1.0;  // found by the first Douglas-Peucker run
+  BoostLine boostLine;        // made by the first Douglas-Peucker run
+  double tolerance = -1.0;    // found by the first Douglas-Peucker run
+  std::vector<Fxyzu> points;  // the samples packed, for the rivals
+  std::vector<Fxyzu> kept;    // the rivals' output, room for every sample
+  float stripWidth = -1.0f;   // found by the first Reumann-Witkam run
 };
 
 Workload& LoadWorkload(PathShape shape, int32_t n) {
@@ -56,11 +68,12 @@ Workload& LoadWorkload(PathShape shape, int32_t n) {
     workload.nodes.resize(n);
     for (int32_t k = 0; k < n; ++k) workload.nodes[k].point = samples[k];
     workload.host.reset(new BenchHost(n, 0, 0));
+    workload.points = samples;
+    workload.kept.resize(n);
   }
   return workload;
 }
 
-#if VESTREL_HAVE_BOOST_GEOMETRY
 // How many samples SimplifyPath keeps of these.
 int32_t KeptBySimplifyPath(const std::vector<Fxyzu>& samples) {
   int32_t n = static_cast<int32_t>(samples.size());
@@ -72,6 +85,27 @@ int32_t KeptBySimplifyPath(const std::vector<Fxyzu>& samples) {
   return host.Block()->pointCount;
 }
 
+// The Reumann-Witkam strip width at which it keeps about as many points of the
+// path as SimplifyPath: found by bisection (on a logarithmic scale) on the
+// first samples of the path.
+float MatchingStripWidth(PathShape shape, int32_t n) {
+  std::vector<Fxyzu> prefix = MakePath(shape, n < kCalibrationSamples ? n : kCalibrationSamples);
+  int32_t target = KeptBySimplifyPath(prefix);
+  std::vector<Fxyzu> kept(prefix.size());
+  double low = 1e-7, high = 1e3;  // keeps (nearly) all, keeps two
+  for (int step = 0; step < 40; ++step) {
+    double middle = std::sqrt(low * high);
+    if (ReumannWitkam(prefix.data(), static_cast<int32_t>(prefix.size()),
+                      static_cast<float>(middle), kept.data()) > target) {
+      low = middle;
+    } else {
+      high = middle;
+    }
+  }
+  return static_cast<float>(high);
+}
+
+#if VESTREL_HAVE_BOOST_GEOMETRY
 BoostLine ToBoostLine(const std::vector<Fxyzu>& samples) {
   BoostLine line;
   line.reserve(samples.size());
@@ -154,12 +188,50 @@ void BM_Baseline(benchmark::State& state, PathShape shape) {
   SetSampleCounters(state, n);
 }
 
+void BM_ReumannWitkam(benchmark::State& state, PathShape shape) {
+  int32_t n = static_cast<int32_t>(state.range(0));
+  Workload& workload = LoadWorkload(shape, n);
+  if (workload.stripWidth < 0.0f) {
+    // Kept across reloads of the workload: interleaved repetitions reload it often.
+    static std::map<std::pair<PathShape, int32_t>, float> widths;
+    auto found = widths.find({shape, n});
+    if (found == widths.end())
+      found = widths.emplace(std::make_pair(shape, n), MatchingStripWidth(shape, n)).first;
+    workload.stripWidth = found->second;
+  }
+  int32_t kept = 0;
+  for (auto _ : state) {
+    kept = ReumannWitkam(workload.points.data(), n, workload.stripWidth, workload.kept.data());
+    benchmark::ClobberMemory();
+  }
+  SetSampleCounters(state, n);
+  state.counters["kept"] = kept;
+  state.counters["tolerance"] = workload.stripWidth;
+}
+
+void BM_AngleFilter(benchmark::State& state, PathShape shape) {
+  int32_t n = static_cast<int32_t>(state.range(0));
+  Workload& workload = LoadWorkload(shape, n);
+  float c = AngleLimit(kAngleTolerance);
+  int32_t kept = 0;
+  for (auto _ : state) {
+    kept = AngleFilter(workload.points.data(), n, c, workload.kept.data());
+    benchmark::ClobberMemory();
+  }
+  SetSampleCounters(state, n);
+  state.counters["kept"] = kept;
+}
+
 #if VESTREL_HAVE_BOOST_GEOMETRY
 void BM_BoostDouglasPeucker(benchmark::State& state, PathShape shape) {
   int32_t n = static_cast<int32_t>(state.range(0));
   Workload& workload = LoadWorkload(shape, n);
   if (workload.tolerance < 0.0) {
-    workload.tolerance = MatchingTolerance(shape, n);
+    static std::map<std::pair<PathShape, int32_t>, double> tolerances;
+    auto found = tolerances.find({shape, n});
+    if (found == tolerances.end())
+      found = tolerances.emplace(std::make_pair(shape, n), MatchingTolerance(shape, n)).first;
+    workload.tolerance = found->second;
     workload.boostLine = ToBoostLine(MakePath(shape, n));
   }
   BoostLine kept;
@@ -175,8 +247,9 @@ void BM_BoostDouglasPeucker(benchmark::State& state, PathShape shape) {
 #endif
 
 // Every shape at 1 thousand, 100 thousand, 1 million and 10 million samples;
-// the three contenders of one path run one after the other, on one copy of it.
+// the contenders of one path run one after the other, on one copy of it.
 const bool registered = [] {
+  benchmark::AddCustomContext("sweep", SweepVariantName(ChosenSweepVariant()));
   for (PathShape shape : kAllShapes) {
     for (int64_t n : {1000, 100000, 1000000, 10000000}) {
       std::string path = ShapeName(shape);
@@ -184,6 +257,12 @@ const bool registered = [] {
           ->Arg(n)
           ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Baseline/" + path).c_str(), BM_Baseline, shape)
+          ->Arg(n)
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(("ReumannWitkam/" + path).c_str(), BM_ReumannWitkam, shape)
+          ->Arg(n)
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(("AngleFilter/" + path).c_str(), BM_AngleFilter, shape)
           ->Arg(n)
           ->Unit(benchmark::kMicrosecond);
 #if VESTREL_HAVE_BOOST_GEOMETRY

@@ -39,7 +39,7 @@ bool CanRemoveNode(const PathNode& node, float c);
 // always stay. Then resizes the parameter block for the survivors through the
 // host and copies their points into it. Every node's links end as this
 // linking and unlinking leaves them. (It does all this in one sweep over the
-// array, four samples at a time, with the same arithmetic: see
+// array, four or eight samples at a time, with the same arithmetic: see
 // path_simplify.cpp.)
 //
 // Returns true when the points were stored. False when the host refused the

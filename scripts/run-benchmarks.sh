@@ -3,8 +3,11 @@
 #
 #   scripts/run-benchmarks.sh [benchmark options...]
 #
-# Runs every benchmark VESTREL_BENCH_REPETITIONS times (default 5) and reports
-# the medians. Extra options go to the benchmark program, for instance
+# Runs every benchmark VESTREL_BENCH_REPETITIONS times (default 5), the
+# repetitions of all benchmarks interleaved in random order (so that a busy
+# moment of the machine does not fall on one contender alone), and reports the
+# medians, with SimplifyPath's time as a ratio to the baseline and to each
+# rival from the same run. Extra options go to the benchmark program, for instance
 # --benchmark_filter='SimplifyPath/helix/1000000$|Baseline/helix/1000000$'.
 # The build is the default preset's (build/default); VESTREL_BENCH_BUILD_DIR
 # names another build directory, configured with the same settings.
@@ -35,6 +38,7 @@ echo
 
 results="$build_dir/benchmarks.json"
 "$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+  --benchmark_enable_random_interleaving=true \
   --benchmark_out="$results" --benchmark_out_format=json "$@"
 
 echo

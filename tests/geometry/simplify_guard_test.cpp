@@ -10,10 +10,17 @@
 // same stored points, bit for bit, and the same links in every node, dropped
 // ones included.
 //
+// SimplifyPath's sweep is compiled in several variants (lanes of four, and
+// of eight with AVX2 on x86), of which the plug-in picks the widest the
+// processor runs. Every guard runs once for each variant this processor can
+// execute, forced in turn; a variant it cannot execute is reported as
+// skipped, with the reason.
+//
 // The number of paths defaults to a few thousand (well under a second
 // natively); VESTREL_GUARD_PATHS in the environment sets another, for instance
 // a smaller one under an emulator or a larger one for a soak run.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -24,6 +31,7 @@
 #include <vector>
 
 #include "geometry/path_simplify.h"
+#include "geometry/path_sweep.h"
 #include "host/info_record.h"
 #include "tests/support/test_host.h"
 
@@ -236,16 +244,6 @@ struct PluginRun {
   float c = 0;
   bool stored = false;
 };
-PluginRun* currentRun = nullptr;
-
-int32_t SimplifyEntry(uint32_t, void*, HostInfoRec* info) {
-  theInfo = info;
-  theHostProc = info->hostProc;
-  theError = kResultOk;
-  currentRun->stored = SimplifyPath(currentRun->nodes.data(),
-                                    static_cast<int>(currentRun->nodes.size()), currentRun->c);
-  return theError;
-}
 
 int LinkIndex(const PathNode* link, const std::vector<PathNode>& nodes) {
   return link == nullptr ? -1 : static_cast<int>(link - nodes.data());
@@ -281,9 +279,9 @@ bool MatchesReference(const std::vector<Fxyzu>& path, float tolerance) {
   for (size_t k = 0; k < path.size(); ++k) run.nodes[k].point = path[k];
   TestHost host;
   host.SetBlock(TestHost::MakeBlock(tolerance, 0, 0, {}));
-  currentRun = &run;
-  int32_t result = host.SendTo(&SimplifyEntry, kSelectorSetup);
-  currentRun = nullptr;
+  int32_t result = host.RunInsideEntryCall(kSelectorSetup, [&run] {
+    run.stored = SimplifyPath(run.nodes.data(), static_cast<int>(run.nodes.size()), run.c);
+  });
 
   std::string what = Describe(path, tolerance);
   EXPECT_EQ(result, 0) << what;
@@ -331,10 +329,50 @@ TEST(SimplifyGuard, AngleLimitFollowsTheRule) {
   }
 }
 
+// The plug-in asks the processor itself (cpuid, xgetbv) whether it runs
+// AVX2; the compiler's own test, which the plug-in cannot link against, must
+// agree, and the variant chosen is the widest that runs.
+TEST(SimplifyGuard, ChoosesTheWidestVariantTheProcessorRuns) {
+  for (SweepVariant variant : kSweepVariants) {
+    const char* why = nullptr;
+    bool runs = SweepVariantRuns(variant, &why);
+    printf("sweep variant %s: %s%s\n", SweepVariantName(variant),
+           runs ? "runs here" : "skipped: ", runs ? "" : why);
+  }
+  EXPECT_TRUE(SweepVariantRuns(SweepVariant::kFourLanes, nullptr));
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  bool avx2 = __builtin_cpu_supports("avx2");
+  EXPECT_EQ(SweepVariantRuns(SweepVariant::kEightLanes, nullptr), avx2);
+  EXPECT_EQ(ChosenSweepVariant(), avx2 ? SweepVariant::kEightLanes : SweepVariant::kFourLanes);
+#else
+  EXPECT_FALSE(SweepVariantRuns(SweepVariant::kEightLanes, nullptr));
+  EXPECT_EQ(ChosenSweepVariant(), SweepVariant::kFourLanes);
+#endif
+}
+
+// Each guard below runs with one sweep variant forced.
+class SimplifyGuardVariant : public ::testing::TestWithParam<SweepVariant> {
+ protected:
+  void SetUp() override {
+    const char* why = nullptr;
+    SweepVariant variant = GetParam();
+    if (!SweepVariantRuns(variant, &why)) GTEST_SKIP() << SweepVariantName(variant) << ": " << why;
+    UseSweepVariant(&variant);
+  }
+  void TearDown() override { UseSweepVariant(nullptr); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Sweep, SimplifyGuardVariant, ::testing::ValuesIn(kSweepVariants),
+                         [](const ::testing::TestParamInfo<SweepVariant>& info) {
+                           return info.param == SweepVariant::kFourLanes ? "four_lanes"
+                                                                         : "eight_lanes_avx2";
+                         });
+
 // The tuned repeat test compares float differences with 5e-05f instead of
 // widening them to double and comparing with 5e-05; that is the same test
 // only because 5e-05f is the largest float below 5e-05.
-TEST(SimplifyGuard, RepeatDistanceBoundaryMatchesTheRule) {
+TEST_P(SimplifyGuardVariant, RepeatDistanceBoundaryMatchesTheRule) {
   const float limit = 5e-05f;
   const float above = std::nextafter(limit, 1.0f);
   EXPECT_LT(static_cast<double>(limit), 5e-05);
@@ -357,7 +395,7 @@ TEST(SimplifyGuard, RepeatDistanceBoundaryMatchesTheRule) {
   }
 }
 
-TEST(SimplifyGuard, RandomPathsStoreWhatTheRulesKeep) {
+TEST_P(SimplifyGuardVariant, RandomPathsStoreWhatTheRulesKeep) {
   int paths = GuardPathCount();
   for (int seed = 1; seed <= paths; ++seed) {
     PathMaker maker(static_cast<uint32_t>(seed));
@@ -370,10 +408,14 @@ TEST(SimplifyGuard, RandomPathsStoreWhatTheRulesKeep) {
 }
 
 // Long paths of one kind each, where a tuned pass could go wrong at its
-// block or batch boundaries.
-TEST(SimplifyGuard, LongRegularPathsStoreWhatTheRulesKeep) {
+// block or batch boundaries. `corners` runs straight for 1, 2, ... 11 samples
+// in turn between right-angle corners, so that kept samples fall on every lane
+// of a group, several to a group, each followed by samples that go.
+TEST_P(SimplifyGuardVariant, LongRegularPathsStoreWhatTheRulesKeep) {
   for (int n : {3, 4, 5, 7, 8, 9, 15, 16, 17, 63, 64, 65, 255, 256, 257, 1023, 1024, 1025, 5000}) {
-    std::vector<Fxyzu> helix, still, line, zigzag;
+    std::vector<Fxyzu> helix, still, line, zigzag, corners;
+    Fxyzu corner{0.0f, 0.0f, 0.0f, 0.0f};
+    int run = 1, left = 1, heading = 0;
     for (int k = 0; k < n; ++k) {
       float t = 0.01f * static_cast<float>(k);
       float u = static_cast<float>(k);
@@ -381,13 +423,48 @@ TEST(SimplifyGuard, LongRegularPathsStoreWhatTheRulesKeep) {
       still.push_back({1.0f, 2.0f, 3.0f, u});
       line.push_back({u, 2.0f * u, -u, u});
       zigzag.push_back({u, static_cast<float>(k % 2), 0.0f, u});
+      corner.u = u;
+      corners.push_back(corner);
+      if (--left == 0) {
+        heading = (heading + 1) % 4;
+        run = run % 11 + 1;
+        left = run;
+      }
+      (heading % 2 == 0 ? corner.x : corner.y) += heading < 2 ? 1.0f : -0.5f;
     }
     for (float tolerance : {5.0f, 0.0f, -1.0f, 180.0f}) {
       ASSERT_TRUE(MatchesReference(helix, tolerance)) << "helix of " << n;
       ASSERT_TRUE(MatchesReference(still, tolerance)) << "still of " << n;
       ASSERT_TRUE(MatchesReference(line, tolerance)) << "line of " << n;
       ASSERT_TRUE(MatchesReference(zigzag, tolerance)) << "zigzag of " << n;
+      ASSERT_TRUE(MatchesReference(corners, tolerance)) << "corners of " << n;
     }
+  }
+}
+
+// Long smooth paths that turn by a random angle near the tolerance at every
+// sample, so that runs of dropped samples end at every lane of a group, and
+// the turn at which a sample stays is often within a rounding of the limit: a
+// lane that tests against the wrong direction or anchor keeps or drops a
+// sample the rules do not.
+TEST_P(SimplifyGuardVariant, WanderingPathsStoreWhatTheRulesKeep) {
+  int paths = GuardPathCount() / 20 + 1;
+  for (int seed = 1; seed <= paths; ++seed) {
+    PathMaker maker(static_cast<uint32_t>(seed) * 7919u);
+    float tolerance = maker.Between(0.5f, 10.0f);
+    float radians = tolerance * 3.14159265f / 180.0f;
+    std::vector<Fxyzu> path;
+    float x = 0, y = 0, z = 0, heading = 0, climb = 0;
+    int n = 100 + maker.Below(400);
+    for (int k = 0; k < n; ++k) {
+      path.push_back({x, y, z, static_cast<float>(k)});
+      heading += maker.Between(-0.6f, 0.6f) * radians;
+      climb += maker.Between(-0.3f, 0.3f) * radians;
+      x += std::cos(heading) * std::cos(climb);
+      y += std::sin(heading) * std::cos(climb);
+      z += std::sin(climb);
+    }
+    ASSERT_TRUE(MatchesReference(path, tolerance)) << "seed " << seed;
   }
 }
 
