@@ -91,7 +91,7 @@ bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& re
 }
 
 void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uint64_t& seed,
-                        std::string& memoryCheck, bool& noIsolation) {
+                        std::string& memoryCheck, bool& noIsolation, std::string& level) {
   validate.add_option("plugin", options.pluginPath,
                       "Plug-in to validate (default: the Vestrel plug-in beside vestrel-host)");
   validate.add_option("--home", options.homeDirectory,
@@ -116,6 +116,12 @@ void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uin
                     "ends the run)");
   validate.add_flag("--failures-only", options.failuresOnly,
                     "Print only the failed checks and the totals");
+  validate
+      .add_option("--level", level,
+                  "quick (the default): the battery CI runs; thorough: a longer session with "
+                  "every host call refused in turn, at least 10,000 blocks and 1,000 sets of "
+                  "host answers")
+      ->check(CLI::IsMember({"quick", "thorough"}));
   validate
       .add_option("--memory-check", memoryCheck,
                   "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
@@ -151,7 +157,8 @@ int main(int argc, char** argv) {
       app.add_subcommand("validate",
                          "Run the validation battery against a plug-in: injected faults, hostile "
                          "blocks and host answers, odd call orders, save and load");
-  AddValidateOptions(*validate, validateOptions, seed, validateMemoryCheck, noIsolation);
+  std::string level = "quick";
+  AddValidateOptions(*validate, validateOptions, seed, validateMemoryCheck, noIsolation, level);
 
   try {
     app.parse(argc, argv);
@@ -164,6 +171,8 @@ int main(int argc, char** argv) {
     if (validateOptions.pluginPath.empty()) validateOptions.pluginPath = vhost::DefaultPluginPath();
     if (validate->count("--seed") != 0) validateOptions.seed = seed;
     validateOptions.isolate = !noIsolation;
+    validateOptions.level =
+        level == "thorough" ? vhost::ValidationLevel::kThorough : vhost::ValidationLevel::kQuick;
     validateOptions.memoryCheck = validateMemoryCheck == "guard" ? vhost::MemoryCheck::kGuardPage
                                                                  : vhost::MemoryCheck::kCanary;
     validateOptions.program = argc > 0 ? argv[0] : "vestrel-host";

@@ -41,6 +41,19 @@ TEST(Validate, RealPluginPassesTheWholeBattery) {
   EXPECT_TRUE(Contains(run.output, "tried: ")) << run.output;
 }
 
+// The thorough level adds a longer, two-pass session whose calls are refused
+// in turn; the quick level has none of it.
+TEST(Validate, ThoroughLevelAddsTheLongSession) {
+  HostRun thorough = Validate(
+      VHOST_REAL_PLUGIN,
+      {"--level", "thorough", "--only", "faults/long/baseline", "--only", "faults/long/call-140"});
+  EXPECT_EQ(thorough.exitCode, 0) << thorough.output;
+  EXPECT_TRUE(Contains(thorough.output, "thorough level")) << thorough.output;
+  EXPECT_EQ(Totals(thorough.output), "2 passed, 0 failed") << thorough.output;
+  HostRun quick = Validate(VHOST_REAL_PLUGIN, {"--only", "faults/long/"});
+  EXPECT_EQ(Totals(quick.output), "0 passed, 0 failed") << quick.output;
+}
+
 struct InjectedFault {
   const char* fault;
   std::vector<std::string> only;  // the checks that find it, to keep the test short

@@ -137,14 +137,24 @@ uint64_t CheckSeed(uint64_t runSeed, const std::string& id) {
 
 std::string CheckGroup(const std::string& id) { return id.substr(0, id.find('/')); }
 
-Battery MakeBattery() {
+Battery MakeBattery(ValidationLevel level) {
+  const bool thorough = level == ValidationLevel::kThorough;
   Battery battery;
   AddSetupChecks(battery);
-  AddFaultChecks(battery);
+  AddFaultChecks(battery, thorough);
   AddBlockChecks(battery);
   AddAnswerChecks(battery);
   AddOrderChecks(battery);
   AddSaveLoadChecks(battery);
+  if (thorough) {
+    // Rounds on top of the fixed checks, whatever the time limit.
+    for (CheckGenerator& generator : battery.random) {
+      if (generator.prefix == "blocks/random") generator.minimumRounds = 10000;
+      if (generator.prefix == "answers/random") generator.minimumRounds = 1000;
+      if (generator.prefix != "blocks/random" && generator.prefix != "answers/random")
+        generator.minimumRounds *= 10;
+    }
+  }
   return battery;
 }
 

@@ -54,7 +54,7 @@ std::string SelectorList(const std::vector<uint32_t>& selectors);
 
 // The groups.
 void AddSetupChecks(Battery& battery);
-void AddFaultChecks(Battery& battery);
+void AddFaultChecks(Battery& battery, bool thorough);
 void AddBlockChecks(Battery& battery);
 void AddAnswerChecks(Battery& battery);
 void AddOrderChecks(Battery& battery);

@@ -76,7 +76,12 @@ struct Battery {
   std::vector<CheckGenerator> random;
 };
 
-Battery MakeBattery();
+// How hard the battery tries. quick: the default, for CI and every change.
+// thorough: every host call of a longer, two-pass session refused in turn, at
+// least 10,000 stored blocks and 1,000 sets of hostile host answers.
+enum class ValidationLevel { kQuick, kThorough };
+
+Battery MakeBattery(ValidationLevel level = ValidationLevel::kQuick);
 
 // The group a check id belongs to, for the counts ("faults", "blocks", ...).
 std::string CheckGroup(const std::string& id);

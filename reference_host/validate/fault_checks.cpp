@@ -27,7 +27,7 @@ struct FaultSession {
   std::vector<uint32_t> selectors;
 };
 
-std::vector<FaultSession> FaultSessions() {
+std::vector<FaultSession> FaultSessions(bool thorough) {
   std::vector<FaultSession> sessions;
   sessions.push_back({"accept", "the dialog accepted", StandardScene(), kFullSession});
   Scene cancel = StandardScene();
@@ -44,6 +44,18 @@ std::vector<FaultSession> FaultSessions() {
                       "a stored block, 'GENM' before and after 'SETM'",
                       stored,
                       {kSelectorInit, kSelectorGenerate, kSelectorSetup, kSelectorGenerate}});
+  if (thorough) {
+    // Sixty frames through two set-ups and generations: every call of a
+    // longer capture, of a second pass and of the dialog refused in turn.
+    Scene long_ = StandardScene();
+    long_.lastFrame = 59;
+    long_.objects[2].motion.framesPerSegment = 15;
+    sessions.push_back({"long",
+                        "sixty frames, two passes",
+                        long_,
+                        {kSelectorInfo, kSelectorInit, kSelectorInterface, kSelectorSetup,
+                         kSelectorGenerate, kSelectorSetup, kSelectorGenerate}});
+  }
   return sessions;
 }
 
@@ -84,8 +96,8 @@ std::vector<Check> FaultFollowUps(const FaultSession& session, const json& data)
 
 }  // namespace
 
-void AddFaultChecks(Battery& battery) {
-  for (const FaultSession& session : FaultSessions()) {
+void AddFaultChecks(Battery& battery, bool thorough) {
+  for (const FaultSession& session : FaultSessions(thorough)) {
     Check baseline;
     baseline.id = "faults/" + session.name + "/baseline";
     baseline.title =
@@ -109,7 +121,7 @@ void AddFaultChecks(Battery& battery) {
   }
   // The sixteen host functions, each hidden and each refusing service, for
   // the session whose dialog the user accepts.
-  FaultSession accept = FaultSessions()[0];
+  FaultSession accept = FaultSessions(false)[0];
   for (const char* name : kHostFunctionNames) {
     for (bool hide : {true, false}) {
       Check check;

@@ -297,7 +297,9 @@ int BatteryRun::Execute() {
 #endif
 
   out_ << "vestrel-host validate: " << options_.pluginPath << "\n"
-       << "  seed " << seed_ << ", time limit " << Seconds(options_.timeLimitSeconds) << " s, "
+       << "  " << (options_.level == ValidationLevel::kThorough ? "thorough" : "quick")
+       << " level, seed " << seed_ << ", time limit " << Seconds(options_.timeLimitSeconds)
+       << " s, "
        << (isolate_ ? "each check in a process of its own"
                     : "every check in this process (a crash ends the run)")
        << ", " << (options_.memoryCheck == MemoryCheck::kGuardPage ? "guard pages" : "canary bands")
@@ -305,7 +307,7 @@ int BatteryRun::Execute() {
        << "  home directory " << environment_.home << "\n"
        << std::flush;
 
-  Battery battery = MakeBattery();
+  Battery battery = MakeBattery(options_.level);
   RunQueue(std::deque<Check>(battery.fixed.begin(), battery.fixed.end()));
   RunGenerators(battery.random);
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "hostkit/guarded_heap.h"
+#include "reference_host/validate/checks.h"
 
 namespace vhost {
 
@@ -37,6 +38,7 @@ struct ValidateOptions {
   std::vector<std::string> only;    // ids or id prefixes ("faults/", "blocks/size-7")
   bool isolate = true;              // each check in a child process (where fork() exists)
   bool failuresOnly = false;        // print only the failed checks and the totals
+  ValidationLevel level = ValidationLevel::kQuick;
   MemoryCheck memoryCheck = GuardPagesAvailable() ? MemoryCheck::kGuardPage : MemoryCheck::kCanary;
   std::string program = "vestrel-host";  // how the replay command names this program
 };
