@@ -1,6 +1,8 @@
 // Forwarding of the host's sixteen exported functions, and OpenResourceFile.
 #include "host/host_functions.h"
 
+#include <type_traits>
+
 #include "host/four_char_code.h"
 #include "host/host_functions_detail.h"
 
@@ -63,15 +65,55 @@ void* Resolve(HostFunctionSlot slot) {
   return callback.address;
 }
 
+// The type a host function is called with: the host's functions are plain C
+// functions whose handles are untyped pointers, so each typed handle crosses
+// as void* and is typed again on return. Calling a function through a pointer
+// of another type would be undefined, even where the machine code is the same.
+template <typename T>
+struct HostCType {
+  using Type = T;
+  static T In(T value) { return value; }
+  static T Out(T value) { return value; }
+};
+template <>
+struct HostCType<void> {
+  using Type = void;
+};
+template <typename Opaque>
+struct HostCType<Opaque*> {
+  using Type = void*;
+  static void* In(Opaque* value) { return value; }
+  static Opaque* Out(void* value) { return static_cast<Opaque*>(value); }
+};
+template <>
+struct HostCType<const char*> {
+  using Type = const char*;
+  static const char* In(const char* value) { return value; }
+};
+template <>
+struct HostCType<char*> {
+  using Type = char*;
+  static char* In(char* value) { return value; }
+};
+template <>
+struct HostCType<int32_t*> {
+  using Type = int32_t*;
+  static int32_t* In(int32_t* value) { return value; }
+};
+
 // Passes a call on to the host's function of the slot, with the same arguments
 // in the same order. A missing function is not called: the result is 0 or null
 // (nothing for functions without a result).
 template <HostFunctionSlot slot, typename Result, typename... Args>
 Result Forward(Args... args) {
-  using Function = Result (*)(Args...);
+  using Function = typename HostCType<Result>::Type (*)(typename HostCType<Args>::Type...);
   Function host = reinterpret_cast<Function>(Resolve(slot));
   if (host == nullptr) return Result();
-  return host(args...);
+  if constexpr (std::is_void_v<Result>) {
+    host(HostCType<Args>::In(args)...);
+  } else {
+    return HostCType<Result>::Out(host(HostCType<Args>::In(args)...));
+  }
 }
 
 }  // namespace

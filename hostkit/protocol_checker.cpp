@@ -10,6 +10,8 @@
 
 namespace vhost {
 
+uint32_t ProtocolChecker::processCreator_ = 0;
+
 std::string Quoted(uint32_t code) { return "'" + CodeName(code) + "'"; }
 
 void ProtocolChecker::BeginEntryCall(uint32_t entrySelector, HostOpaque owner, const void* block) {
@@ -104,9 +106,9 @@ bool ProtocolChecker::AdmitArguments(uint32_t selector, const void* record) {
     case kSelectorAddVertex: CheckVertexFields(record); return true;
     case kSelectorAddFace: return AdmitFace(record);
     case kSelectorGetGroup: {
-      if (creator_ != kCreatorXolr) {
-        Violation("'GETG' from a plug-in whose host told it the creator code " + Quoted(creator_) +
-                  ", not 'XOLR'");
+      if (processCreator_ != kCreatorXolr) {
+        Violation("'GETG' from a plug-in whose host told it the creator code " +
+                  Quoted(processCreator_) + ", not 'XOLR'");
       }
       auto group = CopyRecord<HostGetGroupRec>(record);
       if (group.fixedValue != 1)
@@ -164,9 +166,11 @@ void ProtocolChecker::Served(const ServedCall& call) {
     if (sync->samplingFlag == 0) sampling_ = false;
     if (sync->samplingFlag == 1 && call.result == 0) sampling_ = true;
   }
+  // A refused 'CREA' leaves the plug-in with the unknown creator code.
+  if (const auto* creator = call.As<CreatorCall>())
+    processCreator_ = call.result == 0 ? creator->creatorCode : kCreatorUnknown;
   if (call.result != 0) return;
   if (const auto* alloc = call.As<AllocateCall>()) block_ = alloc->blockReturned;
-  if (const auto* creator = call.As<CreatorCall>()) creator_ = creator->creatorCode;
   if (const auto* memory = call.As<MemAllocCall>()) {
     if (memory->memory != nullptr) memory_.insert(memory->memory);
   }

@@ -73,7 +73,10 @@ class ProtocolChecker {
   uint32_t entry_ = 0;
   HostOpaque owner_ = nullptr;
   const void* block_ = nullptr;
-  uint32_t creator_ = 0;
+  // The creator code the plug-in last learnt from any host in this process:
+  // the plug-in keeps one for all its instances, so the rule about 'GETG'
+  // follows the last 'CREA' answered to any of them (0 before the first).
+  static uint32_t processCreator_;
   bool sampling_ = false;
   std::set<const void*> memory_;
   std::set<int32_t> vertices_;
