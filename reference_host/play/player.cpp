@@ -78,6 +78,9 @@ bool ScenePlay::LoadScene() {
   if (options_.scenePath.empty()) {
     sceneSource_ = kDefaultSceneSource;
     result = ParseScene(DefaultSceneText(), sceneSource_, options_.limits);
+  } else if (!options_.sceneText.empty()) {
+    sceneSource_ = options_.scenePath;
+    result = ParseScene(options_.sceneText, sceneSource_, options_.limits);
   } else {
     sceneSource_ = options_.scenePath;
     result = LoadSceneFile(options_.scenePath, options_.limits);
