@@ -30,10 +30,13 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
   play.add_option("--home", options.homeDirectory,
                   "The host's home directory, where the resource file is looked for (default: the "
                   "plug-in's folder)");
-  play.add_option("--out", options.outDirectory, "Folder for <scene>.obj and <scene>.svg");
+  play.add_option("--out", options.outDirectory,
+                  "Folder for <scene>.obj, <scene>.svg and <scene>.gltf");
   play.add_option("--obj", options.objPath, "Write the generated line as a Wavefront OBJ file");
   play.add_option("--svg", options.svgPath,
                   "Write a picture of the path, the stored points and the line (SVG)");
+  play.add_option("--gltf", options.gltfPath,
+                  "Write the generated line as glTF 2.0 (.glb by extension, else .gltf)");
   play.add_option("--trace", options.tracePath,
                   "Write every entry call, host call and host function call as JSON Lines");
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");

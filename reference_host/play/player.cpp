@@ -14,6 +14,7 @@
 #include "hostkit/findings.h"
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
+#include "reference_host/play/gltf_output.h"
 #include "reference_host/play/outputs.h"
 #include "reference_host/play/summary.h"
 #include "reference_host/plugin_loader.h"
@@ -233,6 +234,15 @@ bool ScenePlay::WriteOutputs() {
     if (!session_->models().empty()) picture.model = &session_->models().back();
     if (WriteTextFile(svgPath, SvgText(picture), &message)) {
       summary_.written.push_back(svgPath);
+    } else {
+      fprintf(stderr, "vestrel-host: %s\n", message.c_str());
+      ok = false;
+    }
+  }
+  std::string gltfPath = OutputPath(options_.gltfPath, ".gltf");
+  if (!gltfPath.empty()) {
+    if (WriteGltfFile(gltfPath, session_->models(), scene_.name, &message)) {
+      summary_.written.push_back(gltfPath);
     } else {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
       ok = false;

@@ -29,6 +29,7 @@ struct PlayOptions {
   std::string outDirectory;   // writes <scene>.obj and <scene>.svg there
   std::string objPath;
   std::string svgPath;
+  std::string gltfPath;  // the line as glTF: .glb by extension, else .gltf
   std::string tracePath;
   std::string summaryJsonPath;
   std::string saveBlockPath;
