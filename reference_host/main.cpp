@@ -249,8 +249,10 @@ int main(int argc, char** argv) {
   ImportArgs importArgs, playImportArgs;
   std::string importPath;
   vhost::SceneLimits importLimits;
-  CLI::App* import = app.add_subcommand(
-      "import", "Take a node's motion from an animation file (.gltf, .glb) into a scene file");
+  CLI::App* import =
+      app.add_subcommand("import",
+                         "Take a node's motion from an animation file (.gltf, .glb; .bvh, .fbx, "
+                         ".dae where built with assimp) into a scene file");
   import->add_option("file", importPath, "The animation file")->required();
   import->add_option("-o,--output", importArgs.scenePath,
                      "The scene file to write (default: the standard output)");
@@ -299,7 +301,7 @@ int main(int argc, char** argv) {
     if (!ImportForPlay(options, playImportArgs)) return vhost::kExitBadInput;
   } else if (ImportOptionsGiven(*play)) {
     std::cerr << "vestrel-host: --node, --animation, --fps, --frames, --up, --scale and --offset "
-                 "apply to animation files (.gltf, .glb) only\n";
+                 "apply to animation files only\n";
     return vhost::kExitBadInput;
   }
 #endif

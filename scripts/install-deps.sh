@@ -10,7 +10,7 @@ set -euo pipefail
 base=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libboost-dev libtinygltf-dev
+  nlohmann-json3-dev libcli11-dev libboost-dev libtinygltf-dev libassimp-dev
 )
 base+=("$@")
 

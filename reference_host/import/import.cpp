@@ -12,6 +12,9 @@
 #include <nlohmann/json.hpp>
 
 #include "reference_host/import/gltf_reader.h"
+#ifdef VHOST_HAS_ASSIMP
+#include "reference_host/import/assimp_reader.h"
+#endif
 
 namespace vhost {
 
@@ -269,6 +272,9 @@ void ListNodes(const AnimationFile& file, const std::vector<std::vector<int>>& c
 
 bool IsAnimationFile(const std::string& path) {
   std::string extension = Extension(path);
+#ifdef VHOST_HAS_ASSIMP
+  if (extension == ".bvh" || extension == ".fbx" || extension == ".dae") return true;
+#endif
   return extension == ".gltf" || extension == ".glb";
 }
 
@@ -277,8 +283,16 @@ bool ReadAnimationFile(const std::string& path, AnimationFile* file, std::string
   bool ok = false;
   if (extension == ".gltf" || extension == ".glb") {
     ok = ReadGltfFile(path, file, error);
+#ifdef VHOST_HAS_ASSIMP
+  } else if (IsAnimationFile(path)) {
+    ok = ReadAssimpFile(path, file, error);
+#endif
   } else {
+#ifdef VHOST_HAS_ASSIMP
+    *error = "not an animation file the import reads (.gltf, .glb, .bvh, .fbx, .dae)";
+#else
     *error = "not an animation file the import reads (.gltf, .glb)";
+#endif
   }
   if (!ok) *error = path + ": " + *error;
   return ok;

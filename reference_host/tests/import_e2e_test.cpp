@@ -102,6 +102,18 @@ TEST(ImportRealFiles, TheLineFollowsTheFilesKeys) {
        {0, 0, 0, 1},
        {89, 0, 0, -1},
        {{30, 0, 0, 3.52}, {60, 0, 0, 1.52}}},
+#ifdef VHOST_HAS_ASSIMP
+      // The hips of the motion capture carry the root's position keys: the
+      // first and the last line of MOTION, Y-up turned to Z-up, at the file's
+      // own 120 frames a second.
+      {"01_01_trim600.bvh",
+       {"--node", "Hips"},
+       600,
+       480,
+       {0, 9.3722, 17.3198, 17.8693},
+       {599, 8.6975, -17.4726, 20.6134},
+       {}},
+#endif
   };
   for (const RealFileCase& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " " + c.args[1]);
@@ -220,6 +232,13 @@ TEST(ImportRealFiles, BadInputIsOneMessageAndExitOne) {
        [] { return Animation("Fox.glb"); },
        {"--animation", "Run", "--node", "tail"},
        "no node \"tail\"; the nodes animation \"Run\" moves are \"b_Hip_01\""},
+#ifdef VHOST_HAS_ASSIMP
+      {"truncated BVH",
+       [] { return Copy("01_01_trim600.bvh", "cut.bvh", 20000); },
+       {},
+       "Unexpected end of file"},
+      {"glTF under .bvh", [] { return Copy("Fox.glb", "fox.bvh"); }, {}, "not a readable file"},
+#endif
       {"empty range",
        [] { return Animation("BoxAnimated.glb"); },
        {"--node", "2", "--frames", "9:3"},
