@@ -150,9 +150,14 @@ class Importer {
   bool PickFrames() {
     int64_t first, last;
     if (options_.frames.empty()) {
-      first = int64_t(floor(clip_->Start() * fps_ + kFrameTolerance));
-      last = int64_t(ceil(clip_->End() * fps_ - kFrameTolerance));
-      last = std::max(first, last);
+      // Key times are finite but may be huge: bound them before any cast.
+      double from = floor(clip_->Start() * fps_ + kFrameTolerance);
+      double to = ceil(clip_->End() * fps_ - kFrameTolerance);
+      if (!(fabs(from) <= INT32_MAX && fabs(to) <= INT32_MAX))
+        return Fail("animation " + Quoted(clip_->name) + " spans more than " +
+                    std::to_string(limits_.maxFrames) + " frames");
+      first = int64_t(from);
+      last = std::max(first, int64_t(to));
     } else {
       size_t colon = options_.frames.find(':');
       if (colon == std::string::npos || !ParseInt(options_.frames.substr(0, colon), &first) ||

@@ -285,6 +285,12 @@ TEST(ImportRefusals, OneMessageNamingTheFile) {
       {"unknown animation", simple, With("", "Walk"),
        "no animation \"Walk\"; the animations are \"clip\""},
       {"empty range", simple, With("", "", "5:2"), "the frame range 5:2 is empty"},
+      {"keys a lifetime apart",
+       [](GltfBuilder& b) {
+         b.AddChannel(b.AddNode("n"), "translation", "LINEAR", {0, 1e30f}, {0, 0, 0, 1, 0, 0});
+       },
+       {},
+       "spans more than 100000 frames"},
       {"too many frames", simple, With("", "", "0:100000000"), "more than"},
   };
   for (const RefusalCase& c : cases) {
