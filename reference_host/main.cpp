@@ -3,6 +3,7 @@
 //
 //   vestrel-host                      plays the embedded default scene
 //   vestrel-host play [SCENE] [options]
+//   vestrel-host import FILE [options]  (glTF motion into a scene)
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,7 +11,11 @@
 #include <CLI/CLI.hpp>
 
 #include "reference_host/play/player.h"
+#include "reference_host/play/safe_files.h"
 #include "reference_host/validate/validate.h"
+#ifdef VHOST_HAS_IMPORT
+#include "reference_host/import/import.h"
+#endif
 
 namespace {
 
@@ -26,10 +31,13 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
   play.add_option("--home", options.homeDirectory,
                   "The host's home directory, where the resource file is looked for (default: the "
                   "plug-in's folder)");
-  play.add_option("--out", options.outDirectory, "Folder for <scene>.obj and <scene>.svg");
+  play.add_option("--out", options.outDirectory,
+                  "Folder for <scene>.obj, <scene>.svg and <scene>.gltf");
   play.add_option("--obj", options.objPath, "Write the generated line as a Wavefront OBJ file");
   play.add_option("--svg", options.svgPath,
                   "Write a picture of the path, the stored points and the line (SVG)");
+  play.add_option("--gltf", options.gltfPath,
+                  "Write the generated line as glTF 2.0 (.glb by extension, else .gltf)");
   play.add_option("--trace", options.tracePath,
                   "Write every entry call, host call and host function call as JSON Lines");
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
@@ -128,6 +136,94 @@ void AddValidateOptions(CLI::App& validate, vhost::ValidateOptions& options, uin
       ->check(CLI::IsMember({"guard", "canary"}));
 }
 
+#ifdef VHOST_HAS_IMPORT
+// The choices of an import, shared by `import` and `play FILE`.
+struct ImportArgs {
+  vhost::ImportOptions options;
+  std::vector<double> offset;
+  std::string up;
+  std::string scenePath;  // import -o
+  bool list = false;
+};
+
+void AddImportOptions(CLI::App& app, ImportArgs& args) {
+  app.add_option("--node", args.options.node,
+                 "Node whose motion is taken (name or index; default: the one node the "
+                 "animation moves)");
+  app.add_option("--animation", args.options.animation,
+                 "Animation (name or index; default: the only one)");
+  app.add_option("--fps", args.options.fps, "Frames per second sampled (default 24)")
+      ->check(CLI::Range(0.001, 1000.0));
+  app.add_option("--frames", args.options.frames, "Frame range A:B (default: the whole animation)");
+  app.add_option("--up", args.up,
+                 "The file's up axis: y (turned into the host's Z-up; the default for glTF) or z "
+                 "(taken as it is)")
+      ->check(CLI::IsMember({"y", "z"}));
+  app.add_option("--scale", args.options.scale, "Factor on every position (default 1)");
+  app.add_option("--offset", args.offset,
+                 "A point fixed to the node, in its own axes, traced instead of its origin")
+      ->expected(3);
+}
+
+bool ImportOptionsGiven(const CLI::App& app) {
+  for (const char* name :
+       {"--node", "--animation", "--fps", "--frames", "--up", "--scale", "--offset"})
+    if (app.count(name) != 0) return true;
+  return false;
+}
+
+void FinishImportArgs(ImportArgs& args) {
+  if (!args.up.empty()) args.options.up = args.up[0];
+  if (args.offset.size() == 3)
+    args.options.offset = {args.offset[0], args.offset[1], args.offset[2]};
+}
+
+// `vestrel-host import FILE`: lists the file or writes the scene.
+int RunImport(const std::string& path, ImportArgs& args, const vhost::SceneLimits& limits) {
+  FinishImportArgs(args);
+  vhost::AnimationFile file;
+  std::string message;
+  if (!vhost::ReadAnimationFile(path, &file, &message)) {
+    std::cerr << "vestrel-host: " << message << "\n";
+    return vhost::kExitBadInput;
+  }
+  if (args.list) {
+    std::cout << vhost::ListText(file);
+    return vhost::kExitOk;
+  }
+  vhost::ImportResult result = vhost::ImportScene(file, args.options, limits);
+  if (!result.scene) {
+    std::cerr << "vestrel-host: " << result.error << "\n";
+    return vhost::kExitBadInput;
+  }
+  if (args.scenePath.empty() || args.scenePath == "-") {
+    std::cerr << vhost::ReportLine(result.report);
+    std::cout << result.sceneText;
+    return vhost::kExitOk;
+  }
+  if (!vhost::WriteFileAtomically(args.scenePath, result.sceneText, &message)) {
+    std::cerr << "vestrel-host: " << message << "\n";
+    return vhost::kExitBadInput;
+  }
+  std::cout << vhost::ReportLine(result.report) << "wrote " << args.scenePath << "\n";
+  return vhost::kExitOk;
+}
+
+// `vestrel-host play FILE` with an animation file: the import's scene is played.
+bool ImportForPlay(vhost::PlayOptions& options, ImportArgs& args) {
+  FinishImportArgs(args);
+  vhost::ImportResult result =
+      vhost::ImportAnimation(options.scenePath, args.options, options.limits);
+  if (!result.scene) {
+    std::cerr << "vestrel-host: " << result.error << "\n";
+    return false;
+  }
+  std::cout << vhost::ReportLine(result.report);
+  options.sceneText = result.sceneText;
+  return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,6 +256,25 @@ int main(int argc, char** argv) {
   std::string level = "quick";
   AddValidateOptions(*validate, validateOptions, seed, validateMemoryCheck, noIsolation, level);
 
+#ifdef VHOST_HAS_IMPORT
+  ImportArgs importArgs, playImportArgs;
+  std::string importPath;
+  vhost::SceneLimits importLimits;
+  CLI::App* import =
+      app.add_subcommand("import",
+                         "Take a node's motion from an animation file (.gltf, .glb; .bvh, .fbx, "
+                         ".dae where built with assimp) into a scene file");
+  import->add_option("file", importPath, "The animation file")->required();
+  import->add_option("-o,--output", importArgs.scenePath,
+                     "The scene file to write (default: the standard output)");
+  import->add_flag("--list", importArgs.list,
+                   "List the node tree, the animated nodes and the animations, and stop");
+  import->add_option("--max-frames", importLimits.maxFrames, "Largest frame range taken")
+      ->check(CLI::Range(int64_t(1), int64_t(1000000)));
+  AddImportOptions(*import, importArgs);
+  AddImportOptions(*play, playImportArgs);
+#endif
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -167,6 +282,9 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : vhost::kExitBadInput;
   }
 
+#ifdef VHOST_HAS_IMPORT
+  if (import->parsed()) return RunImport(importPath, importArgs, importLimits);
+#endif
   if (validate->parsed()) {
     if (validateOptions.pluginPath.empty()) validateOptions.pluginPath = vhost::DefaultPluginPath();
     if (validate->count("--seed") != 0) validateOptions.seed = seed;
@@ -191,5 +309,14 @@ int main(int argc, char** argv) {
         byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
   if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions))
     return vhost::kExitBadInput;
+#ifdef VHOST_HAS_IMPORT
+  if (vhost::IsAnimationFile(options.scenePath)) {
+    if (!ImportForPlay(options, playImportArgs)) return vhost::kExitBadInput;
+  } else if (ImportOptionsGiven(*play)) {
+    std::cerr << "vestrel-host: --node, --animation, --fps, --frames, --up, --scale and --offset "
+                 "apply to animation files only\n";
+    return vhost::kExitBadInput;
+  }
+#endif
   return vhost::Play(options, std::cout);
 }

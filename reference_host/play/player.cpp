@@ -14,6 +14,7 @@
 #include "hostkit/findings.h"
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
+#include "reference_host/play/gltf_output.h"
 #include "reference_host/play/outputs.h"
 #include "reference_host/play/safe_files.h"
 #include "reference_host/play/summary.h"
@@ -80,6 +81,9 @@ bool ScenePlay::LoadScene() {
   if (options_.scenePath.empty()) {
     sceneSource_ = kDefaultSceneSource;
     result = ParseScene(DefaultSceneText(), sceneSource_, options_.limits);
+  } else if (!options_.sceneText.empty()) {
+    sceneSource_ = options_.scenePath;
+    result = ParseScene(options_.sceneText, sceneSource_, options_.limits);
   } else {
     sceneSource_ = options_.scenePath;
     result = LoadSceneFile(options_.scenePath, options_.limits);
@@ -245,6 +249,15 @@ bool ScenePlay::WriteOutputs() {
       ok = false;
     }
   }
+  std::string gltfPath = OutputPath(options_.gltfPath, ".gltf");
+  if (!gltfPath.empty()) {
+    if (WriteGltfFile(gltfPath, session_->models(), scene_.name, &message)) {
+      summary_.written.push_back(gltfPath);
+    } else {
+      fprintf(stderr, "vestrel-host: %s\n", message.c_str());
+      ok = false;
+    }
+  }
   if (!options_.saveBlockPath.empty()) {
     if (SaveBlockFile(options_.saveBlockPath, finalBlock_,
                       options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
@@ -267,6 +280,7 @@ bool ScenePlay::OutputsAreApart() const {
   std::vector<std::pair<std::string, std::string>> outputs = {
       {"--obj", OutputPath(options_.objPath, ".obj")},
       {"--svg", OutputPath(options_.svgPath, ".svg")},
+      {"--gltf", OutputPath(options_.gltfPath, ".gltf")},
       {"--trace", options_.tracePath},
       {"--summary-json", options_.summaryJsonPath},
       {"--save-block", options_.saveBlockPath}};

@@ -23,11 +23,13 @@ constexpr int kExitPluginFault = 3;  // violation, overrun or leak by the plug-i
 
 struct PlayOptions {
   std::string scenePath;      // empty: the embedded default scene
+  std::string sceneText;      // when set, the scene's JSON, made from scenePath (an import)
   std::string pluginPath;     // empty: the plug-in built beside vestrel-host
   std::string homeDirectory;  // empty: the plug-in's folder
   std::string outDirectory;   // writes <scene>.obj and <scene>.svg there
   std::string objPath;
   std::string svgPath;
+  std::string gltfPath;  // the line as glTF: .glb by extension, else .gltf
   std::string tracePath;
   std::string summaryJsonPath;
   std::string saveBlockPath;

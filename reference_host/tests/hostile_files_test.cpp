@@ -67,7 +67,7 @@ TEST_P(HostileSceneNameTest, NeverLeavesTheOutputFolder) {
     EXPECT_EQ(file.rfind("out/sub/", 0), 0u) << file << " was written outside the folder";
     EXPECT_EQ(file.find('\n'), std::string::npos) << file;
   }
-  EXPECT_EQ(FilesBelow(out).size(), 2u) << run.output;
+  EXPECT_EQ(FilesBelow(out).size(), 3u) << run.output;  // OBJ, SVG and glTF
   EXPECT_NE(run.output.find("no safe file name"), std::string::npos) << run.output;
   // The OBJ holds no line the name made up.
   for (const std::string& file : FilesBelow(out)) {

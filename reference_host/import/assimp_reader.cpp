@@ -1,0 +1,149 @@
+#include "reference_host/import/assimp_reader.h"
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+namespace vhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uintmax_t kMaxFileBytes = uintmax_t(256) << 20;
+constexpr size_t kMaxNodes = 100000;
+constexpr double kDefaultTicksPerSecond = 25;
+
+// The node tree in depth-first order, without recursion.
+bool ReadNodes(const aiNode* root, AnimationFile* file, std::map<std::string, int>* byName,
+               std::string* error) {
+  std::vector<std::pair<const aiNode*, int>> stack = {{root, -1}};
+  while (!stack.empty()) {
+    auto [in, parent] = stack.back();
+    stack.pop_back();
+    if (file->nodes.size() >= kMaxNodes) {
+      *error = "more than " + std::to_string(kMaxNodes) + " nodes";
+      return false;
+    }
+    AnimationNode node;
+    node.name = in->mName.length ? std::string(in->mName.C_Str())
+                                 : "node " + std::to_string(file->nodes.size());
+    node.parent = parent;
+    node.hasMatrix = true;
+    const aiMatrix4x4& m = in->mTransformation;  // row-major, column vectors
+    const float* rows[4] = {m[0], m[1], m[2], m[3]};
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) node.matrix[size_t(c * 4 + r)] = rows[r][c];
+    aiVector3D scaling, position;
+    aiQuaternion rotation;
+    m.Decompose(scaling, rotation, position);
+    node.translation = {position.x, position.y, position.z};
+    node.rotation = {rotation.x, rotation.y, rotation.z, rotation.w};
+    node.scale = {scaling.x, scaling.y, scaling.z};
+    for (double v : node.matrix)
+      if (!std::isfinite(v)) {
+        *error = "node \"" + node.name + "\" has a value that is not finite";
+        return false;
+      }
+    byName->emplace(node.name, int(file->nodes.size()));
+    file->nodes.push_back(node);
+    int self = int(file->nodes.size()) - 1;
+    for (unsigned i = in->mNumChildren; i-- > 0;)
+      if (in->mChildren[i]) stack.push_back({in->mChildren[i], self});
+  }
+  *error = CheckNodes(*file);
+  return error->empty();
+}
+
+template <typename Key, typename Value>
+AnimationChannel Channel(int node, ChannelPath path, const Key* keys, unsigned count,
+                         double ticksPerSecond, Value value) {
+  AnimationChannel channel;
+  channel.node = node;
+  channel.path = path;
+  channel.interpolation = KeyInterpolation::kLinear;
+  for (unsigned k = 0; k < count; ++k) {
+    channel.times.push_back(keys[k].mTime / ticksPerSecond);
+    channel.values.push_back(value(keys[k].mValue));
+  }
+  return channel;
+}
+
+bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& byName,
+              AnimationFile* file, std::string* error) {
+  AnimationClip clip;
+  clip.name =
+      in.mName.length ? std::string(in.mName.C_Str()) : "animation " + std::to_string(index);
+  double tps = in.mTicksPerSecond > 0 ? in.mTicksPerSecond : kDefaultTicksPerSecond;
+  for (unsigned i = 0; i < in.mNumChannels; ++i) {
+    const aiNodeAnim* c = in.mChannels[i];
+    if (!c) continue;
+    auto found = byName.find(c->mNodeName.C_Str());
+    if (found == byName.end()) {
+      *error =
+          "animation \"" + clip.name + "\" moves an unknown node \"" + c->mNodeName.C_Str() + "\"";
+      return false;
+    }
+    int node = found->second;
+    file->nodes[size_t(node)].hasMatrix = false;  // its keys replace parts of the rest transform
+    auto vector = [](const aiVector3D& v) { return std::array<double, 4>{v.x, v.y, v.z, 0}; };
+    auto quaternion = [](const aiQuaternion& q) {
+      return std::array<double, 4>{q.x, q.y, q.z, q.w};
+    };
+    if (c->mNumPositionKeys)
+      clip.channels.push_back(Channel(node, ChannelPath::kTranslation, c->mPositionKeys,
+                                      c->mNumPositionKeys, tps, vector));
+    if (c->mNumRotationKeys)
+      clip.channels.push_back(Channel(node, ChannelPath::kRotation, c->mRotationKeys,
+                                      c->mNumRotationKeys, tps, quaternion));
+    if (c->mNumScalingKeys)
+      clip.channels.push_back(
+          Channel(node, ChannelPath::kScale, c->mScalingKeys, c->mNumScalingKeys, tps, vector));
+  }
+  *error = CheckClip(*file, clip);
+  if (!error->empty()) return false;
+  if (index == 0 && in.mTicksPerSecond > 0) file->frameTime = 1 / in.mTicksPerSecond;
+  file->clips.push_back(std::move(clip));
+  return true;
+}
+
+}  // namespace
+
+bool ReadAssimpFile(const std::string& path, AnimationFile* file, std::string* error) {
+  std::error_code code;
+  uintmax_t size = fs::file_size(path, code);
+  if (code) {
+    *error = "cannot read the file: " + code.message();
+    return false;
+  }
+  if (size > kMaxFileBytes) {
+    *error = "the file is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
+    return false;
+  }
+  Assimp::Importer importer;
+  const aiScene* scene = importer.ReadFile(path, 0);
+  if (!scene || !scene->mRootNode) {
+    std::string message = importer.GetErrorString();
+    *error = "not a readable file" + (message.empty() ? "" : ": " + message);
+    return false;
+  }
+  std::string extension = fs::path(path).extension().string();
+  for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
+  file->path = path;
+  file->format = extension.size() > 1 ? extension.substr(1) : "assimp";
+  file->yUp = true;  // assimp hands every format over Y-up
+  std::map<std::string, int> byName;
+  if (!ReadNodes(scene->mRootNode, file, &byName, error)) return false;
+  for (unsigned i = 0; i < scene->mNumAnimations; ++i)
+    if (scene->mAnimations[i] && !ReadClip(*scene->mAnimations[i], i, byName, file, error))
+      return false;
+  // Only a BVH file's ticks are its own frames; other formats count time in
+  // their own units, so their default rate stays 24.
+  if (file->format != "BVH") file->frameTime = 0;
+  return true;
+}
+
+}  // namespace vhost

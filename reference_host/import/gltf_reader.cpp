@@ -1,0 +1,281 @@
+#include "reference_host/import/gltf_reader.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <tiny_gltf.h>
+
+namespace vhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Bounds on what a file can make the host hold: the file itself (tinygltf
+// keeps its buffers in memory), the nodes and the keys of one channel.
+constexpr uintmax_t kMaxFileBytes = uintmax_t(256) << 20;
+constexpr size_t kMaxNodes = 100000;
+constexpr size_t kMaxKeys = 10000000;
+
+// Images are not needed for motion: skip decoding them.
+bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
+               const unsigned char*, int, void*) {
+  return true;
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes, std::string* error) {
+  std::error_code code;
+  uintmax_t size = fs::file_size(path, code);
+  if (code) {
+    *error = "cannot read the file: " + code.message();
+    return false;
+  }
+  if (size > kMaxFileBytes) {
+    *error = "the file is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) {
+    *error = "cannot read the file";
+    return false;
+  }
+  return true;
+}
+
+// Reads an accessor's elements as doubles (components per element), after
+// checking that it lies inside its buffer. Normalised integers (allowed for
+// rotations) are turned into [-1, 1] as glTF defines.
+class AccessorReader {
+ public:
+  AccessorReader(const tinygltf::Model& model, std::string* error) : model_(model), error_(error) {}
+
+  bool Read(int index, int type, std::vector<std::array<double, 4>>* out, const char* what) {
+    std::string where = std::string(what) + " accessor " + std::to_string(index);
+    if (index < 0 || size_t(index) >= model_.accessors.size())
+      return Fail(where + " does not exist");
+    const tinygltf::Accessor& a = model_.accessors[index];
+    if (a.sparse.isSparse) return Fail(where + " is sparse, which is not supported");
+    if (a.type != type) return Fail(where + " has the wrong type");
+    if (a.count > kMaxKeys)
+      return Fail(where + " has more than " + std::to_string(kMaxKeys) + " elements");
+    int components = tinygltf::GetNumComponentsInType(uint32_t(type));
+    int size = tinygltf::GetComponentSizeInBytes(uint32_t(a.componentType));
+    bool isFloat = a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT;
+    if (size <= 0 || components <= 0 || components > 4 || (!isFloat && !a.normalized))
+      return Fail(where + " is neither float nor normalised integers");
+    if (a.bufferView < 0 || size_t(a.bufferView) >= model_.bufferViews.size())
+      return Fail(where + " has no valid buffer view");
+    const tinygltf::BufferView& view = model_.bufferViews[a.bufferView];
+    if (view.buffer < 0 || size_t(view.buffer) >= model_.buffers.size())
+      return Fail(where + " has no valid buffer");
+    const std::vector<unsigned char>& data = model_.buffers[view.buffer].data;
+    int stride = a.ByteStride(view);
+    uint64_t element = uint64_t(size) * components;
+    if (stride <= 0 || uint64_t(stride) < element) return Fail(where + " has a bad byte stride");
+    uint64_t span = a.count == 0 ? 0 : uint64_t(stride) * (a.count - 1) + element;
+    if (uint64_t(a.byteOffset) + span > view.byteLength ||
+        uint64_t(view.byteOffset) + view.byteLength > data.size())
+      return Fail(where + " reaches past the end of its buffer");
+    out->assign(a.count, {0, 0, 0, 0});
+    const unsigned char* base = data.data() + view.byteOffset + a.byteOffset;
+    for (size_t i = 0; i < a.count; ++i)
+      for (int c = 0; c < components; ++c)
+        (*out)[i][c] = Component(base + i * stride + c * size, a.componentType);
+    return true;
+  }
+
+ private:
+  static double Component(const unsigned char* p, int type) {
+    switch (type) {
+      case TINYGLTF_COMPONENT_TYPE_FLOAT: {
+        float f;
+        memcpy(&f, p, 4);
+        return f;
+      }
+      case TINYGLTF_COMPONENT_TYPE_BYTE: return fmax(int8_t(p[0]) / 127.0, -1.0);
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return p[0] / 255.0;
+      case TINYGLTF_COMPONENT_TYPE_SHORT: {
+        int16_t v;
+        memcpy(&v, p, 2);
+        return fmax(v / 32767.0, -1.0);
+      }
+      case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+        uint16_t v;
+        memcpy(&v, p, 2);
+        return v / 65535.0;
+      }
+      default: return NAN;  // refused by the finite check
+    }
+  }
+
+  bool Fail(const std::string& message) {
+    *error_ = message;
+    return false;
+  }
+
+  const tinygltf::Model& model_;
+  std::string* error_;
+};
+
+bool ReadNodes(const tinygltf::Model& model, AnimationFile* file, std::string* error) {
+  if (model.nodes.size() > kMaxNodes) {
+    *error = "more than " + std::to_string(kMaxNodes) + " nodes";
+    return false;
+  }
+  file->nodes.resize(model.nodes.size());
+  for (size_t i = 0; i < model.nodes.size(); ++i) {
+    const tinygltf::Node& in = model.nodes[i];
+    AnimationNode& node = file->nodes[i];
+    node.name = in.name.empty() ? "node " + std::to_string(i) : in.name;
+    if (in.matrix.size() == 16) {
+      node.hasMatrix = true;
+      for (int k = 0; k < 16; ++k) node.matrix[k] = in.matrix[k];
+    }
+    if (in.translation.size() == 3)
+      node.translation = {in.translation[0], in.translation[1], in.translation[2]};
+    if (in.rotation.size() == 4)
+      node.rotation = {in.rotation[0], in.rotation[1], in.rotation[2], in.rotation[3]};
+    if (in.scale.size() == 3) node.scale = {in.scale[0], in.scale[1], in.scale[2]};
+    double values[] = {node.translation.x, node.translation.y, node.translation.z, node.rotation[0],
+                       node.rotation[1],   node.rotation[2],   node.rotation[3],   node.scale.x,
+                       node.scale.y,       node.scale.z};
+    bool finite = true;
+    for (double v : values) finite = finite && isfinite(v);
+    for (double v : node.matrix) finite = finite && isfinite(v);
+    if (!finite) {
+      *error = "node \"" + node.name + "\" has a value that is not finite";
+      return false;
+    }
+  }
+  for (size_t i = 0; i < model.nodes.size(); ++i) {
+    for (int child : model.nodes[i].children) {
+      if (child < 0 || size_t(child) >= model.nodes.size() || file->nodes[child].parent >= 0 ||
+          size_t(child) == i) {
+        *error = "node " + std::to_string(i) + " has a bad child " + std::to_string(child);
+        return false;
+      }
+      file->nodes[child].parent = int(i);
+    }
+  }
+  *error = CheckNodes(*file);
+  return error->empty();
+}
+
+bool ReadClip(const tinygltf::Model& model, size_t index, AnimationFile* file, std::string* error) {
+  const tinygltf::Animation& in = model.animations[index];
+  AnimationClip clip;
+  clip.name = in.name.empty() ? "animation " + std::to_string(index) : in.name;
+  AccessorReader reader(model, error);
+  for (size_t i = 0; i < in.channels.size(); ++i) {
+    const tinygltf::AnimationChannel& c = in.channels[i];
+    std::string where = "animation \"" + clip.name + "\", channel " + std::to_string(i) + ": ";
+    ChannelPath path;
+    int type;
+    if (c.target_path == "translation") {
+      path = ChannelPath::kTranslation;
+      type = TINYGLTF_TYPE_VEC3;
+    } else if (c.target_path == "rotation") {
+      path = ChannelPath::kRotation;
+      type = TINYGLTF_TYPE_VEC4;
+    } else if (c.target_path == "scale") {
+      path = ChannelPath::kScale;
+      type = TINYGLTF_TYPE_VEC3;
+    } else {
+      continue;  // morph target weights do not move a node
+    }
+    if (c.target_node < 0 || size_t(c.target_node) >= file->nodes.size()) {
+      *error = where + "no such node " + std::to_string(c.target_node);
+      return false;
+    }
+    if (file->nodes[c.target_node].hasMatrix) {
+      *error = where + "animates node \"" + file->nodes[c.target_node].name +
+               "\", which is given by a matrix";
+      return false;
+    }
+    if (c.sampler < 0 || size_t(c.sampler) >= in.samplers.size()) {
+      *error = where + "no such sampler " + std::to_string(c.sampler);
+      return false;
+    }
+    const tinygltf::AnimationSampler& sampler = in.samplers[c.sampler];
+    AnimationChannel channel;
+    channel.node = c.target_node;
+    channel.path = path;
+    if (sampler.interpolation == "STEP") {
+      channel.interpolation = KeyInterpolation::kStep;
+    } else if (sampler.interpolation == "CUBICSPLINE") {
+      channel.interpolation = KeyInterpolation::kCubicSpline;
+    } else if (sampler.interpolation == "LINEAR" || sampler.interpolation.empty()) {
+      channel.interpolation = KeyInterpolation::kLinear;
+    } else {
+      *error = where + "unknown interpolation \"" + sampler.interpolation + "\"";
+      return false;
+    }
+    std::vector<std::array<double, 4>> times;
+    if (!reader.Read(sampler.input, TINYGLTF_TYPE_SCALAR, &times, "key time") ||
+        !reader.Read(sampler.output, type, &channel.values, "key value")) {
+      *error = where + *error;
+      return false;
+    }
+    for (const auto& t : times) channel.times.push_back(t[0]);
+    clip.channels.push_back(std::move(channel));
+  }
+  *error = CheckClip(*file, clip);
+  if (!error->empty()) return false;
+  file->clips.push_back(std::move(clip));
+  return true;
+}
+
+}  // namespace
+
+bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* error) {
+  std::string bytes;
+  if (!ReadBytes(path, &bytes, error)) return false;
+  bool binary = fs::path(path).extension() == ".glb" || fs::path(path).extension() == ".GLB";
+  bool hasMagic = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
+  if (binary != hasMagic) {
+    *error = binary ? "not a binary glTF file (no 'glTF' header)"
+                    : "a binary glTF file under a .gltf name";
+    return false;
+  }
+  if (bytes.size() > 0xFFFFFFFFu) {
+    *error = "the file is too large";
+    return false;
+  }
+  tinygltf::TinyGLTF loader;
+  loader.SetImageLoader(SkipImage, nullptr);
+  tinygltf::Model model;
+  std::string loadError, warning;
+  std::string base = fs::path(path).parent_path().string();
+  bool loaded = false;
+  try {
+    loaded = binary
+                 ? loader.LoadBinaryFromMemory(&model, &loadError, &warning,
+                                               reinterpret_cast<const unsigned char*>(bytes.data()),
+                                               unsigned(bytes.size()), base)
+                 : loader.LoadASCIIFromString(&model, &loadError, &warning, bytes.data(),
+                                              unsigned(bytes.size()), base);
+  } catch (const std::exception& e) {
+    loadError = e.what();
+  }
+  if (!loaded) {
+    while (!loadError.empty() && (loadError.back() == '\n' || loadError.back() == ' '))
+      loadError.pop_back();
+    *error = "not a readable glTF 2.0 file" + (loadError.empty() ? "" : ": " + loadError);
+    return false;
+  }
+  file->path = path;
+  file->format = "glTF";
+  file->yUp = true;
+  file->attribution = model.asset.copyright;
+  if (!ReadNodes(model, file, error)) return false;
+  for (size_t i = 0; i < model.animations.size(); ++i)
+    if (!ReadClip(model, i, file, error)) return false;
+  return true;
+}
+
+}  // namespace vhost
