@@ -6,6 +6,8 @@
 #
 # The configurations, in order (the later ones use programs of "default"):
 #   default, mac-packing   Linux, natural and macOS record packing
+#   bare                   the plug-in alone, as a machine with only a compiler
+#                          and CMake builds it (the optional packages hidden)
 #   windows-x86            32-bit Windows Vestrel.plm (exports and imports checked)
 #   windows-x64            64-bit Windows Vestrel_64.plm; scenes played under wine64
 #   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386
@@ -22,7 +24,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
-all_presets=(default mac-packing windows-x86 windows-x64 win32-layout big-endian sanitize fuzz)
+all_presets=(default bare mac-packing windows-x86 windows-x64 win32-layout big-endian sanitize fuzz)
 if [ $# -gt 0 ]; then
   presets=("$@")
   run_release_check=0
