@@ -8,7 +8,8 @@
 #   default, mac-packing   Linux, natural and macOS record packing
 #   bare                   the plug-in alone, as a machine with only a compiler
 #                          and CMake builds it (the optional packages hidden)
-#   windows-x86            32-bit Windows Vestrel.plm (exports and imports checked)
+#   windows-x86            32-bit Windows Vestrel.plm; scenes and the validator
+#                          played under 32-bit wine on qemu-i386
 #   windows-x64            64-bit Windows Vestrel_64.plm; scenes played under wine64
 #   macos-cross            the macOS Vestrel.plm (universal bundle) linked with
 #                          clang and ld64.lld, no SDK, and inspected

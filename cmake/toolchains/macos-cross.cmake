@@ -19,14 +19,16 @@ set(CMAKE_OSX_ARCHITECTURES "x86_64;arm64" CACHE STRING "")
 set(CMAKE_OSX_DEPLOYMENT_TARGET 10.13 CACHE STRING "")
 set(CMAKE_OSX_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/../macos-sdk CACHE PATH "")
 
-set(CMAKE_AR llvm-ar-14)
-set(CMAKE_RANLIB llvm-ranlib-14)
-set(CMAKE_NM llvm-nm-14)
-set(CMAKE_OBJDUMP llvm-objdump-14)
-set(CMAKE_STRIP llvm-strip-14)
-set(CMAKE_INSTALL_NAME_TOOL llvm-install-name-tool-14)
-set(VESTREL_LIPO llvm-lipo-14)
-set(VESTREL_DWARFDUMP llvm-dwarfdump-14)
+# LLVM's tools for Mach-O files, kept in the cache where scripts (the
+# release) read them.
+foreach(row AR|llvm-ar RANLIB|llvm-ranlib NM|llvm-nm OBJDUMP|llvm-objdump STRIP|llvm-strip
+            INSTALL_NAME_TOOL|llvm-install-name-tool)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 0 name)
+  list(GET fields 1 tool)
+  find_program(CMAKE_${name} NAMES ${tool}-14 ${tool})
+endforeach()
+find_program(VESTREL_DWARFDUMP NAMES llvm-dwarfdump-14 llvm-dwarfdump)
 
 # libc++'s headers are asked for by name (<cmath>); the stub folder has the
 # one the plug-in includes. -B finds the lipo that joins the slices.
