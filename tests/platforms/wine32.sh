@@ -27,7 +27,7 @@ wineserver=${VESTREL_WINESERVER:-}
 [ -n "$wineserver" ] && [ -x "$wineserver" ] || skip "no native wineserver (package wine64)"
 export QEMU_LD_PREFIX="$VESTREL_I386_ROOT" WINEPREFIX WINEARCH=win32 WINESERVER="$wineserver" \
   WINEDEBUG="${WINEDEBUG:--all}" \
-  WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+  WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d}"
 log="$WINEPREFIX.log"
 i386ns="$here/i386ns.sh"
 
@@ -57,7 +57,7 @@ case "${1:-}" in
       # wineboot exits with 137, leaving the prefix made all the same: the
       # prefix counts as made when its system files are there.
       for try in 1 2 3; do
-        timeout 300 sh "$i386ns" "$wine32" wineboot --init </dev/null >>"$log" 2>&1
+        timeout 180 sh "$i386ns" "$wine32" wineboot --init </dev/null >>"$log" 2>&1
         rc=$?
         [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] &&
           [ -f "$WINEPREFIX/.update-timestamp" ] && break
@@ -72,6 +72,8 @@ case "${1:-}" in
     else
       echo "prefix kept: $WINEPREFIX"
     fi
+    # A helper that crashes under qemu would start wine's debugger, which
+    # hangs there; winedbg.exe is disabled above, so the crash just ends it.
     # The session's background processes (services.exe, explorer.exe, ...)
     # start with the first program. Started later by a test's program they
     # would hold that test's output pipes, so one program is run here, until
@@ -79,7 +81,7 @@ case "${1:-}" in
     # The answer goes to a file: the background processes inherit the
     # program's output, and a pipe would stay open as long as they run.
     for try in 1 2 3 4 5; do
-      timeout 120 sh "$i386ns" "$wine32" cmd /c echo session-ready </dev/null >"$WINEPREFIX.ready" 2>>"$log"
+      timeout 60 sh "$i386ns" "$wine32" cmd /c echo session-ready </dev/null >"$WINEPREFIX.ready" 2>>"$log"
       grep -q session-ready "$WINEPREFIX.ready" && break
       echo "note: the wine session did not answer yet (try $try; see $log)"
       [ "$try" = 5 ] && { echo "the wine session did not start (see $log)"; exit 1; }
@@ -93,7 +95,18 @@ case "${1:-}" in
   run)
     shift
     [ -d "$WINEPREFIX/drive_c" ] || skip "no 32-bit wine prefix (see the test wine.start)"
-    exec sh "$i386ns" "$wine32" "$@"
+    # The program writes into files, shown when it ends: a background process
+    # of the session that crashed under qemu and is started again by this
+    # program inherits them instead of the caller's pipes, which it would
+    # hold open for minutes.
+    out=$(mktemp "$WINEPREFIX.out.XXXXXX") && err=$(mktemp "$WINEPREFIX.err.XXXXXX") ||
+      { echo "cannot make temporary files beside $WINEPREFIX"; exit 1; }
+    sh "$i386ns" "$wine32" "$@" >"$out" 2>"$err"
+    rc=$?
+    cat "$out"
+    cat "$err" >&2
+    rm -f "$out" "$err"
+    exit $rc
     ;;
   *)
     echo "usage: wine32.sh start|stop|run PROGRAM [ARGUMENTS...]" >&2

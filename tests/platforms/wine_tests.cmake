@@ -47,7 +47,9 @@ set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 set_tests_properties(wine.start wine.stop PROPERTIES
   ENVIRONMENT "${wine_environment}" SKIP_RETURN_CODE 77 LABELS "platforms;wine")
 if(TEST wine.i386_root)
+  # Under emulation the start-up is retried, each try under a time limit.
   set_tests_properties(wine.start wine.stop PROPERTIES FIXTURES_REQUIRED wine_i386_root)
+  set_tests_properties(wine.start PROPERTIES TIMEOUT 900)
 endif()
 
 # Each run is compared with the native host's run of the same scene: the
