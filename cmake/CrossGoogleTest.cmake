@@ -18,6 +18,7 @@ if(EXISTS "${VESTREL_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
   endforeach()
   set(GTest_FOUND TRUE)
 else()
-  message(STATUS "No GoogleTest sources in ${VESTREL_GOOGLETEST_SOURCE_DIR}: tests are not built")
+  message(STATUS "Unit tests left out: needs GoogleTest's sources in ${VESTREL_GOOGLETEST_SOURCE_DIR}"
+                 " (Debian: apt-get install googletest)")
   set(GTest_FOUND FALSE)
 endif()

@@ -1,8 +1,6 @@
 // Forwarding of the host's sixteen exported functions, and OpenResourceFile.
 #include "host/host_functions.h"
 
-#include <type_traits>
-
 #include "host/four_char_code.h"
 #include "host/host_functions_detail.h"
 
@@ -105,15 +103,26 @@ struct HostCType<int32_t*> {
 // in the same order. A missing function is not called: the result is 0 or null
 // (nothing for functions without a result).
 template <HostFunctionSlot slot, typename Result, typename... Args>
-Result Forward(Args... args) {
-  using Function = typename HostCType<Result>::Type (*)(typename HostCType<Args>::Type...);
-  Function host = reinterpret_cast<Function>(Resolve(slot));
-  if (host == nullptr) return Result();
-  if constexpr (std::is_void_v<Result>) {
-    host(HostCType<Args>::In(args)...);
-  } else {
+struct Forwarder {
+  static Result Call(Args... args) {
+    using Function = typename HostCType<Result>::Type (*)(typename HostCType<Args>::Type...);
+    Function host = reinterpret_cast<Function>(Resolve(slot));
+    if (host == nullptr) return Result();
     return HostCType<Result>::Out(host(HostCType<Args>::In(args)...));
   }
+};
+template <HostFunctionSlot slot, typename... Args>
+struct Forwarder<slot, void, Args...> {
+  static void Call(Args... args) {
+    using Function = void (*)(typename HostCType<Args>::Type...);
+    Function host = reinterpret_cast<Function>(Resolve(slot));
+    if (host != nullptr) host(HostCType<Args>::In(args)...);
+  }
+};
+
+template <HostFunctionSlot slot, typename Result, typename... Args>
+Result Forward(Args... args) {
+  return Forwarder<slot, Result, Args...>::Call(args...);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "controldata/alloc_record.h"
@@ -117,6 +118,9 @@ class HostSession {
   // Keeps every callback call in callLog() from now on.
   void KeepCallLog(bool keep) { keepLog_ = keep; }
   const std::vector<ServedCall>& callLog() const { return log_; }
+  // Hands over the calls kept so far and keeps none of them: a reader that
+  // takes the log after every entry call never holds two copies of it.
+  std::vector<ServedCall> TakeCallLog() { return std::exchange(log_, {}); }
   void SetOverrides(const HostAnswerOverrides& overrides) { overrides_ = overrides; }
   // The samples 'TOBJ' gave during the most recent entry call.
   const std::vector<Sample>& callSamples() const { return samples_; }

@@ -14,16 +14,21 @@ base=(
 )
 base+=("$@")
 
-# Windows modules (mingw-w64) and the Windows host under wine64; the 32-bit
-# Windows record layout (i686 Linux) and big-endian Linux (s390x) under
-# qemu's user mode; GoogleTest's sources to build for those targets; clang for
-# the layout checks of the macOS and Windows targets, and with its runtime
-# (libFuzzer, the sanitizers) for the fuzz targets; valgrind for the memcheck
-# run of vestrel-host.
+# Windows modules (mingw-w64) and the Windows host under wine64 (the 32-bit
+# one under 32-bit wine, whose i386 packages the tests fetch into the build
+# folder, never into the system, and run on qemu-i386; wine's builtin
+# zlib1.dll is made from libz-mingw-w64's); the 32-bit Windows record layout
+# (i686 Linux) and big-endian Linux (s390x) under qemu's user mode;
+# GoogleTest's sources to build for those targets; clang for the layout checks
+# of the macOS and Windows targets, and with its runtime (libFuzzer, the
+# sanitizers) for the fuzz targets; clang 14 with ld64.lld, llvm-lipo and
+# llvm-dwarfdump for the macOS bundle, and python3 for its checks; valgrind
+# for the memcheck run of vestrel-host; Node.js and npm for the Khronos glTF
+# validator that checks every glTF file the tests write.
 platform=(
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 libz-mingw-w64
   g++-i686-linux-gnu g++-s390x-linux-gnu qemu-user googletest
-  clang libclang-rt-14-dev valgrind nodejs npm
+  clang libclang-rt-14-dev clang-14 lld-14 llvm-14 python3 valgrind nodejs npm
 )
 if [ "${VESTREL_SKIP_PLATFORM_PACKAGES:-0}" = 1 ]; then platform=(); fi
 

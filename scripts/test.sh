@@ -6,8 +6,13 @@
 #
 # The configurations, in order (the later ones use programs of "default"):
 #   default, mac-packing   Linux, natural and macOS record packing
-#   windows-x86            32-bit Windows Vestrel.plm (exports and imports checked)
+#   bare                   the plug-in alone, as a machine with only a compiler
+#                          and CMake builds it (the optional packages hidden)
+#   windows-x86            32-bit Windows Vestrel.plm; scenes and the validator
+#                          played under 32-bit wine on qemu-i386
 #   windows-x64            64-bit Windows Vestrel_64.plm; scenes played under wine64
+#   macos-cross            the macOS Vestrel.plm (universal bundle) linked with
+#                          clang and ld64.lld, no SDK, and inspected
 #   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386
 #   big-endian             the unit tests on s390x under qemu-s390x; parameter
 #                          blocks exchanged with the little-endian build
@@ -22,7 +27,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
-all_presets=(default mac-packing windows-x86 windows-x64 win32-layout big-endian sanitize fuzz)
+all_presets=(default bare mac-packing windows-x86 windows-x64 macos-cross win32-layout big-endian sanitize fuzz)
 if [ $# -gt 0 ]; then
   presets=("$@")
   run_release_check=0
@@ -37,6 +42,7 @@ missing_tools() {
   case "$1" in
     windows-x86) tools=(i686-w64-mingw32-g++) ;;
     windows-x64) tools=(x86_64-w64-mingw32-g++) ;;
+    macos-cross) tools=(clang++-14 ld64.lld-14 llvm-lipo-14) ;;
     win32-layout) tools=(i686-linux-gnu-g++ qemu-i386) ;;
     big-endian) tools=(s390x-linux-gnu-g++ qemu-s390x) ;;
     fuzz) tools=(clang++) ;;
@@ -76,8 +82,9 @@ done
 
 if [ "$run_release_check" = 1 ]; then
   echo "== release =="
-  if [ -n "$(missing_tools windows-x86)$(missing_tools windows-x64)" ]; then
-    summary+=("release: skipped (no mingw-w64 cross compilers)")
+  why="$(missing_tools windows-x86)$(missing_tools windows-x64)$(missing_tools macos-cross)"
+  if [ -n "$why" ]; then
+    summary+=("release: skipped (${why%; })")
   elif scripts/make-release.sh; then
     summary+=("release: passed")
   else

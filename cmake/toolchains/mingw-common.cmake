@@ -22,9 +22,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "${VESTREL_STATIC_RUNTIME}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${VESTREL_STATIC_RUNTIME}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${VESTREL_STATIC_RUNTIME}")
 
-# Windows programs built here run under wine (64-bit only: the build machine's
-# kernel runs no 32-bit programs, so 32-bit wine is not used).
+# Windows programs built here run under wine. 64-bit ones under the system's
+# wine64; 32-bit ones under 32-bit wine from a private i386 root on qemu-i386
+# (the build machine's kernel runs no 32-bit programs), served by the
+# system's 64-bit wineserver (see tests/platforms/wine_tests.cmake).
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   find_program(VESTREL_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin)
   find_program(VESTREL_WINESERVER NAMES wineserver wineserver64 PATHS /usr/lib/wine /usr/lib64/wine /opt/wine-stable/bin)
+else()
+  find_program(VESTREL_WINESERVER NAMES wineserver64 PATHS /usr/lib/wine /usr/lib64/wine)
 endif()

@@ -109,9 +109,9 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   observation.result =
       instance.session->Call(environment_.entry, selector, instance.scene.renderFirst);
 
-  const std::vector<ServedCall>& log = instance.session->callLog();
-  observation.calls.assign(log.begin() + static_cast<std::ptrdiff_t>(instance.logSeen), log.end());
-  instance.logSeen = log.size();
+  // Taken, not copied: the log of one call of a large block is tens of
+  // megabytes, more than twice of which a 32-bit host under emulation lacks.
+  observation.calls = instance.session->TakeCallLog();
   observation.functions = services_->functionLog();
   observation.samples = instance.session->callSamples();
   if (services_->dialogRuns().size() > dialogsBefore)

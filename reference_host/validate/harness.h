@@ -47,7 +47,6 @@ struct Instance {
   std::string name;
   Scene scene;
   std::unique_ptr<HostSession> session;
-  size_t logSeen = 0;
   // What each call of the entry gave, in order: for comparing instances.
   struct CallOutcome {
     uint32_t selector;
