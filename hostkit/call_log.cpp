@@ -22,9 +22,9 @@ Call Decode(const void* sent, const void* answered, ReadSent readSent, ReadAnswe
   return call;
 }
 
-void CopyTriple(const double* from, double* to) {
-  for (int k = 0; k < 3; ++k) to[k] = from[k];
-}
+// Three doubles of a record field. The field may sit at a 4-byte offset (the
+// macOS packing), so it is copied as bytes, never read through a double*.
+void CopyTriple(const void* from, double* to) { memcpy(to, from, 3 * sizeof(double)); }
 
 CallArguments DecodeCapture(uint32_t selector, const void* sent, const void* answered) {
   switch (selector) {
