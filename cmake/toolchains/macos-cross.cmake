@@ -6,6 +6,9 @@
 # so a new call fails to compile and a new import fails to link. Nothing made
 # here can be run; tests/platforms/macos_checks.cmake inspects the bundle.
 set(CMAKE_SYSTEM_NAME Darwin)
+# The SDK stand-in holds the C headers the plug-in calls and no C++ library:
+# only the plug-in and its checks are built, not the host kit or test hosts.
+set(VESTREL_PLUGIN_ONLY_TOOLCHAIN ON)
 set(CMAKE_SYSTEM_VERSION 17)  # Darwin 17 is macOS 10.13
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
