@@ -65,11 +65,10 @@ int32_t hostileSize = 0;
 std::vector<uint8_t> hostileText;
 bool hostileTerminates = false;
 
-HostControl FindControl(HostDialog, int32_t) {
-  return reinterpret_cast<HostControl>(uintptr_t(0xC0));
-}
-int32_t TextSize(HostControl) { return hostileSize; }
-void TextInto(HostControl, char* buffer, int32_t* length) {
+// Declared as a C host declares them: handles are untyped pointers.
+void* FindControl(void*, int32_t) { return reinterpret_cast<void*>(uintptr_t(0xC0)); }
+int32_t TextSize(void*) { return hostileSize; }
+void TextInto(void*, char* buffer, int32_t* length) {
   // The host honours the usable size it was given, nothing else: any bytes,
   // with or without a terminating zero.
   if (*length <= 0) return;
