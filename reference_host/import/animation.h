@@ -12,6 +12,8 @@
 
 #include "hostkit/scene.h"
 
+#include <stdint.h>
+
 namespace vhost {
 
 using Quaternion = std::array<double, 4>;  // x, y, z, w (glTF's order)
@@ -45,6 +47,11 @@ struct AnimationNode {
   Quaternion rotation{0, 0, 0, 1};
   Vec3 scale{1, 1, 1};
 };
+
+// Bounds on what an animation file can make the host hold, whatever its
+// format: the file itself (the readers keep it in memory) and its nodes.
+constexpr uintmax_t kMaxAnimationFileBytes = uintmax_t(256) << 20;
+constexpr size_t kMaxAnimationNodes = 100000;
 
 struct AnimationFile {
   std::string path;

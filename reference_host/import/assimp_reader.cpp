@@ -13,8 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uintmax_t kMaxFileBytes = uintmax_t(256) << 20;
-constexpr size_t kMaxNodes = 100000;
+constexpr uintmax_t kMaxFileBytes = kMaxAnimationFileBytes;
+constexpr size_t kMaxNodes = kMaxAnimationNodes;
 constexpr double kDefaultTicksPerSecond = 25;
 
 // The node tree in depth-first order, without recursion.

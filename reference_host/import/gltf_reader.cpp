@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 
 // Bounds on what a file can make the host hold: the file itself (tinygltf
 // keeps its buffers in memory), the nodes and the keys of one channel.
-constexpr uintmax_t kMaxFileBytes = uintmax_t(256) << 20;
-constexpr size_t kMaxNodes = 100000;
+constexpr uintmax_t kMaxFileBytes = kMaxAnimationFileBytes;
+constexpr size_t kMaxNodes = kMaxAnimationNodes;
 constexpr size_t kMaxKeys = 10000000;
 
 // Images are not needed for motion: skip decoding them.

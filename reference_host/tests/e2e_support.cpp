@@ -21,6 +21,19 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
+// Runs a shell command line and keeps what it printed and how it ended.
+HostRun RunCommand(const std::string& command) {
+  HostRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
 }  // namespace
 
 std::string TestFolder() {
@@ -59,15 +72,7 @@ HostRun RunHost(const std::vector<std::string>& args, const std::map<std::string
   command += " " + Quote(VHOST_EXECUTABLE);
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " 2>&1 < " + Quote(WriteFile("stdin.txt", input));
-  HostRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return RunCommand(command);
 }
 
 HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int blocks) {
@@ -77,15 +82,7 @@ HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int block
       Quote(VHOST_EXECUTABLE);
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " 2>&1 < /dev/null";
-  HostRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return RunCommand(command);
 }
 
 ObjContent ReadObj(const std::string& path) {
