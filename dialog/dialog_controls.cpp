@@ -24,8 +24,10 @@ void SetButton(HostDialog dialog, int32_t id, int32_t value) {
 void GetTheIText(HostDialog dialog, int32_t id, unsigned char* text) {
   // Empty both as a Pascal string and as a C text: what a missing control
   // gives, and what a host that writes nothing (its function missing, or a
-  // size of 0) leaves instead of whatever the buffer held before.
-  text[0] = 0;
+  // size of 0) leaves. The whole buffer is cleared, not just its first byte:
+  // the buffer is one of the ring's, so a host that writes its text without a
+  // terminator would otherwise have an older string's tail read after it.
+  for (int32_t k = 0; k < kTextBufferSize; ++k) text[k] = 0;
   HostControl control = Orvo_FindControlByID(dialog, id);
   if (control == nullptr) return;
 

@@ -175,6 +175,12 @@ struct FunctionCall {
     fields.emplace_back(std::move(key), std::move(value));
     return *this;
   }
+  // The value named key; null when the call has none.
+  const FieldValue* Find(const std::string& key) const {
+    for (const auto& field : fields)
+      if (field.first == key) return &field.second;
+    return nullptr;
+  }
 };
 
 // One call of the entry, when it starts and when it returns.

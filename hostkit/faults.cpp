@@ -34,6 +34,19 @@ bool CheckFunctionName(const std::string& name, std::string* message) {
   return false;
 }
 
+// A call number: decimal, 1 or more.
+bool ParseCallNumber(const std::string& text, uint64_t* number) {
+  try {
+    size_t used = 0;
+    long long n = std::stoll(text, &used, 10);
+    if (used != text.size() || n < 1) return false;
+    *number = static_cast<uint64_t>(n);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 bool FaultPlan::AddSelectorRefusal(const std::string& spec, std::string* message) {
@@ -55,17 +68,23 @@ bool FaultPlan::AddCallRefusal(const std::string& spec, std::string* message) {
   std::string number;
   int32_t code;
   if (!SplitCode(spec, &number, &code, message)) return false;
-  try {
-    size_t used = 0;
-    long long n = std::stoll(number, &used, 10);
-    if (used == number.size() && n >= 1) {
-      refusedCalls_[static_cast<uint64_t>(n)] = code;
-      return true;
-    }
-  } catch (const std::exception&) {
+  uint64_t n;
+  if (!ParseCallNumber(number, &n)) {
+    *message = "'" + spec + "': the call number must be 1 or more";
+    return false;
   }
-  *message = "'" + spec + "': the call number must be 1 or more";
-  return false;
+  refusedCalls_[n] = code;
+  return true;
+}
+
+bool FaultPlan::AddFunctionCallRefusal(const std::string& number, std::string* message) {
+  uint64_t n;
+  if (!ParseCallNumber(number, &n)) {
+    *message = "'" + number + "': the call number must be 1 or more";
+    return false;
+  }
+  refusedFunctionCalls_.insert(n);
+  return true;
 }
 
 bool FaultPlan::AddFunctionRefusal(const std::string& name, std::string* message) {
@@ -90,7 +109,7 @@ std::optional<int32_t> FaultPlan::CallbackRefusal(uint32_t selector, uint64_t ca
 
 bool FaultPlan::Empty() const {
   return refusedSelectors_.empty() && refusedCalls_.empty() && refusedFunctions_.empty() &&
-         hiddenFunctions_.empty();
+         hiddenFunctions_.empty() && refusedFunctionCalls_.empty();
 }
 
 std::vector<std::string> FaultPlan::Describe() const {
@@ -105,6 +124,8 @@ std::vector<std::string> FaultPlan::Describe() const {
   }
   for (const std::string& name : refusedFunctions_) lines.push_back(name + " refuses service");
   for (const std::string& name : hiddenFunctions_) lines.push_back(name + " hidden");
+  for (uint64_t n : refusedFunctionCalls_)
+    lines.push_back("host-function call #" + std::to_string(n) + " refuses service");
   return lines;
 }
 

@@ -4,6 +4,8 @@
 //   --refuse-call N[:CODE]     the Nth call of the callback (counted from 1) fails
 //   --refuse-function NAME     the host function exists but refuses service
 //                              (returns null or 0 and does nothing)
+//   --refuse-function-call N   the Nth call of a host function (counted from 1
+//                              over all sixteen) refuses service, alone
 //   --hide-function NAME       the host function is missing: the plug-in's
 //                              run-time lookup does not find it
 #ifndef VESTREL_HOSTKIT_FAULTS_H
@@ -28,12 +30,17 @@ class FaultPlan {
   bool AddCallRefusal(const std::string& spec, std::string* message);
   bool AddFunctionRefusal(const std::string& name, std::string* message);
   bool AddHiddenFunction(const std::string& name, std::string* message);
+  bool AddFunctionCallRefusal(const std::string& number, std::string* message);
 
   // The code with which callback call number callNumber (from 1) of selector
   // is refused, if it is.
   std::optional<int32_t> CallbackRefusal(uint32_t selector, uint64_t callNumber) const;
   bool FunctionRefused(const std::string& name) const { return refusedFunctions_.count(name) != 0; }
   bool Hidden(const std::string& name) const { return hiddenFunctions_.count(name) != 0; }
+  // Whether host-function call number callNumber (from 1) refuses service.
+  bool FunctionCallRefused(uint64_t callNumber) const {
+    return refusedFunctionCalls_.count(callNumber) != 0;
+  }
   bool Empty() const;
 
   // What was asked for, for the summary.
@@ -44,6 +51,7 @@ class FaultPlan {
   std::map<uint64_t, int32_t> refusedCalls_;
   std::set<std::string> refusedFunctions_;
   std::set<std::string> hiddenFunctions_;
+  std::set<uint64_t> refusedFunctionCalls_;
 };
 
 }  // namespace vhost

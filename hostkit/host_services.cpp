@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "hostkit/protocol.h"
@@ -55,13 +56,14 @@ std::string HostServices::Where() const {
 
 void HostServices::BeginEntryCall(const std::string& selectorName) {
   currentCall_ = "'" + selectorName + "'";
+  refusedDuringCall_.clear();
 }
 
 void HostServices::EndEntryCall() {
-  // A leak is the plug-in's unless the host hid or refused the very function
-  // that releases the resource.
+  // A leak is the plug-in's unless the host hid the very function that
+  // releases the resource, or refused a call of it during this entry call.
   auto report = [&](auto& live, ResourceKind kind, const char* what, const char* release) {
-    const bool excused = faults_.Hidden(release) || faults_.FunctionRefused(release);
+    const bool excused = faults_.Hidden(release) || refusedDuringCall_.count(release) != 0;
     for (auto& entry : live) {
       const std::string text = std::string(what) + " " + AddressText(entry.first) + " obtained " +
                                Where() + " was not released by its end";
@@ -83,6 +85,12 @@ void HostServices::EndEntryCall() {
   currentCall_.clear();
 }
 
+bool HostServices::Refuses(const char* name) {
+  ++functionCallNumber_;
+  return faults_.Hidden(name) || faults_.FunctionRefused(name) ||
+         faults_.FunctionCallRefused(functionCallNumber_);
+}
+
 void HostServices::Enter(const char* name) {
   ++calls_[name];
   if (currentCall_.empty()) findings_.Violation(std::string(name) + " called between entry calls");
@@ -99,6 +107,7 @@ void HostServices::Record(const char* name, Fields fields) {
 
 void HostServices::RefusedCall(const char* name, bool hidden) {
   ++calls_[name];
+  refusedDuringCall_.insert(name);
   if (hidden) {
 #if VHOST_CAN_HIDE_FUNCTIONS
     findings_.Violation(std::string(name) + " called " + Where() +
@@ -146,7 +155,7 @@ Control* HostServices::FindLiveControl(void* control, const char* function) {
 // Each function first asks the fault plan whether it serves at all.
 #define VHOST_SERVE_OR_RETURN(name, value)                       \
   do {                                                           \
-    if (faults_.Hidden(name) || faults_.FunctionRefused(name)) { \
+    if (Refuses(name)) {                                         \
       RefusedCall(name, faults_.Hidden(name));                   \
       return value;                                              \
     }                                                            \
@@ -317,7 +326,7 @@ int32_t HostServices::ExecuteDialog(void* dialog) {
       if (control->kind == ControlKind::kCheckbox) run.finalValues[control->id] = control->value;
     }
     for (const std::string& problem : run.problems) findings_.Note(problem);
-    result = run.accepted ? 1 : 0;
+    result = answers_.executeResult.value_or(run.accepted ? 1 : 0);
     dialogRuns_.push_back(run);
   }
   Record("Orvo_ExecuteDialog", {{"dialog", AddressText(dialog)}, {"result", result}});
@@ -357,7 +366,7 @@ void* HostServices::FindControlByID(void* dialog, int32_t controlId) {
 int32_t HostServices::GetControlValue(void* control) {
   VHOST_SERVE_OR_RETURN("Orvo_GetControlValue", 0);
   Control* live = FindLiveControl(control, "Orvo_GetControlValue");
-  int32_t value = live == nullptr ? 0 : live->value;
+  int32_t value = live == nullptr ? 0 : answers_.controlValue.value_or(live->value);
   Record("Orvo_GetControlValue", {{"control", AddressText(control)}, {"result", value}});
   return value;
 }
@@ -373,7 +382,9 @@ int32_t HostServices::GetEditTextStringSize(void* control) {
   VHOST_SERVE_OR_RETURN("Orvo_GetEditTextStringSize", 0);
   Control* live = FindLiveControl(control, "Orvo_GetEditTextStringSize");
   // The size of the text with its terminating NUL: what a buffer must hold.
-  int32_t size = live == nullptr ? 0 : static_cast<int32_t>(live->text.size() + 1);
+  int32_t size = live == nullptr ? 0
+                                 : answers_.editTextSize.value_or(
+                                       static_cast<int32_t>(live->text.size() + 1));
   Record("Orvo_GetEditTextStringSize", {{"control", AddressText(control)}, {"result", size}});
   return size;
 }
@@ -391,12 +402,19 @@ void HostServices::GetEditTextString(void* control, char* buffer, int32_t* lengt
     // cut to fit.
     int32_t room = *length;
     event.Add("length", room);
-    if (room > 0) {
+    if (answers_.editTextBytes) {
+      // A careless host: the bytes as they are, no terminator.
+      const std::string& bytes = *answers_.editTextBytes;
+      size_t n = room <= 0 ? 0 : std::min(bytes.size(), size_t(room));
+      memcpy(buffer, bytes.data(), n);
+      event.Add("text", std::string(buffer, n));
+    } else if (room > 0) {
       size_t n = live->text.size() < size_t(room - 1) ? live->text.size() : size_t(room - 1);
       memcpy(buffer, live->text.data(), n);
       buffer[n] = 0;
       event.Add("text", std::string(buffer, n));
     }
+    if (answers_.lengthWritten) *length = *answers_.lengthWritten;
   }
   Record(std::move(event));
 }

@@ -9,6 +9,8 @@
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,18 @@ struct OpenResource {
   ResourceFile file;
 };
 
+// Answers that a validator twists to see the plug-in cope with a hostile
+// host's functions. Unset fields keep the honest answers.
+struct FunctionAnswerOverrides {
+  std::optional<int32_t> editTextSize;  // Orvo_GetEditTextStringSize answers this
+  // Orvo_GetEditTextString writes these bytes as they are, with no terminator
+  // added, as far as the room the plug-in gave (*length) reaches...
+  std::optional<std::string> editTextBytes;
+  std::optional<int32_t> lengthWritten;  // ... and leaves *length at this
+  std::optional<int32_t> controlValue;   // Orvo_GetControlValue answers this
+  std::optional<int32_t> executeResult;  // Orvo_ExecuteDialog answers this once the dialog ran
+};
+
 class HostServices {
  public:
   // observer, if not null, is told of every call and lookup.
@@ -90,6 +104,7 @@ class HostServices {
   // The plug-in looked a host function up by name.
   void Lookup(const char* name, bool found);
   bool Hides(const char* name) const { return faults_.Hidden(name); }
+  void SetAnswerOverrides(const FunctionAnswerOverrides& overrides) { answers_ = overrides; }
 
   const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
   // Every call of a host function in order, refused ones marked, when kept.
@@ -101,6 +116,9 @@ class HostServices {
   const std::string& homeDirectory() const { return home_; }
 
  private:
+  // Numbers the call; whether the host hides the function or it refuses
+  // service, wholly or at this call.
+  bool Refuses(const char* name);
   // Counts the call and checks that it comes inside an entry call.
   void Enter(const char* name);
   void Record(FunctionCall call);
@@ -130,6 +148,9 @@ class HostServices {
   std::map<std::string, int> found_;  // times each function was found
   bool keepLog_ = false;
   std::vector<FunctionCall> functionLog_;
+  std::set<std::string> refusedDuringCall_;  // functions refused in the running entry call
+  uint64_t functionCallNumber_ = 0;  // calls that reached the host, from 1
+  FunctionAnswerOverrides answers_;
 };
 
 // The services the exported functions forward to. A host sets it when it makes

@@ -19,11 +19,15 @@
 
 namespace {
 
-void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std::string>& refusals,
-                    std::vector<std::string>& callRefusals,
-                    std::vector<std::string>& refusedFunctions,
-                    std::vector<std::string>& hiddenFunctions, std::string& memoryCheck,
-                    std::string& byteOrder, bool& dialog, bool& noDialog) {
+// The fault options as given, before they are parsed into the plan.
+struct FaultSpecs {
+  std::vector<std::string> refusals, callRefusals, refusedFunctions, hiddenFunctions,
+      functionCallRefusals;
+};
+
+void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& faults,
+                    std::string& memoryCheck, std::string& byteOrder, bool& dialog,
+                    bool& noDialog) {
   play.add_option("scene", options.scenePath,
                   "Scene file (JSON); without one, the embedded default scene is played");
   play.add_option("--plugin", options.pluginPath,
@@ -57,13 +61,15 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
       "Send 'INTF' even when the scene scripts no dialog (the user accepts what is shown)");
   play.add_flag("--no-dialog", noDialog,
                 "Do not send 'INTF', even when the scene scripts the dialog");
-  play.add_option("--refuse", refusals,
+  play.add_option("--refuse", faults.refusals,
                   "Refuse every call of a selector: SEL or SEL:CODE (e.g. TOBJ:-1)");
-  play.add_option("--refuse-call", callRefusals,
+  play.add_option("--refuse-call", faults.callRefusals,
                   "Refuse the Nth call of the host callback (from 1): N or N:CODE");
-  play.add_option("--refuse-function", refusedFunctions,
+  play.add_option("--refuse-function", faults.refusedFunctions,
                   "A host function refuses service (returns null or 0): NAME");
-  play.add_option("--hide-function", hiddenFunctions,
+  play.add_option("--refuse-function-call", faults.functionCallRefusals,
+                  "The Nth call of a host function (from 1, over all of them) refuses service: N");
+  play.add_option("--hide-function", faults.hiddenFunctions,
                   "A host function is missing: the plug-in's lookup does not find it: NAME");
   play.add_option("--memory-check", memoryCheck,
                   "How writes past host memory are caught: guard (guard pages, POSIX) or canary")
@@ -76,22 +82,23 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, std::vector<std
 }
 
 // Turns the fault options into the plan; false with a message on a bad one.
-bool BuildFaults(vhost::PlayOptions& options, const std::vector<std::string>& refusals,
-                 const std::vector<std::string>& callRefusals,
-                 const std::vector<std::string>& refusedFunctions,
-                 const std::vector<std::string>& hiddenFunctions) {
+bool BuildFaults(vhost::PlayOptions& options, const FaultSpecs& faults) {
   std::string message;
-  for (const std::string& spec : refusals) {
-    if (!options.faults.AddSelectorRefusal(spec, &message)) break;
+  vhost::FaultPlan& plan = options.faults;
+  for (const std::string& spec : faults.refusals) {
+    if (!plan.AddSelectorRefusal(spec, &message)) break;
   }
-  for (const std::string& spec : callRefusals) {
-    if (message.empty() && !options.faults.AddCallRefusal(spec, &message)) break;
+  for (const std::string& spec : faults.callRefusals) {
+    if (message.empty() && !plan.AddCallRefusal(spec, &message)) break;
   }
-  for (const std::string& name : refusedFunctions) {
-    if (message.empty() && !options.faults.AddFunctionRefusal(name, &message)) break;
+  for (const std::string& name : faults.refusedFunctions) {
+    if (message.empty() && !plan.AddFunctionRefusal(name, &message)) break;
   }
-  for (const std::string& name : hiddenFunctions) {
-    if (message.empty() && !options.faults.AddHiddenFunction(name, &message)) break;
+  for (const std::string& number : faults.functionCallRefusals) {
+    if (message.empty() && !plan.AddFunctionCallRefusal(number, &message)) break;
+  }
+  for (const std::string& name : faults.hiddenFunctions) {
+    if (message.empty() && !plan.AddHiddenFunction(name, &message)) break;
   }
   if (message.empty()) return true;
   std::cerr << "vestrel-host: " << message << "\n";
@@ -235,15 +242,14 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
 
   vhost::PlayOptions options;
-  std::vector<std::string> refusals, callRefusals, refusedFunctions, hiddenFunctions;
+  FaultSpecs faults;
   std::string memoryCheck = vhost::GuardPagesAvailable() ? "guard" : "canary";
   std::string byteOrder;
   bool dialog = false, noDialog = false;
 
   CLI::App* play =
       app.add_subcommand("play", "Play a scene through the plug-in and print a summary");
-  AddPlayOptions(*play, options, refusals, callRefusals, refusedFunctions, hiddenFunctions,
-                 memoryCheck, byteOrder, dialog, noDialog);
+  AddPlayOptions(*play, options, faults, memoryCheck, byteOrder, dialog, noDialog);
 
   vhost::ValidateOptions validateOptions;
   uint64_t seed = 0;
@@ -307,7 +313,7 @@ int main(int argc, char** argv) {
   if (!byteOrder.empty())
     options.blockOrder =
         byteOrder == "swapped" ? vhost::ByteOrder::kSwapped : vhost::ByteOrder::kNative;
-  if (!BuildFaults(options, refusals, callRefusals, refusedFunctions, hiddenFunctions))
+  if (!BuildFaults(options, faults))
     return vhost::kExitBadInput;
 #ifdef VHOST_HAS_IMPORT
   if (vhost::IsAnimationFile(options.scenePath)) {

@@ -1,7 +1,8 @@
 // The validator's checks of group answers/
 //   answers/   host answers at the edges: frame ranges, object counts, null references,
 //            parent cycles, NaN positions and matrices, short 'ALOC', 'MMAL' without
-//            memory, vertex indices that wrap
+//            memory, vertex indices that wrap, careless answers of the dialog's
+//            host functions
 #include <math.h>
 #include <string.h>
 
@@ -37,6 +38,24 @@ void RunAnswers(CheckContext& context, const Scene& scene, const HostAnswerOverr
   Instance& instance = harness.AddInstance(scene);
   instance.session->SetOverrides(overrides);
   if (scene.block) instance.session->SetBlock(*scene.block);
+  harness.CallAll(instance, selectors);
+  Finish(harness, context);
+}
+
+// A session with the dialog under twisted answers of the host's functions,
+// shown again and again after one honest answer of a long text: the
+// plug-in's text buffers are a ring that comes round after a few dialogs, so
+// whatever the earlier text left in one would show.
+void RunFunctionAnswers(CheckContext& context, const Scene& scene,
+                        const FunctionAnswerOverrides& answers) {
+  Scene typed = scene;
+  typed.dialog->texts[kAngleControl] = "123.25";  // a long text first, honestly read
+  Harness harness(context.environment);
+  Instance& instance = harness.AddInstance(typed);
+  harness.CallAll(instance, {kSelectorInit, kSelectorInterface});
+  harness.SetFunctionAnswers(answers);
+  std::vector<uint32_t> selectors(20, kSelectorInterface);
+  selectors.insert(selectors.end(), {kSelectorSetup, kSelectorGenerate});
   harness.CallAll(instance, selectors);
   Finish(harness, context);
 }
@@ -282,6 +301,67 @@ void AddVertexIndexChecks(Battery& battery) {
   }
 }
 
+// The dialog's host functions answering carelessly: edit-text sizes that are
+// negative, zero or huge; text bytes with no terminator, past the plug-in's
+// buffer, or not a number; control values and dialog results other than 0
+// and 1.
+void AddFunctionAnswerChecks(Battery& battery) {
+  const std::string kLong(300, '7');
+  const std::vector<std::pair<std::string, std::function<void(FunctionAnswerOverrides&)>>> twists = {
+      {"size-int32-min", [](FunctionAnswerOverrides& a) { a.editTextSize = INT32_MIN; }},
+      {"size-minus-one", [](FunctionAnswerOverrides& a) { a.editTextSize = -1; }},
+      {"size-zero", [](FunctionAnswerOverrides& a) { a.editTextSize = 0; }},
+      {"size-one", [](FunctionAnswerOverrides& a) { a.editTextSize = 1; }},
+      {"size-int32-max", [](FunctionAnswerOverrides& a) { a.editTextSize = INT32_MAX; }},
+      {"text-unterminated", [](FunctionAnswerOverrides& a) { a.editTextBytes = "12"; }},
+      {"text-fills-buffer",
+       [kLong](FunctionAnswerOverrides& a) {
+         a.editTextSize = 1000;
+         a.editTextBytes = kLong;
+       }},
+      {"text-nul-inside", [](FunctionAnswerOverrides& a) { a.editTextBytes = std::string("3\0009", 3); }},
+      {"text-high-bytes", [](FunctionAnswerOverrides& a) { a.editTextBytes = "\xff\xfe 4\x80"; }},
+      {"text-overflowing", [](FunctionAnswerOverrides& a) { a.editTextBytes = "1e400"; }},
+      {"text-nan", [](FunctionAnswerOverrides& a) { a.editTextBytes = "nan"; }},
+      {"text-negative-zero", [](FunctionAnswerOverrides& a) { a.editTextBytes = "-0"; }},
+      {"length-written-huge", [](FunctionAnswerOverrides& a) { a.lengthWritten = INT32_MAX; }},
+      {"length-written-negative", [](FunctionAnswerOverrides& a) { a.lengthWritten = -7; }},
+      {"control-value-int32-min", [](FunctionAnswerOverrides& a) { a.controlValue = INT32_MIN; }},
+      {"control-value-two", [](FunctionAnswerOverrides& a) { a.controlValue = 2; }},
+      {"control-value-minus-one", [](FunctionAnswerOverrides& a) { a.controlValue = -1; }},
+      {"execute-minus-one", [](FunctionAnswerOverrides& a) { a.executeResult = -1; }},
+      {"execute-two", [](FunctionAnswerOverrides& a) { a.executeResult = 2; }},
+      {"execute-int32-min", [](FunctionAnswerOverrides& a) { a.executeResult = INT32_MIN; }},
+      {"execute-zero-after-accept", [](FunctionAnswerOverrides& a) { a.executeResult = 0; }},
+  };
+  for (const auto& twist : twists) {
+    auto change = twist.second;
+    AddAnswerCheck(battery, "functions-" + twist.first, "host functions: " + twist.first,
+                   [change](CheckContext& context) {
+                     FunctionAnswerOverrides answers;
+                     change(answers);
+                     RunFunctionAnswers(context, StandardScene(), answers);
+                   });
+  }
+}
+
+// Careless answers of the dialog's host functions, now and then.
+FunctionAnswerOverrides RandomFunctionAnswers(Rng& rng) {
+  const int32_t kEdges[] = {INT32_MIN, -1, 0, 1, 2, 5, 255, 256, 257, INT32_MAX};
+  auto edge = [&]() { return rng.Chance(0.5) ? kEdges[rng.Range(0, 9)] : int32_t(rng.Next()); };
+  FunctionAnswerOverrides answers;
+  if (rng.Chance(0.15)) answers.editTextSize = edge();
+  if (rng.Chance(0.15)) {
+    std::string bytes(size_t(rng.Range(0, 300)), '\0');
+    for (char& byte : bytes) byte = rng.Chance(0.7) ? "0123456789.-+eE "[rng.Range(0, 15)] : char(rng.Next());
+    answers.editTextBytes = bytes;
+  }
+  if (rng.Chance(0.1)) answers.lengthWritten = edge();
+  if (rng.Chance(0.1)) answers.controlValue = edge();
+  if (rng.Chance(0.1)) answers.executeResult = edge();
+  return answers;
+}
+
 // Random rounds: hostile answers mixed, with a refusal now and then.
 void AddRandomAnswerRounds(Battery& battery) {
   CheckGenerator random;
@@ -332,6 +412,8 @@ void AddRandomAnswerRounds(Battery& battery) {
       context.data["frames"] = {scene.firstFrame, scene.lastFrame};
       Harness harness(context.environment);
       if (refusal != 0) harness.RefuseCall(refusal, code);
+      if (rng.Chance(0.2)) harness.RefuseFunctionCall(uint64_t(rng.Range(1, 25)));
+      harness.SetFunctionAnswers(RandomFunctionAnswers(rng));
       Instance& instance = harness.AddInstance(scene);
       instance.session->SetOverrides(overrides);
       if (scene.block) instance.session->SetBlock(*scene.block);
@@ -354,6 +436,7 @@ void AddAnswerChecks(Battery& battery) {
   AddMatrixChecks(battery);
   AddMemoryAnswerChecks(battery);
   AddVertexIndexChecks(battery);
+  AddFunctionAnswerChecks(battery);
   AddRandomAnswerRounds(battery);
 }
 

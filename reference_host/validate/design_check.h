@@ -141,13 +141,25 @@ class DesignCheck {
 
   void Initialize();
 
-  bool Alive(const std::string& name) const { return call_.deadFunctions.count(name) == 0; }
+  // The host function the design calls next, appended to the sequence: the
+  // host's logged answer when it served the call, null when the function is
+  // hidden or the host refused this call (wholly or alone). Walks the host's
+  // log in step with the design.
+  const FunctionCall* CallFunction(const std::string& name, std::vector<std::string>* sequence);
 
   void Interface();
 
+  // What the dialog's reads gave the plug-in once it was accepted.
+  struct DialogReads {
+    std::string text;  // the bytes the host wrote for the angle's edit
+    int32_t freeze = 0;
+    int32_t reverse = 0;
+  };
+
   // The host functions 'INTF' calls, given which of them serve; returns
-  // whether the dialog was accepted. Sets the result code of 6 and 4.
-  bool InterfaceFunctions(std::vector<std::string>* sequence);
+  // whether the dialog was accepted and, if so, what its reads gave. Sets the
+  // result code of 6 and 4.
+  bool InterfaceFunctions(std::vector<std::string>* sequence, DialogReads* reads);
 
   void SetResult(int32_t result, const std::string& why);
 
@@ -176,6 +188,7 @@ class DesignCheck {
   ProcessModel& model_;
   std::vector<std::string>* problems_;
   size_t next_ = 0;
+  size_t nextFunction_ = 0;
   bool stopped_ = false;
   bool checkBlock_ = true;
   int32_t expectedResult_ = 0;

@@ -1,6 +1,7 @@
 // The validator's checks of group faults/
-//   faults/    a full session with each host call refused in turn, every call of each
-//            selector refused, each host function hidden or refusing service
+//   faults/    a full session with each host call refused in turn, each call of a
+//            host function refused alone in turn, every call of each selector
+//            refused, each host function hidden or refusing service
 #include <math.h>
 #include <string.h>
 
@@ -77,6 +78,18 @@ std::vector<Check> FaultFollowUps(const FaultSession& session, const json& data)
     };
     checks.push_back(check);
   }
+  const uint64_t functionCalls = data.value("function_calls", uint64_t(0));
+  for (uint64_t n = 1; n <= functionCalls; ++n) {
+    Check check;
+    check.id = base + "function-call-" + std::to_string(n);
+    check.title = "host-function call #" + std::to_string(n) + " of the session refused alone (" +
+                  session.what + ")";
+    check.run = [session, n](CheckContext& context) {
+      RunSession(context, session.scene, session.selectors,
+                 [&](Harness& harness) { harness.RefuseFunctionCall(n); });
+    };
+    checks.push_back(check);
+  }
   for (const json& name : data.value("selectors", json::array())) {
     uint32_t selector = 0;
     ParseCode(name.get<std::string>(), &selector);
@@ -108,6 +121,9 @@ void AddFaultChecks(Battery& battery, bool thorough) {
       if (session.scene.block) instance.session->SetBlock(*session.scene.block);
       harness.CallAll(instance, session.selectors);
       context.data["calls"] = harness.callbackCalls();
+      uint64_t functionCalls = 0;
+      for (const auto& entry : harness.services().calls()) functionCalls += entry.second;
+      context.data["function_calls"] = functionCalls;
       json selectors = json::array();
       for (const CallbackSelector& row : kCallbackSelectors) {
         if (instance.session->totals().count(row.selector))

@@ -76,6 +76,11 @@ void Harness::DisableFunction(const std::string& name, bool hide) {
   dead_.insert(name);
 }
 
+void Harness::RefuseFunctionCall(uint64_t number) {
+  std::string message;
+  faults_.AddFunctionCallRefusal(std::to_string(number), &message);
+}
+
 Instance& Harness::AddInstance(const Scene& scene, const std::string& name) {
   auto instance = std::make_unique<Instance>();
   instance->name = name;
@@ -131,7 +136,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   for (ResourceKind kind : kAllResourceKinds) {
     size_t leaked = findings_.Count(kind).leaked - leakedBefore[kind];
     bool excused = kind == ResourceKind::kSampleMemory ? memoryRefused
-                                                       : dead_.count(ReleaseFunction(kind)) != 0;
+                                                       : ReleaseRefused(observation, kind);
     if (leaked != 0 && !excused) {
       problems_.push_back(where + Quoted(selector) + ": left " + std::to_string(leaked) +
                           " of the host's " + ResourceKindName(kind) + " unreleased at its end");
@@ -144,6 +149,14 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
     vertices += call.selector == kSelectorAddVertex && !call.refused;
   instance.outcomes.push_back({selector, observation.result, observation.after.bytes, vertices});
   return observation.result;
+}
+
+bool Harness::ReleaseRefused(const EntryObservation& observation, ResourceKind kind) const {
+  const std::string release = ReleaseFunction(kind);
+  if (dead_.count(release) != 0) return true;
+  for (const FunctionCall& call : observation.functions)
+    if (call.refused && call.name == release) return true;
+  return false;
 }
 
 void Harness::CallAll(Instance& instance, const std::vector<uint32_t>& selectors) {

@@ -71,6 +71,13 @@ class Harness {
   // A host function that does not serve: hidden where the plug-in's lookup
   // can be kept from finding it, refusing service otherwise.
   void DisableFunction(const std::string& name, bool hide);
+  // The Nth call of a host function (counted over all of them, from 1)
+  // refuses service, alone.
+  void RefuseFunctionCall(uint64_t number);
+  // Twisted answers of the host's functions, from the next call on.
+  void SetFunctionAnswers(const FunctionAnswerOverrides& answers) {
+    services_->SetAnswerOverrides(answers);
+  }
 
   Instance& AddInstance(const Scene& scene, const std::string& name = "");
   // Calls the entry for the instance and checks the call against the design.
@@ -91,6 +98,9 @@ class Harness {
 
  private:
   void TakeFindings(const std::string& where);
+  // Whether the host would not take back a resource of this kind during the
+  // call: its release function dead, or a call of it refused alone.
+  bool ReleaseRefused(const EntryObservation& observation, ResourceKind kind) const;
 
   CheckEnvironment environment_;
   FaultPlan faults_;

@@ -179,33 +179,46 @@ void DesignCheck::Interface() {
     return;
   }
   std::vector<std::string> sequence;
-  bool accepted = InterfaceFunctions(&sequence);
+  DialogReads reads;
+  bool accepted = InterfaceFunctions(&sequence, &reads);
   ExpectFunctions(sequence);
   if (!accepted) return;
   // The accepted values are in the block before 'RSET' goes out.
-  const bool textRead = Alive("Orvo_FindControlByID") && Alive("Orvo_GetEditTextStringSize") &&
-                        Alive("Orvo_GetEditTextString");
-  const bool valueRead = Alive("Orvo_FindControlByID") && Alive("Orvo_GetControlValue");
-  std::string text;
-  if (call_.dialog && call_.dialog->finalTexts.count(kAngleControl))
-    text = call_.dialog->finalTexts.at(kAngleControl);
-  auto value = [&](int32_t id) {
-    if (!valueRead || !call_.dialog || call_.dialog->finalValues.count(id) == 0) return int32_t(0);
-    return call_.dialog->finalValues.at(id);
-  };
-  Write<float>(expectedAfter_.bytes, kBlockAngleAt, textRead ? AngleFromText(text) : 0.0f);
-  Write<int32_t>(expectedAfter_.bytes, kBlockFreezeAt, value(kFreezeControl));
-  Write<int32_t>(expectedAfter_.bytes, kBlockReverseAt, value(kReverseControl));
+  Write<float>(expectedAfter_.bytes, kBlockAngleAt, AngleFromText(reads.text));
+  Write<int32_t>(expectedAfter_.bytes, kBlockFreezeAt, reads.freeze);
+  Write<int32_t>(expectedAfter_.bytes, kBlockReverseAt, reads.reverse);
   Expect(kSelectorReset, "after the accepted dialog");
 }
 
+const FunctionCall* DesignCheck::CallFunction(const std::string& name,
+                                              std::vector<std::string>* sequence) {
+  sequence->push_back(name);
+  if (call_.hiddenFunctions.count(name)) return nullptr;
+  if (nextFunction_ >= call_.functions.size()) return nullptr;
+  // Out of step shows in ExpectFunctions; the walk goes on with the log.
+  const FunctionCall& logged = call_.functions[nextFunction_++];
+  return logged.name == name && !logged.refused ? &logged : nullptr;
+}
+
+namespace {
+
+int32_t IntegerField(const FunctionCall* call, const char* key) {
+  const FieldValue* field = call != nullptr ? call->Find(key) : nullptr;
+  return field != nullptr ? static_cast<int32_t>(field->integer) : 0;
+}
+
+// A served Orvo_FindControlByID that handed out a control.
+bool FoundControl(const FunctionCall* call) {
+  const FieldValue* result = call != nullptr ? call->Find("result") : nullptr;
+  return result != nullptr && result->text != AddressText(nullptr);
+}
+
+}  // namespace
+
 // The host functions 'INTF' calls, given which of them serve; returns
 // whether the dialog was accepted. Sets the result code of 6 and 4.
-bool DesignCheck::InterfaceFunctions(std::vector<std::string>* sequence) {
-  auto call = [&](const char* name) {
-    sequence->push_back(name);
-    return Alive(name);
-  };
+bool DesignCheck::InterfaceFunctions(std::vector<std::string>* sequence, DialogReads* reads) {
+  auto call = [&](const char* name) { return CallFunction(name, sequence); };
   bool directory = call("Orvo_GetHomeDirectory");
   bool file = call("Orvo_MakeFileRef") && directory;
   bool resource = call("Orvo_OpenResourceFile") && file;
@@ -215,24 +228,27 @@ bool DesignCheck::InterfaceFunctions(std::vector<std::string>* sequence) {
     SetResult(6, "no resource file");
     return false;
   }
-  bool dialog = call("Orvo_MakeDialog");
-  if (!dialog) {
+  if (!call("Orvo_MakeDialog")) {
     SetResult(6, "no dialog");
     call("Orvo_CloseResourceFile");
     return false;
   }
-  if (call("Orvo_FindControlByID")) call("Orvo_SetEditTextString");
-  if (call("Orvo_FindControlByID")) call("Orvo_SetControlValue");
-  if (call("Orvo_FindControlByID")) call("Orvo_SetControlValue");
+  auto found = [&]() { return FoundControl(call("Orvo_FindControlByID")); };
+  if (found()) call("Orvo_SetEditTextString");
+  if (found()) call("Orvo_SetControlValue");
+  if (found()) call("Orvo_SetControlValue");
   call("Orvo_SetDialogTitle");
-  bool accepted = call("Orvo_ExecuteDialog") && call_.dialog && call_.dialog->accepted;
+  // Any answer but 0 accepts, whatever the user did.
+  bool accepted = IntegerField(call("Orvo_ExecuteDialog"), "result") != 0;
   if (accepted) {
-    if (call("Orvo_FindControlByID")) {
+    if (found()) {
       call("Orvo_GetEditTextStringSize");
-      call("Orvo_GetEditTextString");
+      const FunctionCall* text = call("Orvo_GetEditTextString");
+      const FieldValue* written = text != nullptr ? text->Find("text") : nullptr;
+      if (written != nullptr) reads->text = written->text;
     }
-    if (call("Orvo_FindControlByID")) call("Orvo_GetControlValue");
-    if (call("Orvo_FindControlByID")) call("Orvo_GetControlValue");
+    if (found()) reads->freeze = IntegerField(call("Orvo_GetControlValue"), "result");
+    if (found()) reads->reverse = IntegerField(call("Orvo_GetControlValue"), "result");
   } else {
     SetResult(4, "the dialog was cancelled");
   }
