@@ -1,5 +1,7 @@
 #include "reference_host/import/animation.h"
 
+#include "hostkit/file_read.h"
+
 #include <math.h>
 
 #include <stdint.h>
@@ -249,6 +251,16 @@ std::vector<int> AnimatedNodes(const AnimationClip& clip) {
   std::sort(nodes.begin(), nodes.end());
   nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
   return nodes;
+}
+
+bool ReadAnimationBytes(const std::string& path, size_t maxBytes, std::string* bytes,
+                        std::string* error) {
+  std::string message;
+  if (ReadRegularFile(path, "file", maxBytes, bytes, &message)) return true;
+  // The message starts with the path, which the caller puts in front again.
+  const std::string prefix = path + ": ";
+  *error = message.compare(0, prefix.size(), prefix) == 0 ? message.substr(prefix.size()) : message;
+  return false;
 }
 
 }  // namespace vhost

@@ -53,6 +53,13 @@ struct AnimationNode {
 constexpr uintmax_t kMaxAnimationFileBytes = uintmax_t(256) << 20;
 constexpr size_t kMaxAnimationNodes = 100000;
 
+// Reads a whole animation file (or a file one names) into *bytes, at most
+// maxBytes, through one descriptor: a pipe, a device or a folder is refused,
+// not waited on. False with what is wrong, without the path (the caller
+// names the file).
+bool ReadAnimationBytes(const std::string& path, size_t maxBytes, std::string* bytes,
+                        std::string* error);
+
 struct AnimationFile {
   std::string path;
   std::string format;       // "glTF", "BVH", ...

@@ -113,24 +113,20 @@ bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& b
 }  // namespace
 
 bool ReadAssimpFile(const std::string& path, AnimationFile* file, std::string* error) {
-  std::error_code code;
-  uintmax_t size = fs::file_size(path, code);
-  if (code) {
-    *error = "cannot read the file: " + code.message();
-    return false;
-  }
-  if (size > kMaxFileBytes) {
-    *error = "the file is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
-    return false;
-  }
+  // Read once here and handed over from memory: assimp opens nothing by
+  // name, neither this file again nor any file it names.
+  std::string bytes;
+  if (!ReadAnimationBytes(path, kMaxFileBytes, &bytes, error)) return false;
+  std::string extension = fs::path(path).extension().string();
   Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(path, 0);
+  const aiScene* scene =
+      importer.ReadFileFromMemory(bytes.data(), bytes.size(), 0,
+                                  extension.size() > 1 ? extension.c_str() + 1 : "");
   if (!scene || !scene->mRootNode) {
     std::string message = importer.GetErrorString();
     *error = "not a readable file" + (message.empty() ? "" : ": " + message);
     return false;
   }
-  std::string extension = fs::path(path).extension().string();
   for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
   file->path = path;
   file->format = extension.size() > 1 ? extension.substr(1) : "assimp";

@@ -4,10 +4,10 @@
 #include <string.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include <tiny_gltf.h>
+
+#include "reference_host/import/animation.h"
 
 namespace vhost {
 
@@ -27,24 +27,48 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
   return true;
 }
 
-bool ReadBytes(const std::string& path, std::string* bytes, std::string* error) {
+// The files a glTF file names (its buffers, its images) are read only from
+// its own folder or below, each through one descriptor and within what is
+// left of the bound on the whole file: a name cannot make the host read
+// elsewhere, wait on a pipe or read a device without end.
+struct ExternalFiles {
+  fs::path folder;  // the glTF file's folder, resolved
+  size_t budget = 0;
+};
+
+bool InsideFolder(const fs::path& folder, const std::string& path) {
   std::error_code code;
-  uintmax_t size = fs::file_size(path, code);
-  if (code) {
-    *error = "cannot read the file: " + code.message();
+  fs::path resolved = fs::weakly_canonical(path, code);
+  if (code) return false;
+  fs::path relative = resolved.lexically_relative(folder);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+bool ExternalFileExists(const std::string& path, void* data) {
+  std::error_code code;
+  return InsideFolder(static_cast<ExternalFiles*>(data)->folder, path) &&
+         fs::is_regular_file(path, code);
+}
+
+std::string KeepPath(const std::string& path, void*) { return path; }
+
+bool ReadExternalFile(std::vector<unsigned char>* out, std::string* error,
+                      const std::string& path, void* data) {
+  auto* files = static_cast<ExternalFiles*>(data);
+  if (!InsideFolder(files->folder, path)) {
+    *error = "outside the glTF file's folder";
     return false;
   }
-  if (size > kMaxFileBytes) {
-    *error = "the file is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    *error = "cannot read the file";
-    return false;
-  }
+  std::string bytes;
+  if (!ReadAnimationBytes(path, files->budget, &bytes, error)) return false;
+  files->budget -= bytes.size();
+  out->assign(bytes.begin(), bytes.end());
   return true;
+}
+
+bool RefuseWrite(std::string* error, const std::string&, const std::vector<unsigned char>&, void*) {
+  *error = "the import writes no files";
+  return false;
 }
 
 // Reads an accessor's elements as doubles (components per element), after
@@ -234,7 +258,7 @@ bool ReadClip(const tinygltf::Model& model, size_t index, AnimationFile* file, s
 
 bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* error) {
   std::string bytes;
-  if (!ReadBytes(path, &bytes, error)) return false;
+  if (!ReadAnimationBytes(path, kMaxFileBytes, &bytes, error)) return false;
   bool binary = fs::path(path).extension() == ".glb" || fs::path(path).extension() == ".GLB";
   bool hasMagic = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
   if (binary != hasMagic) {
@@ -248,9 +272,15 @@ bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* err
   }
   tinygltf::TinyGLTF loader;
   loader.SetImageLoader(SkipImage, nullptr);
+  std::error_code code;
+  ExternalFiles external{fs::weakly_canonical(fs::absolute(path).parent_path(), code),
+                         kMaxFileBytes - bytes.size()};
+  tinygltf::FsCallbacks callbacks{ExternalFileExists, KeepPath, ReadExternalFile, RefuseWrite,
+                                  &external};
+  loader.SetFsCallbacks(callbacks);
   tinygltf::Model model;
   std::string loadError, warning;
-  std::string base = fs::path(path).parent_path().string();
+  std::string base = external.folder.string();
   bool loaded = false;
   try {
     loaded = binary

@@ -3,8 +3,11 @@
 // plug-in, and the line it writes is checked against the files' own keys.
 // The files are never copied here; without the folder the tests skip.
 #include <math.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -215,7 +218,7 @@ TEST(ImportRealFiles, BadInputIsOneMessageAndExitOne) {
        [] { return WriteFile("bad.gltf", "{\"asset\": [1, 2"); },
        {},
        "not a readable glTF 2.0 file"},
-      {"missing", [] { return TestFolder() + "/none.glb"; }, {}, "cannot read the file"},
+      {"missing", [] { return TestFolder() + "/none.glb"; }, {}, "no such file"},
       {"no animation",
        [] { return WriteFile("still.gltf", "{\"asset\":{\"version\":\"2.0\"},\"nodes\":[{}]}"); },
        {},
@@ -257,6 +260,76 @@ TEST(ImportRealFiles, BadInputIsOneMessageAndExitOne) {
       EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
       EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     }
+  }
+}
+
+}  // namespace
+}  // namespace vhost_e2e
+
+namespace vhost_e2e {
+namespace {
+
+// A glTF file in folder whose one buffer is the file uri names.
+std::string GltfWithBuffer(const std::string& folder, const std::string& uri) {
+  std::string path = folder + "/named.gltf";
+  std::ofstream(path) << R"({"asset":{"version":"2.0"},"nodes":[{}],"buffers":[{"uri":")" << uri
+                      << R"(","byteLength":16}]})";
+  return path;
+}
+
+struct HostileAnimation {
+  const char* title;
+  std::function<std::string(const std::string& folder)> file;  // prepares it in folder
+  const char* message;
+};
+
+// Files that once made the import wait on a pipe, read a device without end
+// or read outside the file's own folder: refused at once with one message.
+TEST(ImportHostileFiles, RefusedAtOnceWithOneMessage) {
+  const HostileAnimation cases[] = {
+      {"a pipe named .glb",
+       [](const std::string& folder) {
+         mkfifo((folder + "/pipe.glb").c_str(), 0600);
+         return folder + "/pipe.glb";
+       },
+       "not a regular file"},
+      {"a folder named .gltf",
+       [](const std::string& folder) {
+         fs::create_directories(folder + "/folder.gltf");
+         return folder + "/folder.gltf";
+       },
+       "not a regular file"},
+      {"a buffer in the parent folder",
+       [](const std::string& folder) {
+         std::ofstream(folder + "/outside.bin") << std::string(16, '\0');
+         fs::create_directories(folder + "/inner");
+         return GltfWithBuffer(folder + "/inner", "../outside.bin");
+       },
+       "File not found : ../outside.bin"},
+      {"a buffer that is an endless device",
+       [](const std::string& folder) { return GltfWithBuffer(folder, "/dev/zero"); },
+       "File not found : /dev/zero"},
+      {"a buffer linked to an endless device",
+       [](const std::string& folder) {
+         fs::create_symlink("/dev/zero", folder + "/zero.bin");
+         return GltfWithBuffer(folder, "zero.bin");
+       },
+       "File not found : zero.bin"},
+      {"a buffer that is a pipe",
+       [](const std::string& folder) {
+         mkfifo((folder + "/pipe.bin").c_str(), 0600);
+         return GltfWithBuffer(folder, "pipe.bin");
+       },
+       "File not found : pipe.bin"},
+  };
+  for (const HostileAnimation& c : cases) {
+    SCOPED_TRACE(c.title);
+    const std::string folder = TestFolder() + "/" + std::to_string(&c - cases);
+    fs::create_directories(folder);
+    HostRun run = RunHost({"import", c.file(folder)});
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
   }
 }
 
