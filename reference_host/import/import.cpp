@@ -240,7 +240,9 @@ class Importer {
           {{"name", scene.objects[1].name},
            {"parent", 0},
            {"motion", {{"type", "keyframes"}, {"interpolation", "linear"}, {"keys", keys}}}}}}};
-    return root.dump(1) + "\n";
+    // Names come from the file as bytes; one that is not UTF-8 is written
+    // with replacement characters rather than ending the run.
+    return root.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   }
 
   const AnimationFile& file_;

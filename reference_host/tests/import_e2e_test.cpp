@@ -333,5 +333,23 @@ TEST(ImportHostileFiles, RefusedAtOnceWithOneMessage) {
   }
 }
 
+#ifdef VHOST_HAS_ASSIMP
+// Node names are a file's bytes: one that is not UTF-8 once ended the run
+// with an exception where the scene was written.
+TEST(ImportHostileFiles, NameThatIsNotUtf8IsWrittenWithAReplacement) {
+  const std::string folder = TestFolder();
+  std::ofstream(folder + "/name.bvh")
+      << "HIERARCHY\nROOT Hips\xff\n{\n OFFSET 0 0 0\n"
+         " CHANNELS 6 Xposition Yposition Zposition Zrotation Yrotation Xrotation\n"
+         " End Site\n {\n  OFFSET 0 1 0\n }\n}\n"
+         "MOTION\nFrames: 3\nFrame Time: 0.04\n0 0 0 0 0 0\n1 0 0 0 0 0\n2 0 0 0 0 0\n";
+  HostRun imported = RunHost({"import", folder + "/name.bvh", "-o", folder + "/name.json"});
+  EXPECT_EQ(imported.exitCode, 0) << imported.output;
+  EXPECT_NE(ReadFile(folder + "/name.json").find("Hips\xef\xbf\xbd"), std::string::npos);
+  HostRun played = RunHost({"play", folder + "/name.bvh"});
+  EXPECT_EQ(played.exitCode, 0) << played.output;
+}
+#endif
+
 }  // namespace
 }  // namespace vhost_e2e
