@@ -112,11 +112,10 @@ bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& b
 
 }  // namespace
 
-bool ReadAssimpFile(const std::string& path, AnimationFile* file, std::string* error) {
-  // Read once here and handed over from memory: assimp opens nothing by
-  // name, neither this file again nor any file it names.
-  std::string bytes;
-  if (!ReadAnimationBytes(path, kMaxFileBytes, &bytes, error)) return false;
+bool ParseAssimpFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                     std::string* error) {
+  // Handed over from memory: assimp opens nothing by name, neither this file
+  // again nor any file it names.
   std::string extension = fs::path(path).extension().string();
   Assimp::Importer importer;
   const aiScene* scene =

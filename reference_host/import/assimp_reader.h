@@ -11,8 +11,10 @@
 
 namespace vhost {
 
-// Reads path; false with a message (without the path) on a fault.
-bool ReadAssimpFile(const std::string& path, AnimationFile* file, std::string* error);
+// Parses bytes, the whole file at path (its extension names the format);
+// false with a message (without the path) on a fault.
+bool ParseAssimpFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                     std::string* error);
 
 }  // namespace vhost
 

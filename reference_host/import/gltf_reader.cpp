@@ -3,6 +3,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <tiny_gltf.h>
@@ -256,9 +257,8 @@ bool ReadClip(const tinygltf::Model& model, size_t index, AnimationFile* file, s
 
 }  // namespace
 
-bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* error) {
-  std::string bytes;
-  if (!ReadAnimationBytes(path, kMaxFileBytes, &bytes, error)) return false;
+bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                   std::string* error) {
   bool binary = fs::path(path).extension() == ".glb" || fs::path(path).extension() == ".GLB";
   bool hasMagic = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
   if (binary != hasMagic) {
@@ -274,7 +274,7 @@ bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* err
   loader.SetImageLoader(SkipImage, nullptr);
   std::error_code code;
   ExternalFiles external{fs::weakly_canonical(fs::absolute(path).parent_path(), code),
-                         kMaxFileBytes - bytes.size()};
+                         size_t(kMaxFileBytes) - std::min(bytes.size(), size_t(kMaxFileBytes))};
   tinygltf::FsCallbacks callbacks{ExternalFileExists, KeepPath, ReadExternalFile, RefuseWrite,
                                   &external};
   loader.SetFsCallbacks(callbacks);

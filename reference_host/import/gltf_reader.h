@@ -10,8 +10,10 @@
 
 namespace vhost {
 
-// Reads path; false with a message (without the path) on a fault.
-bool ReadGltfFile(const std::string& path, AnimationFile* file, std::string* error);
+// Parses bytes, the whole file at path (.glb: binary; its buffers are looked
+// for beside it); false with a message (without the path) on a fault.
+bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                   std::string* error);
 
 }  // namespace vhost
 

@@ -285,14 +285,15 @@ bool IsAnimationFile(const std::string& path) {
   return extension == ".gltf" || extension == ".glb";
 }
 
-bool ReadAnimationFile(const std::string& path, AnimationFile* file, std::string* error) {
+bool ParseAnimationFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                        std::string* error) {
   std::string extension = Extension(path);
   bool ok = false;
   if (extension == ".gltf" || extension == ".glb") {
-    ok = ReadGltfFile(path, file, error);
+    ok = ParseGltfFile(bytes, path, file, error);
 #ifdef VHOST_HAS_ASSIMP
   } else if (IsAnimationFile(path)) {
-    ok = ReadAssimpFile(path, file, error);
+    ok = ParseAssimpFile(bytes, path, file, error);
 #endif
   } else {
 #ifdef VHOST_HAS_ASSIMP
@@ -303,6 +304,15 @@ bool ReadAnimationFile(const std::string& path, AnimationFile* file, std::string
   }
   if (!ok) *error = path + ": " + *error;
   return ok;
+}
+
+bool ReadAnimationFile(const std::string& path, AnimationFile* file, std::string* error) {
+  std::string bytes;
+  if (IsAnimationFile(path) && !ReadAnimationBytes(path, kMaxAnimationFileBytes, &bytes, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return ParseAnimationFile(bytes, path, file, error);
 }
 
 ImportResult ImportScene(const AnimationFile& file, const ImportOptions& options,

@@ -46,8 +46,13 @@ struct ImportResult {
 // True for the extensions the import reads.
 bool IsAnimationFile(const std::string& path);
 
-// Reads an animation file of any supported format.
+// Reads an animation file of any supported format: the file is read once,
+// bounded, then parsed. False with "<path>: <what is wrong>".
 bool ReadAnimationFile(const std::string& path, AnimationFile* file, std::string* error);
+// Parses bytes as the animation file at path would be (the extension picks
+// the format; a .gltf file's buffers are looked for beside path).
+bool ParseAnimationFile(const std::string& bytes, const std::string& path, AnimationFile* file,
+                        std::string* error);
 
 // Samples the chosen node of the chosen clip into a scene.
 ImportResult ImportScene(const AnimationFile& file, const ImportOptions& options,
