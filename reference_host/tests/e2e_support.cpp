@@ -76,6 +76,12 @@ HostRun RunHost(const std::vector<std::string>& args, const std::map<std::string
   return RunCommand(command);
 }
 
+HostRun RunHostInShell(const std::string& script, const std::vector<std::string>& args) {
+  std::string command = "timeout 120 /bin/sh -c " + Quote(script) + " " + Quote(VHOST_EXECUTABLE);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  return RunCommand(command + " 2>&1 < /dev/null");
+}
+
 HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int blocks) {
   std::string command =
       "/bin/sh -c " +

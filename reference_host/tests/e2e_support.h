@@ -27,6 +27,11 @@ HostRun RunHost(const std::vector<std::string>& args,
 // the write fails with an error instead.
 HostRun RunHostWithFileSizeLimit(const std::vector<std::string>& args, int blocks);
 
+// vestrel-host run by a shell script, which finds the program as "$0" and
+// args as "$@" (to run it in the background and signal it, or inside a
+// mount namespace); stdin is empty, the script's output is kept.
+HostRun RunHostInShell(const std::string& script, const std::vector<std::string>& args);
+
 // A fresh folder for the current test's files.
 std::string TestFolder();
 // Writes text into a file of the test folder and returns its path.

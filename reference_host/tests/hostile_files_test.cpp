@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -240,6 +242,85 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest, testing::ValuesIn(kHostileFiles
                          [](const testing::TestParamInfo<HostileFile>& info) {
                            return std::string(info.param.title);
                          });
+
+// ---------------------------------------------------------------------------
+
+// An output folder on a read-only file system, in a mount namespace of the
+// test's own: the run fails with the system's reason. Skipped where the
+// machine gives no mount namespace (no root, no user namespaces).
+TEST(ReadOnlyFolder, RunFailsWithTheSystemsReason) {
+  const std::string folder = TestFolder() + "/read-only";
+  fs::create_directories(folder);
+  HostRun mounted = RunHostInShell(
+      "unshare -m --propagation private true 2>/dev/null || exit 77", {});
+  if (mounted.exitCode == 77) GTEST_SKIP() << "no mount namespace on this machine";
+  HostRun run = RunHostInShell(
+      "exec unshare -m --propagation private /bin/sh -c "
+      "'mount -t tmpfs -o ro,size=64k tmpfs \"$1\" || exit 77; shift; exec \"$0\" \"$@\"' "
+      "\"$0\" \"$@\"",
+      {folder, "play", Example("square.json"), "--out", folder});
+  if (run.exitCode == 77) GTEST_SKIP() << "no tmpfs mount on this machine: " << run.output;
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("Read-only file system"), std::string::npos) << run.output;
+}
+
+// The text with every address ("0x7f5c...") made the same: a trace names the
+// host memory it handed out, which lies elsewhere each run.
+std::string WithoutAddresses(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] == '0' && i + 1 < text.size() && text[i + 1] == 'x') {
+      out += 'x';
+      for (i += 2; i < text.size() && isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+      }
+      --i;
+    }
+  }
+  return out;
+}
+
+// Interrupted at any moment (SIGINT, as from the terminal), a run leaves each
+// output as it was before or whole, and no temporary file behind.
+TEST(Interrupt, EachOutputIsTheOldOneOrTheWholeNewOne) {
+  const std::string scene = WriteFile("long.json", R"({"name": "long",
+      "frames": {"first": 0, "last": 19999},
+      "objects": [{"name": "group"}, {"name": "climber", "parent": 0, "motion": {"type": "helix",
+        "center": [0, 0, 0], "radius": 4, "frames_per_turn": 37, "rise_per_turn": 3, "axis": "z"}}]})");
+  auto arguments = [&](const std::string& out) {
+    return std::vector<std::string>{"play", scene, "--out", out, "--trace", out + "/long.trace",
+                                    "--save-block", out + "/long.block", "--max-frames", "100000"};
+  };
+  const std::string whole = TestFolder() + "/whole";
+  fs::create_directories(whole);
+  const auto start = std::chrono::steady_clock::now();
+  HostRun reference = RunHost(arguments(whole));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(reference.exitCode, 0) << reference.output;
+  std::vector<std::string> outputs;
+  for (const std::string& path : FilesBelow(whole)) outputs.push_back(fs::path(path).filename());
+  ASSERT_EQ(outputs.size(), 5u);  // trace, block, OBJ, SVG, glTF
+
+  for (double share : {0.1, 0.3, 0.5, 0.65, 0.8, 0.9, 0.97}) {
+    const std::string out = TestFolder() + "/cut-" + std::to_string(int(share * 100));
+    SCOPED_TRACE(out);
+    fs::create_directories(out);
+    for (const std::string& name : outputs) std::ofstream(out + "/" + name) << "old " << name;
+    RunHostInShell("\"$0\" \"$@\" >/dev/null 2>&1 & sleep " + std::to_string(seconds * share) +
+                       "; kill -INT $! 2>/dev/null; wait $!",
+                   arguments(out));
+    for (const std::string& name : outputs) {
+      const std::string now = ReadFile(out + "/" + name);
+      EXPECT_TRUE(now == "old " + name ||
+                  WithoutAddresses(now) == WithoutAddresses(ReadFile(whole + "/" + name)))
+          << name << " is neither the old file nor the whole new one (" << now.size() << " bytes)";
+    }
+    for (const std::string& file : FilesBelow(out))
+      EXPECT_EQ(file.find(".tmp-"), std::string::npos) << "a temporary file was left: " << file;
+  }
+}
 
 }  // namespace
 }  // namespace vhost_e2e
