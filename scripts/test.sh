@@ -5,7 +5,8 @@
 #   scripts/test.sh PRESET...       only these configurations (e.g. default windows-x64)
 #
 # The configurations, in order (the later ones use programs of "default"):
-#   default, mac-packing   Linux, natural and macOS record packing
+#   default, mac-packing   Linux, natural and macOS record packing (the latter
+#                          under AddressSanitizer and UndefinedBehaviorSanitizer)
 #   bare                   the plug-in alone, as a machine with only a compiler
 #                          and CMake builds it (the optional packages hidden)
 #   windows-x86            32-bit Windows Vestrel.plm; scenes and the validator
@@ -13,7 +14,8 @@
 #   windows-x64            64-bit Windows Vestrel_64.plm; scenes played under wine64
 #   macos-cross            the macOS Vestrel.plm (universal bundle) linked with
 #                          clang and ld64.lld, no SDK, and inspected
-#   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386
+#   win32-layout           the unit tests in the 32-bit Windows layout, under qemu-i386,
+#                          sanitized as mac-packing is (no leak check under qemu)
 #   big-endian             the unit tests on s390x under qemu-s390x; parameter
 #                          blocks exchanged with the little-endian build
 #   sanitize               the whole suite built with AddressSanitizer and
