@@ -77,6 +77,16 @@ bool FaultPlan::AddCallRefusal(const std::string& spec, std::string* message) {
   return true;
 }
 
+bool FaultPlan::AddHiddenLookup(const std::string& number, std::string* message) {
+  uint64_t n;
+  if (!ParseCallNumber(number, &n)) {
+    *message = "'" + number + "': the lookup number must be 1 or more";
+    return false;
+  }
+  hiddenLookups_.insert(n);
+  return true;
+}
+
 bool FaultPlan::AddFunctionCallRefusal(const std::string& number, std::string* message) {
   uint64_t n;
   if (!ParseCallNumber(number, &n)) {
@@ -109,7 +119,7 @@ std::optional<int32_t> FaultPlan::CallbackRefusal(uint32_t selector, uint64_t ca
 
 bool FaultPlan::Empty() const {
   return refusedSelectors_.empty() && refusedCalls_.empty() && refusedFunctions_.empty() &&
-         hiddenFunctions_.empty() && refusedFunctionCalls_.empty();
+         hiddenFunctions_.empty() && refusedFunctionCalls_.empty() && hiddenLookups_.empty();
 }
 
 std::vector<std::string> FaultPlan::Describe() const {
@@ -126,6 +136,8 @@ std::vector<std::string> FaultPlan::Describe() const {
   for (const std::string& name : hiddenFunctions_) lines.push_back(name + " hidden");
   for (uint64_t n : refusedFunctionCalls_)
     lines.push_back("host-function call #" + std::to_string(n) + " refuses service");
+  for (uint64_t n : hiddenLookups_)
+    lines.push_back("host-function lookup #" + std::to_string(n) + " finds nothing");
   return lines;
 }
 

@@ -8,6 +8,10 @@
 //                              over all sixteen) refuses service, alone
 //   --hide-function NAME       the host function is missing: the plug-in's
 //                              run-time lookup does not find it
+//   --hide-lookup N            the plug-in's Nth lookup of a host function by
+//                              name (counted from 1) finds nothing, alone: a
+//                              later lookup finds it (where lookups can be
+//                              kept from finding, as on glibc)
 #ifndef VESTREL_HOSTKIT_FAULTS_H
 #define VESTREL_HOSTKIT_FAULTS_H
 
@@ -31,6 +35,7 @@ class FaultPlan {
   bool AddFunctionRefusal(const std::string& name, std::string* message);
   bool AddHiddenFunction(const std::string& name, std::string* message);
   bool AddFunctionCallRefusal(const std::string& number, std::string* message);
+  bool AddHiddenLookup(const std::string& number, std::string* message);
 
   // The code with which callback call number callNumber (from 1) of selector
   // is refused, if it is.
@@ -41,6 +46,8 @@ class FaultPlan {
   bool FunctionCallRefused(uint64_t callNumber) const {
     return refusedFunctionCalls_.count(callNumber) != 0;
   }
+  // Whether lookup number lookupNumber (from 1) finds nothing, alone.
+  bool LookupHidden(uint64_t lookupNumber) const { return hiddenLookups_.count(lookupNumber) != 0; }
   bool Empty() const;
 
   // What was asked for, for the summary.
@@ -52,6 +59,7 @@ class FaultPlan {
   std::set<std::string> refusedFunctions_;
   std::set<std::string> hiddenFunctions_;
   std::set<uint64_t> refusedFunctionCalls_;
+  std::set<uint64_t> hiddenLookups_;
 };
 
 }  // namespace vhost

@@ -123,6 +123,15 @@ void HostServices::RefusedCall(const char* name, bool hidden) {
   if (observer_ != nullptr) observer_->FunctionCalled(call);
 }
 
+bool HostServices::HidesLookup(const char* name) {
+  ++lookupNumber_;
+  if (faults_.Hidden(name)) return true;
+  if (!faults_.LookupHidden(lookupNumber_)) return false;
+  refusedDuringCall_.insert(name);
+  Record(FunctionCall{name, true, true, {{"lookup", "not found"}}});
+  return true;
+}
+
 void HostServices::Lookup(const char* name, bool found) {
   // A plug-in keeps what it found; looking a found function up again costs
   // the lookup each time. Noted, not a failure.

@@ -104,6 +104,10 @@ class HostServices {
   // The plug-in looked a host function up by name.
   void Lookup(const char* name, bool found);
   bool Hides(const char* name) const { return faults_.Hidden(name); }
+  // The plug-in looks a host function up by name: whether this lookup finds
+  // nothing (the function hidden, or this lookup hidden alone). A lookup
+  // hidden alone is logged as a refused, hidden call of the function.
+  bool HidesLookup(const char* name);
   void SetAnswerOverrides(const FunctionAnswerOverrides& overrides) { answers_ = overrides; }
 
   const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
@@ -150,6 +154,7 @@ class HostServices {
   std::vector<FunctionCall> functionLog_;
   std::set<std::string> refusedDuringCall_;  // functions refused in the running entry call
   uint64_t functionCallNumber_ = 0;  // calls that reached the host, from 1
+  uint64_t lookupNumber_ = 0;        // lookups of host functions, from 1
   FunctionAnswerOverrides answers_;
 };
 

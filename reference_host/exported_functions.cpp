@@ -3,7 +3,7 @@
 // (dlsym with RTLD_DEFAULT; GetProcAddress of the main module on Windows).
 // Each forwards to the host services of the running session.
 //
-// Hiding a function (--hide-function): on glibc the executable also defines
+// Hiding a function (--hide-function, --hide-lookup): on glibc the executable also defines
 // dlsym, which the plug-in's own dlsym calls bind to (the executable comes
 // first in the global lookup scope). It answers "not found" for a hidden name,
 // records every lookup of a host function, and passes everything else on to
@@ -119,7 +119,7 @@ VHOST_EXPORT void* dlsym(void* __restrict handle, const char* __restrict name) n
   DlsymFunction library = LibraryDlsym();
   bool watched =
       handle == RTLD_DEFAULT && theHostServices != nullptr && vhost::IsHostFunctionName(name);
-  if (watched && theHostServices->Hides(name)) {
+  if (watched && theHostServices->HidesLookup(name)) {
     theHostServices->Lookup(name, false);
     return nullptr;
   }

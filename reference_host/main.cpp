@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "hostkit/host_services.h"
 #include "reference_host/play/player.h"
 #include "reference_host/play/safe_files.h"
 #include "reference_host/validate/validate.h"
@@ -22,7 +23,7 @@ namespace {
 // The fault options as given, before they are parsed into the plan.
 struct FaultSpecs {
   std::vector<std::string> refusals, callRefusals, refusedFunctions, hiddenFunctions,
-      functionCallRefusals;
+      functionCallRefusals, hiddenLookups;
 };
 
 void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& faults,
@@ -69,6 +70,9 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& fau
                   "A host function refuses service (returns null or 0): NAME");
   play.add_option("--refuse-function-call", faults.functionCallRefusals,
                   "The Nth call of a host function (from 1, over all of them) refuses service: N");
+  play.add_option("--hide-lookup", faults.hiddenLookups,
+                  "The plug-in's Nth lookup of a host function by name (from 1) finds nothing; a "
+                  "later lookup finds it (glibc only): N");
   play.add_option("--hide-function", faults.hiddenFunctions,
                   "A host function is missing: the plug-in's lookup does not find it: NAME");
   play.add_option("--memory-check", memoryCheck,
@@ -97,6 +101,11 @@ bool BuildFaults(vhost::PlayOptions& options, const FaultSpecs& faults) {
   for (const std::string& number : faults.functionCallRefusals) {
     if (message.empty() && !plan.AddFunctionCallRefusal(number, &message)) break;
   }
+  for (const std::string& number : faults.hiddenLookups) {
+    if (message.empty() && !plan.AddHiddenLookup(number, &message)) break;
+  }
+  if (message.empty() && !faults.hiddenLookups.empty() && !VHOST_CAN_HIDE_FUNCTIONS)
+    message = "--hide-lookup: this build cannot keep the plug-in's lookups from finding a function";
   for (const std::string& name : faults.hiddenFunctions) {
     if (message.empty() && !plan.AddHiddenFunction(name, &message)) break;
   }

@@ -339,6 +339,8 @@ class InjectedFaultTest : public testing::TestWithParam<InjectedFault> {};
 TEST_P(InjectedFaultTest, PluginCopesAndTheSummaryShowsIt) {
   const InjectedFault& fault = GetParam();
   Played played = Play(fault.scene, fault.options);
+  if (played.run.output.find("this build cannot keep the plug-in's lookups") != std::string::npos)
+    GTEST_SKIP() << "this build of vestrel-host cannot hide a lookup (a sanitized one)";
   ASSERT_EQ(played.run.exitCode, 0) << played.run.output;
   EXPECT_EQ(CallOf(played, fault.selector)["result"], fault.result) << played.run.output;
   EXPECT_NE(played.run.output.find(fault.summaryText), std::string::npos) << played.run.output;
@@ -412,6 +414,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "INTF",
                                   0,
                                   "reverse 0, points 0"},
+                    InjectedFault{"one_hidden_lookup_of_close_resource_file_is_the_hosts_doing",
+                                  Example("dialog.json"),
+                                  {"--hide-lookup", "16"},
+                                  "INTF",
+                                  0,
+                                  "a consequence of the fault the host was asked to inject"},
                     InjectedFault{"refused_getg_is_ignored",
                                   Example("xolr.json"),
                                   {"--refuse", "GETG"},

@@ -1,7 +1,8 @@
 // The validator's checks of group faults/
 //   faults/    a full session with each host call refused in turn, each call of a
-//            host function refused alone in turn, every call of each selector
-//            refused, each host function hidden or refusing service
+//            host function refused alone in turn, each lookup of one hidden
+//            alone, every call of each selector refused, each host function
+//            hidden or refusing service
 #include <math.h>
 #include <string.h>
 
@@ -90,6 +91,18 @@ std::vector<Check> FaultFollowUps(const FaultSession& session, const json& data)
     };
     checks.push_back(check);
   }
+  const uint64_t lookups = data.value("lookups", uint64_t(0));
+  for (uint64_t n = 1; n <= lookups; ++n) {
+    Check check;
+    check.id = base + "lookup-" + std::to_string(n);
+    check.title = "host-function lookup #" + std::to_string(n) +
+                  " of the session finds nothing, a later one finds it (" + session.what + ")";
+    check.run = [session, n](CheckContext& context) {
+      RunSession(context, session.scene, session.selectors,
+                 [&](Harness& harness) { harness.HideLookup(n); });
+    };
+    checks.push_back(check);
+  }
   for (const json& name : data.value("selectors", json::array())) {
     uint32_t selector = 0;
     ParseCode(name.get<std::string>(), &selector);
@@ -124,6 +137,9 @@ void AddFaultChecks(Battery& battery, bool thorough) {
       uint64_t functionCalls = 0;
       for (const auto& entry : harness.services().calls()) functionCalls += entry.second;
       context.data["function_calls"] = functionCalls;
+      uint64_t lookups = 0;
+      for (const auto& entry : harness.services().lookups()) lookups += entry.second;
+      if (context.environment.canHide) context.data["lookups"] = lookups;
       json selectors = json::array();
       for (const CallbackSelector& row : kCallbackSelectors) {
         if (instance.session->totals().count(row.selector))

@@ -81,6 +81,11 @@ void Harness::RefuseFunctionCall(uint64_t number) {
   faults_.AddFunctionCallRefusal(std::to_string(number), &message);
 }
 
+void Harness::HideLookup(uint64_t number) {
+  std::string message;
+  faults_.AddHiddenLookup(std::to_string(number), &message);
+}
+
 Instance& Harness::AddInstance(const Scene& scene, const std::string& name) {
   auto instance = std::make_unique<Instance>();
   instance->name = name;

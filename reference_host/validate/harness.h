@@ -74,6 +74,9 @@ class Harness {
   // The Nth call of a host function (counted over all of them, from 1)
   // refuses service, alone.
   void RefuseFunctionCall(uint64_t number);
+  // The plug-in's Nth lookup of a host function (counted from 1) finds
+  // nothing, alone; only where lookups can be hidden (environment().canHide).
+  void HideLookup(uint64_t number);
   // Twisted answers of the host's functions, from the next call on.
   void SetFunctionAnswers(const FunctionAnswerOverrides& answers) {
     services_->SetAnswerOverrides(answers);
