@@ -92,6 +92,11 @@ struct Scene {
   int32_t renderLast = 0;
 };
 
+// The longest name (of a scene, of an object) and description a scene file
+// may hold, in bytes of UTF-8.
+constexpr size_t kMaxSceneNameBytes = 256;
+constexpr size_t kMaxSceneDescriptionBytes = size_t(1) << 16;
+
 struct SceneLimits {
   int64_t maxFrames = 100000;      // frames in the animation's range
   int64_t maxRenderFrames = 1000;  // passes of 'SETM' and 'GENM'

@@ -61,6 +61,42 @@ std::string SceneName(const std::string& path) {
   return name.empty() ? "imported" : name.substr(0, 200);
 }
 
+// The length of the well-formed UTF-8 character at text[i] (RFC 3629: no
+// overlong forms, no surrogates, nothing past U+10FFFF); 0 when there is none.
+size_t Utf8CharacterLength(const std::string& text, size_t i) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k)
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  return length;
+}
+
+// A node's name as a scene file can hold it: a byte that does not begin a
+// well-formed UTF-8 character becomes U+FFFD, and the text ends, at a
+// character's end, before it would pass maxBytes.
+std::string WellFormedText(const std::string& bytes, size_t maxBytes) {
+  static const std::string kReplacement = "\xEF\xBF\xBD";
+  std::string text;
+  for (size_t i = 0; i < bytes.size();) {
+    size_t length = Utf8CharacterLength(bytes, i);
+    const std::string character = length != 0 ? bytes.substr(i, length) : kReplacement;
+    if (text.size() + character.size() > maxBytes) break;
+    text += character;
+    i += length != 0 ? length : 1;
+  }
+  return text;
+}
+
 class Importer {
  public:
   Importer(const AnimationFile& file, const ImportOptions& options, const SceneLimits& limits)
@@ -211,13 +247,13 @@ class Importer {
                 << Quoted(report_.animation) << ", " << fps_ << " fps, frames " << first_ << " to "
                 << last_ << ".";
     if (!file_.attribution.empty()) description << " " << file_.attribution;
-    scene.description = description.str();
+    scene.description = WellFormedText(description.str(), kMaxSceneDescriptionBytes);
     scene.firstFrame = scene.renderFirst = scene.renderLast = first_;
     scene.lastFrame = last_;
     SceneObject group;
     group.name = "Vestrel group";
     SceneObject node;
-    node.name = report_.node.substr(0, 256);
+    node.name = WellFormedText(report_.node, kMaxSceneNameBytes);
     node.parent = 0;
     node.motion.kind = MotionKind::kKeyframes;
     for (size_t i = 0; i < positions_.size(); ++i)

@@ -128,7 +128,7 @@ void ParseObjects(const SceneNode& node, Scene* scene) {
     objectNode.AllowOnly({"name", "parent", "null_reference", "motion"});
     SceneObject object;
     object.name =
-        objectNode.Has("name") ? objectNode.Child("name").Text(256) : "object " + std::to_string(i);
+        objectNode.Has("name") ? objectNode.Child("name").Text(kMaxSceneNameBytes) : "object " + std::to_string(i);
     if (objectNode.Has("parent") && !objectNode.Child("parent").value().is_null()) {
       SceneNode parent = objectNode.Child("parent");
       object.parent = static_cast<int32_t>(parent.Integer(-1, int64_t(count) - 1));
@@ -268,8 +268,8 @@ Scene ParseDocument(const SceneNode& root) {
   root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix",
                   "creator", "dialog", "block", "render", "first_vertex_index"});
   Scene scene;
-  if (root.Has("name")) scene.name = root.Child("name").Text(256);
-  if (root.Has("description")) scene.description = root.Child("description").Text();
+  if (root.Has("name")) scene.name = root.Child("name").Text(kMaxSceneNameBytes);
+  if (root.Has("description")) scene.description = root.Child("description").Text(kMaxSceneDescriptionBytes);
   ParseRange(root.Required("frames"), root.limits().maxFrames, "--max-frames", &scene.firstFrame,
              &scene.lastFrame);
   ParseObjects(root.Required("objects"), &scene);
