@@ -1,5 +1,9 @@
 #include "reference_host/import/assimp_reader.h"
 
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -110,6 +114,40 @@ bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& b
   return true;
 }
 
+// A BVH file says how many frames of motion it holds before it holds them,
+// and assimp makes room for them all (frames times channels values) before it
+// reads one. A count the file's bytes cannot hold is refused here, so that a
+// few bytes cannot ask for gigabytes. Counts whitespace-separated words, as
+// the format does: each value is one.
+bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
+  double channels = 0, frames = -1, valuesAfter = 0;
+  std::string previous, word;
+  bool inMotion = false, expectFrames = false, expectChannels = false;
+  auto take = [&](const std::string& w) {
+    if (expectChannels) channels += strtod(w.c_str(), nullptr);
+    if (expectFrames) frames = strtod(w.c_str(), nullptr);
+    expectChannels = !inMotion && w == "CHANNELS";
+    expectFrames = inMotion && frames < 0 && w == "Frames:";
+    if (w == "MOTION") inMotion = true;
+    if (inMotion && frames >= 0 && !expectFrames) ++valuesAfter;
+  };
+  for (char c : bytes) {
+    if (isspace(static_cast<unsigned char>(c))) {
+      if (!word.empty()) take(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) take(word);
+  if (frames < 0 || !(frames * channels > valuesAfter)) return true;
+  char text[160];
+  snprintf(text, sizeof text, "the file says %.0f frames of %.0f values, but holds at most %.0f values",
+           frames, channels, valuesAfter);
+  *error = text;
+  return false;
+}
+
 }  // namespace
 
 bool ParseAssimpFile(const std::string& bytes, const std::string& path, AnimationFile* file,
@@ -117,6 +155,8 @@ bool ParseAssimpFile(const std::string& bytes, const std::string& path, Animatio
   // Handed over from memory: assimp opens nothing by name, neither this file
   // again nor any file it names.
   std::string extension = fs::path(path).extension().string();
+  for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
+  if (extension == ".BVH" && !CheckBvhFrameCount(bytes, error)) return false;
   Assimp::Importer importer;
   const aiScene* scene =
       importer.ReadFileFromMemory(bytes.data(), bytes.size(), 0,
@@ -126,7 +166,6 @@ bool ParseAssimpFile(const std::string& bytes, const std::string& path, Animatio
     *error = "not a readable file" + (message.empty() ? "" : ": " + message);
     return false;
   }
-  for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
   file->path = path;
   file->format = extension.size() > 1 ? extension.substr(1) : "assimp";
   file->yUp = true;  // assimp hands every format over Y-up
