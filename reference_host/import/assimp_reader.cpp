@@ -9,6 +9,7 @@
 #include <map>
 
 #include <assimp/Importer.hpp>
+#include <assimp/MemoryIOWrapper.h>
 #include <assimp/scene.h>
 
 namespace vhost {
@@ -120,16 +121,20 @@ bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& b
 // few bytes cannot ask for gigabytes. Counts whitespace-separated words, as
 // the format does: each value is one.
 bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
-  double channels = 0, frames = -1, valuesAfter = 0;
-  std::string previous, word;
-  bool inMotion = false, expectFrames = false, expectChannels = false;
+  double channels = 0, frames = 0, valuesAfter = 0;
+  std::string word, framesWord;
+  bool inMotion = false, framesSeen = false, expectFrames = false, expectChannels = false;
   auto take = [&](const std::string& w) {
     if (expectChannels) channels += strtod(w.c_str(), nullptr);
-    if (expectFrames) frames = strtod(w.c_str(), nullptr);
+    if (expectFrames) {
+      framesWord = w;
+      frames = strtod(w.c_str(), nullptr);
+      framesSeen = true;
+    }
     expectChannels = !inMotion && w == "CHANNELS";
-    expectFrames = inMotion && frames < 0 && w == "Frames:";
+    expectFrames = inMotion && !framesSeen && w == "Frames:";
     if (w == "MOTION") inMotion = true;
-    if (inMotion && frames >= 0 && !expectFrames) ++valuesAfter;
+    if (framesSeen && !expectFrames) ++valuesAfter;
   };
   for (char c : bytes) {
     if (isspace(static_cast<unsigned char>(c))) {
@@ -140,7 +145,12 @@ bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
     }
   }
   if (!word.empty()) take(word);
-  if (frames < 0 || !(frames * channels > valuesAfter)) return true;
+  if (!framesSeen) return true;
+  if (!(frames >= 0 && frames <= 4294967295.0)) {
+    *error = "the frame count \"" + framesWord.substr(0, 40) + "\" is not a count of frames";
+    return false;
+  }
+  if (!(frames * channels > valuesAfter)) return true;
   char text[160];
   snprintf(text, sizeof text, "the file says %.0f frames of %.0f values, but holds at most %.0f values",
            frames, channels, valuesAfter);
@@ -163,6 +173,12 @@ bool ParseAssimpFile(const std::string& bytes, const std::string& path, Animatio
                                   extension.size() > 1 ? extension.c_str() + 1 : "");
   if (!scene || !scene->mRootNode) {
     std::string message = importer.GetErrorString();
+    // assimp names the in-memory file by a made-up name; the caller names the
+    // real one, so only the line number is kept.
+    const std::string madeUpName =
+        AI_MEMORYIO_MAGIC_FILENAME "." + (extension.empty() ? "" : extension.substr(1)) + ":";
+    for (size_t at; (at = message.find(madeUpName)) != std::string::npos;)
+      message.replace(at, madeUpName.size(), "line ");
     *error = "not a readable file" + (message.empty() ? "" : ": " + message);
     return false;
   }

@@ -277,6 +277,17 @@ std::string GltfWithBuffer(const std::string& folder, const std::string& uri) {
   return path;
 }
 
+#ifdef VHOST_HAS_ASSIMP
+// A BVH file in folder of one moving joint, with its frame count as given.
+std::string Bvh(const std::string& folder, const std::string& frames) {
+  std::ofstream(folder + "/frames.bvh")
+      << "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n CHANNELS 3 Xposition Yposition Zposition\n"
+         " End Site\n {\n  OFFSET 0 1 0\n }\n}\nMOTION\nFrames: "
+      << frames << "\nFrame Time: 0.04\n0 0 0\n";
+  return folder + "/frames.bvh";
+}
+#endif
+
 struct HostileAnimation {
   const char* title;
   std::function<std::string(const std::string& folder)> file;  // prepares it in folder
@@ -317,14 +328,11 @@ TEST(ImportHostileFiles, RefusedAtOnceWithOneMessage) {
        "File not found : zero.bin"},
 #ifdef VHOST_HAS_ASSIMP
       {"a BVH file claiming more frames than it holds",
-       [](const std::string& folder) {
-         std::ofstream(folder + "/many.bvh")
-             << "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n CHANNELS 3 Xposition Yposition "
-                "Zposition\n End Site\n {\n  OFFSET 0 1 0\n }\n}\nMOTION\nFrames: "
-                "3000000000000\nFrame Time: 0.04\n0 0 0\n";
-         return folder + "/many.bvh";
-       },
-       "the file says 3000000000000 frames of 3 values"},
+       [](const std::string& folder) { return Bvh(folder, "3000000000"); },
+       "the file says 3000000000 frames of 3 values"},
+      {"a BVH file with a negative frame count",
+       [](const std::string& folder) { return Bvh(folder, "-3"); },
+       "the frame count \"-3\" is not a count of frames"},
 #endif
       {"a buffer that is a pipe",
        [](const std::string& folder) {
