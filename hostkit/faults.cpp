@@ -47,6 +47,18 @@ bool ParseCallNumber(const std::string& text, uint64_t* number) {
   }
 }
 
+// Adds text, a number of what counts from 1 ("call", "lookup"), to numbers.
+bool AddNumber(const std::string& text, const char* what, std::set<uint64_t>* numbers,
+               std::string* message) {
+  uint64_t n;
+  if (!ParseCallNumber(text, &n)) {
+    *message = "'" + text + "': the " + what + " number must be 1 or more";
+    return false;
+  }
+  numbers->insert(n);
+  return true;
+}
+
 }  // namespace
 
 bool FaultPlan::AddSelectorRefusal(const std::string& spec, std::string* message) {
@@ -78,23 +90,11 @@ bool FaultPlan::AddCallRefusal(const std::string& spec, std::string* message) {
 }
 
 bool FaultPlan::AddHiddenLookup(const std::string& number, std::string* message) {
-  uint64_t n;
-  if (!ParseCallNumber(number, &n)) {
-    *message = "'" + number + "': the lookup number must be 1 or more";
-    return false;
-  }
-  hiddenLookups_.insert(n);
-  return true;
+  return AddNumber(number, "lookup", &hiddenLookups_, message);
 }
 
 bool FaultPlan::AddFunctionCallRefusal(const std::string& number, std::string* message) {
-  uint64_t n;
-  if (!ParseCallNumber(number, &n)) {
-    *message = "'" + number + "': the call number must be 1 or more";
-    return false;
-  }
-  refusedFunctionCalls_.insert(n);
-  return true;
+  return AddNumber(number, "call", &refusedFunctionCalls_, message);
 }
 
 bool FaultPlan::AddFunctionRefusal(const std::string& name, std::string* message) {
