@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uintmax_t kMaxFileBytes = kMaxAnimationFileBytes;
-constexpr size_t kMaxNodes = kMaxAnimationNodes;
 constexpr double kDefaultTicksPerSecond = 25;
 
 // The node tree in depth-first order, without recursion.
@@ -29,8 +27,8 @@ bool ReadNodes(const aiNode* root, AnimationFile* file, std::map<std::string, in
   while (!stack.empty()) {
     auto [in, parent] = stack.back();
     stack.pop_back();
-    if (file->nodes.size() >= kMaxNodes) {
-      *error = "more than " + std::to_string(kMaxNodes) + " nodes";
+    if (file->nodes.size() >= kMaxAnimationNodes) {
+      *error = "more than " + std::to_string(kMaxAnimationNodes) + " nodes";
       return false;
     }
     AnimationNode node;
@@ -152,8 +150,9 @@ bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
   }
   if (!(frames * channels > valuesAfter)) return true;
   char text[160];
-  snprintf(text, sizeof text, "the file says %.0f frames of %.0f values, but holds at most %.0f values",
-           frames, channels, valuesAfter);
+  snprintf(text, sizeof text,
+           "the file says %.0f frames of %.0f values, but holds at most %.0f values", frames,
+           channels, valuesAfter);
   *error = text;
   return false;
 }
@@ -168,9 +167,8 @@ bool ParseAssimpFile(const std::string& bytes, const std::string& path, Animatio
   for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
   if (extension == ".BVH" && !CheckBvhFrameCount(bytes, error)) return false;
   Assimp::Importer importer;
-  const aiScene* scene =
-      importer.ReadFileFromMemory(bytes.data(), bytes.size(), 0,
-                                  extension.size() > 1 ? extension.c_str() + 1 : "");
+  const aiScene* scene = importer.ReadFileFromMemory(
+      bytes.data(), bytes.size(), 0, extension.size() > 1 ? extension.c_str() + 1 : "");
   if (!scene || !scene->mRootNode) {
     std::string message = importer.GetErrorString();
     // assimp names the in-memory file by a made-up name; the caller names the

@@ -16,10 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Bounds on what a file can make the host hold: the file itself (tinygltf
-// keeps its buffers in memory), the nodes and the keys of one channel.
-constexpr uintmax_t kMaxFileBytes = kMaxAnimationFileBytes;
-constexpr size_t kMaxNodes = kMaxAnimationNodes;
+// The most keys one channel may have (the file and node bounds are every
+// format's, in animation.h).
 constexpr size_t kMaxKeys = 10000000;
 
 // Images are not needed for motion: skip decoding them.
@@ -53,8 +51,8 @@ bool ExternalFileExists(const std::string& path, void* data) {
 
 std::string KeepPath(const std::string& path, void*) { return path; }
 
-bool ReadExternalFile(std::vector<unsigned char>* out, std::string* error,
-                      const std::string& path, void* data) {
+bool ReadExternalFile(std::vector<unsigned char>* out, std::string* error, const std::string& path,
+                      void* data) {
   auto* files = static_cast<ExternalFiles*>(data);
   if (!InsideFolder(files->folder, path)) {
     *error = "outside the glTF file's folder";
@@ -148,8 +146,8 @@ class AccessorReader {
 };
 
 bool ReadNodes(const tinygltf::Model& model, AnimationFile* file, std::string* error) {
-  if (model.nodes.size() > kMaxNodes) {
-    *error = "more than " + std::to_string(kMaxNodes) + " nodes";
+  if (model.nodes.size() > kMaxAnimationNodes) {
+    *error = "more than " + std::to_string(kMaxAnimationNodes) + " nodes";
     return false;
   }
   file->nodes.resize(model.nodes.size());
@@ -273,8 +271,9 @@ bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationF
   tinygltf::TinyGLTF loader;
   loader.SetImageLoader(SkipImage, nullptr);
   std::error_code code;
-  ExternalFiles external{fs::weakly_canonical(fs::absolute(path).parent_path(), code),
-                         size_t(kMaxFileBytes) - std::min(bytes.size(), size_t(kMaxFileBytes))};
+  ExternalFiles external{
+      fs::weakly_canonical(fs::absolute(path).parent_path(), code),
+      size_t(kMaxAnimationFileBytes) - std::min(bytes.size(), size_t(kMaxAnimationFileBytes))};
   tinygltf::FsCallbacks callbacks{ExternalFileExists, KeepPath, ReadExternalFile, RefuseWrite,
                                   &external};
   loader.SetFsCallbacks(callbacks);
