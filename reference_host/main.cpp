@@ -13,9 +13,11 @@
 #include "hostkit/host_services.h"
 #include "reference_host/play/player.h"
 #include "reference_host/play/safe_files.h"
+#include "reference_host/printable_text.h"
 #include "reference_host/validate/validate.h"
 #ifdef VHOST_HAS_IMPORT
 #include "reference_host/import/import.h"
+#include "reference_host/import/sandbox.h"
 #endif
 
 namespace {
@@ -160,6 +162,7 @@ struct ImportArgs {
   std::string up;
   std::string scenePath;  // import -o
   bool list = false;
+  uint64_t maxMemoryMegabytes = vhost::kDefaultMaxMemoryMegabytes;
 };
 
 void AddImportOptions(CLI::App& app, ImportArgs& args) {
@@ -179,11 +182,14 @@ void AddImportOptions(CLI::App& app, ImportArgs& args) {
   app.add_option("--offset", args.offset,
                  "A point fixed to the node, in its own axes, traced instead of its origin")
       ->expected(3);
+  app.add_option("--max-memory", args.maxMemoryMegabytes,
+                 "Megabytes of memory the reading of an animation file may use (default 2048)")
+      ->check(CLI::Range(uint64_t(64), uint64_t(1) << 20));
 }
 
 bool ImportOptionsGiven(const CLI::App& app) {
-  for (const char* name :
-       {"--node", "--animation", "--fps", "--frames", "--up", "--scale", "--offset"})
+  for (const char* name : {"--node", "--animation", "--fps", "--frames", "--up", "--scale",
+                           "--offset", "--max-memory"})
     if (app.count(name) != 0) return true;
   return false;
 }
@@ -194,48 +200,69 @@ void FinishImportArgs(ImportArgs& args) {
     args.options.offset = {args.offset[0], args.offset[1], args.offset[2]};
 }
 
+vhost::ImportAnswer ReadInSandbox(const std::string& path, ImportArgs& args,
+                                  const vhost::SceneLimits& limits) {
+  FinishImportArgs(args);
+  vhost::ImportRequest request;
+  request.path = path;
+  request.options = args.options;
+  request.limits = limits;
+  request.list = args.list;
+  request.maxMemoryMegabytes = args.maxMemoryMegabytes;
+  return vhost::ImportInSandbox(request);
+}
+
+// Text for the standard output, which may be a full disk or a closed pipe:
+// false when not all of it got there.
+bool PrintAll(const std::string& text) {
+  std::cout << text << std::flush;
+  return bool(std::cout);
+}
+
 // `vestrel-host import FILE`: lists the file or writes the scene.
 int RunImport(const std::string& path, ImportArgs& args, const vhost::SceneLimits& limits) {
-  FinishImportArgs(args);
-  vhost::AnimationFile file;
-  std::string message;
-  if (!vhost::ReadAnimationFile(path, &file, &message)) {
-    std::cerr << "vestrel-host: " << message << "\n";
+  vhost::ImportAnswer answer = ReadInSandbox(path, args, limits);
+  if (!answer.error.empty()) {
+    std::cerr << "vestrel-host: " << vhost::EscapedText(answer.error) << "\n";
     return vhost::kExitBadInput;
   }
   if (args.list) {
-    std::cout << vhost::ListText(file);
-    return vhost::kExitOk;
-  }
-  vhost::ImportResult result = vhost::ImportScene(file, args.options, limits);
-  if (!result.scene) {
-    std::cerr << "vestrel-host: " << result.error << "\n";
+    if (PrintAll(answer.listText)) return vhost::kExitOk;
+    std::cerr << "vestrel-host: the listing could not be written to the standard output\n";
     return vhost::kExitBadInput;
   }
   if (args.scenePath.empty() || args.scenePath == "-") {
-    std::cerr << vhost::ReportLine(result.report);
-    std::cout << result.sceneText;
-    return vhost::kExitOk;
-  }
-  if (!vhost::WriteFileAtomically(args.scenePath, result.sceneText, &message)) {
-    std::cerr << "vestrel-host: " << message << "\n";
+    std::cerr << answer.reportLine;
+    if (PrintAll(answer.sceneText)) return vhost::kExitOk;
+    std::cerr << "vestrel-host: the scene could not be written to the standard output\n";
     return vhost::kExitBadInput;
   }
-  std::cout << vhost::ReportLine(result.report) << "wrote " << args.scenePath << "\n";
-  return vhost::kExitOk;
+  std::vector<vhost::RunFile> inputs = {{"the animation file", path}};
+  for (const std::string& read : answer.filesRead) inputs.push_back({"a file it names", read});
+  std::string message;
+  if (!vhost::OutputApartFromInputs("-o", args.scenePath, inputs, &message)) {
+    std::cerr << "vestrel-host: " << vhost::EscapedText(message) << "; nothing was written\n";
+    return vhost::kExitBadInput;
+  }
+  if (!vhost::WriteFileAtomically(args.scenePath, answer.sceneText, &message)) {
+    std::cerr << "vestrel-host: " << vhost::EscapedText(message) << "\n";
+    return vhost::kExitBadInput;
+  }
+  if (PrintAll(answer.reportLine + "wrote " + args.scenePath + "\n")) return vhost::kExitOk;
+  return vhost::kExitBadInput;
 }
 
 // `vestrel-host play FILE` with an animation file: the import's scene is played.
 bool ImportForPlay(vhost::PlayOptions& options, ImportArgs& args) {
-  FinishImportArgs(args);
-  vhost::ImportResult result =
-      vhost::ImportAnimation(options.scenePath, args.options, options.limits);
-  if (!result.scene) {
-    std::cerr << "vestrel-host: " << result.error << "\n";
+  vhost::ImportAnswer answer = ReadInSandbox(options.scenePath, args, options.limits);
+  if (!answer.error.empty()) {
+    std::cerr << "vestrel-host: " << vhost::EscapedText(answer.error) << "\n";
     return false;
   }
-  std::cout << vhost::ReportLine(result.report);
-  options.sceneText = result.sceneText;
+  std::cout << answer.reportLine;
+  options.sceneText = answer.sceneText;
+  for (const std::string& read : answer.filesRead)
+    options.otherInputs.push_back({"a file the animation file names", read});
   return true;
 }
 #endif

@@ -67,6 +67,7 @@ struct AnimationFile {
   std::vector<AnimationNode> nodes;
   std::vector<AnimationClip> clips;
   double frameTime = 0;  // seconds per frame where the file has its own rate (BVH)
+  std::vector<std::string> filesRead;  // the files read besides this one (a glTF file's buffers)
   bool yUp = true;
 };
 

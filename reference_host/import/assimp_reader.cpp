@@ -12,6 +12,8 @@
 #include <assimp/MemoryIOWrapper.h>
 #include <assimp/scene.h>
 
+#include "reference_host/printable_text.h"
+
 namespace vhost {
 
 namespace {
@@ -113,15 +115,28 @@ bool ReadClip(const aiAnimation& in, size_t index, std::map<std::string, int>& b
   return true;
 }
 
+// The longest frame a BVH file may give: an hour. Beyond it, or at zero, the
+// file's rate would be no rate.
+constexpr double kMaxBvhFrameTime = 3600;
+// How deep a file's scopes may nest before its reader sees it: the readers
+// recurse, and the node tree is bounded at kMaxNodeDepth anyway; the rest
+// leaves room for the format's own levels.
+constexpr size_t kMaxNesting = kMaxNodeDepth + 64;
+
 // A BVH file says how many frames of motion it holds before it holds them,
 // and assimp makes room for them all (frames times channels values) before it
 // reads one. A count the file's bytes cannot hold is refused here, so that a
 // few bytes cannot ask for gigabytes. Counts whitespace-separated words, as
-// the format does: each value is one.
-bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
+// the format does: each value is one. The joints and the frame time are
+// checked on the way: assimp builds every joint before the bound on nodes
+// applies, and takes a frame time it cannot use for 25 frames a second.
+bool CheckBvhCounts(const std::string& bytes, std::string* error) {
   double channels = 0, frames = 0, valuesAfter = 0;
-  std::string word, framesWord;
+  size_t joints = 0, line = 1, frameTimeLine = 0;
+  std::string word, framesWord, frameTimeWord;
   bool inMotion = false, framesSeen = false, expectFrames = false, expectChannels = false;
+  bool expectTime = false, timeSeen = false;
+  std::string previous;
   auto take = [&](const std::string& w) {
     if (expectChannels) channels += strtod(w.c_str(), nullptr);
     if (expectFrames) {
@@ -129,20 +144,45 @@ bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
       frames = strtod(w.c_str(), nullptr);
       framesSeen = true;
     }
+    if (expectTime) {
+      frameTimeWord = w;
+      frameTimeLine = line;
+      timeSeen = true;
+    }
     expectChannels = !inMotion && w == "CHANNELS";
     expectFrames = inMotion && !framesSeen && w == "Frames:";
+    expectTime = inMotion && !timeSeen && (w == "Time:" && previous == "Frame");
+    if (!inMotion && (w == "JOINT" || w == "ROOT" || w == "End")) ++joints;
     if (w == "MOTION") inMotion = true;
-    if (framesSeen && !expectFrames) ++valuesAfter;
+    if (framesSeen && !expectFrames && !(expectTime || w == "Frame" || w == "Time:" ||
+                                         (timeSeen && w == frameTimeWord && line == frameTimeLine)))
+      ++valuesAfter;
+    previous = w;
   };
   for (char c : bytes) {
     if (isspace(static_cast<unsigned char>(c))) {
       if (!word.empty()) take(word);
       word.clear();
+      if (c == '\n') ++line;
     } else {
       word += c;
     }
   }
   if (!word.empty()) take(word);
+  if (joints > kMaxAnimationNodes) {
+    *error = "more than " + std::to_string(kMaxAnimationNodes) + " joints";
+    return false;
+  }
+  if (timeSeen) {
+    char* end = nullptr;
+    double time = strtod(frameTimeWord.c_str(), &end);
+    if (*end != '\0' || !(time > 0 && time <= kMaxBvhFrameTime)) {
+      *error = "line " + std::to_string(frameTimeLine) + ": the frame time \"" +
+               frameTimeWord.substr(0, 40) + "\" is not a time above 0 and at most " +
+               std::to_string(int(kMaxBvhFrameTime)) + " s";
+      return false;
+    }
+  }
   if (!framesSeen) return true;
   if (!(frames >= 0 && frames <= 4294967295.0)) {
     *error = "the frame count \"" + framesWord.substr(0, 40) + "\" is not a count of frames";
@@ -157,15 +197,53 @@ bool CheckBvhFrameCount(const std::string& bytes, std::string* error) {
   return false;
 }
 
+// How deep the scopes of a text file nest: braces in BVH and text FBX
+// (quoted strings skipped), elements in COLLADA's XML. Stops once past limit.
+size_t Nesting(const std::string& bytes, bool xml, size_t limit) {
+  size_t depth = 0, deepest = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < bytes.size() && deepest <= limit; ++i) {
+    const char c = bytes[i];
+    if (xml) {
+      if (c != '<' || i + 1 >= bytes.size()) continue;
+      const char next = bytes[i + 1];
+      if (next == '/') {
+        if (depth > 0) --depth;
+      } else if (next != '?' && next != '!') {
+        size_t close = bytes.find('>', i);
+        bool selfClosing = close != std::string::npos && close > i && bytes[close - 1] == '/';
+        if (!selfClosing) deepest = std::max(deepest, ++depth);
+      }
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (!quoted && c == '}' && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+bool PreCheck(const std::string& bytes, const std::string& extension, std::string* error) {
+  if (extension == ".BVH" && !CheckBvhCounts(bytes, error)) return false;
+  const bool binaryFbx = extension == ".FBX" && bytes.compare(0, 18, "Kaydara FBX Binary") == 0;
+  if (!binaryFbx && Nesting(bytes, extension == ".DAE", kMaxNesting) > kMaxNesting) {
+    *error = "its scopes nest more than " + std::to_string(kMaxNesting) + " deep";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseAssimpFile(const std::string& bytes, const std::string& path, AnimationFile* file,
                      std::string* error) {
   // Handed over from memory: assimp opens nothing by name, neither this file
   // again nor any file it names.
-  std::string extension = fs::path(path).extension().string();
+  std::string extension = LowercaseExtension(path);
   for (char& ch : extension) ch = char(toupper(static_cast<unsigned char>(ch)));
-  if (extension == ".BVH" && !CheckBvhFrameCount(bytes, error)) return false;
+  if (!PreCheck(bytes, extension, error)) return false;
   Assimp::Importer importer;
   const aiScene* scene = importer.ReadFileFromMemory(
       bytes.data(), bytes.size(), 0, extension.size() > 1 ? extension.c_str() + 1 : "");

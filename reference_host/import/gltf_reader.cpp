@@ -1,7 +1,15 @@
 #include "reference_host/import/gltf_reader.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +17,8 @@
 #include <tiny_gltf.h>
 
 #include "reference_host/import/animation.h"
+#include "reference_host/printable_text.h"
+#include "hostkit/file_read.h"
 
 namespace vhost {
 
@@ -19,6 +29,10 @@ namespace fs = std::filesystem;
 // The most keys one channel may have (the file and node bounds are every
 // format's, in animation.h).
 constexpr size_t kMaxKeys = 10000000;
+// The deepest nesting of arrays and objects in a glTF file's JSON: real files
+// nest a dozen levels; the parsers recurse, so a deeper file is refused
+// before they see it.
+constexpr size_t kMaxJsonDepth = 256;
 
 // Images are not needed for motion: skip decoding them.
 bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
@@ -27,26 +41,109 @@ bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int
 }
 
 // The files a glTF file names (its buffers, its images) are read only from
-// its own folder or below, each through one descriptor and within what is
-// left of the bound on the whole file: a name cannot make the host read
-// elsewhere, wait on a pipe or read a device without end.
+// its own folder or below, each through one descriptor opened beneath the
+// folder without following a link out of it, and within what is left of the
+// bound on the whole file: a name cannot make the host read elsewhere, wait
+// on a pipe or read a device without end, even while the folder changes.
 struct ExternalFiles {
   fs::path folder;  // the glTF file's folder, resolved
   size_t budget = 0;
+  std::vector<std::string>* read = nullptr;  // the files read, for the caller
 };
 
-bool InsideFolder(const fs::path& folder, const std::string& path) {
-  std::error_code code;
-  fs::path resolved = fs::weakly_canonical(path, code);
-  if (code) return false;
-  fs::path relative = resolved.lexically_relative(folder);
-  return !relative.empty() && *relative.begin() != "..";
+// The name below the folder that path (the folder joined with a file's URI)
+// stands for; empty when it leaves the folder.
+std::string RelativeName(const fs::path& folder, const std::string& path) {
+  fs::path relative = fs::path(path).lexically_normal().lexically_relative(folder);
+  if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return {};
+  return relative.string();
 }
 
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+// Walks name below the folder one component at a time, following no link:
+// the fallback where the kernel cannot resolve beneath a folder itself.
+int OpenWalkingBeneath(int folder, const std::string& name) {
+  int at = dup(folder);
+  fs::path path(name);
+  for (auto it = path.begin(); at >= 0 && it != path.end();) {
+    const std::string part = it->string();
+    const bool last = ++it == path.end();
+    if (part == ".." || part.empty()) {
+      close(at);
+      errno = EXDEV;
+      return -1;
+    }
+    int next = openat(at, part.c_str(), last ? kOpenFlags | O_NOFOLLOW
+                                             : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(at);
+    at = next;
+  }
+  return at;
+}
+
+// Opens name below the folder; a link or ".." that leads out of it fails.
+int OpenBeneath(const fs::path& folder, const std::string& name) {
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  int fd = -1;
+#if defined(__linux__) && defined(SYS_openat2)
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = uint64_t(kOpenFlags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  fd = int(syscall(SYS_openat2, dir, name.c_str(), &how, sizeof how));
+  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) fd = OpenWalkingBeneath(dir, name);
+#else
+  fd = OpenWalkingBeneath(dir, name);
+#endif
+  int saved = errno;
+  close(dir);
+  errno = saved;
+  return fd;
+}
+
+// Reads the open file whole, after checking on the descriptor that it is a
+// regular file within maxBytes.
+bool ReadDescriptor(int fd, size_t maxBytes, std::string* bytes, std::string* error) {
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    *error = "not a regular file";
+    return false;
+  }
+  if (status.st_size < 0 || uint64_t(status.st_size) > maxBytes) {
+    *error = "larger than the " + std::to_string(maxBytes) + " bytes allowed";
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = SystemReason(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    bytes->append(buffer, size_t(n));
+    if (bytes->size() > maxBytes) {
+      *error = "larger than the " + std::to_string(maxBytes) + " bytes allowed";
+      return false;
+    }
+  }
+}
+
+// A file "exists" for tinygltf when it opens beneath the folder as a regular
+// file; the read checks again on its own descriptor.
 bool ExternalFileExists(const std::string& path, void* data) {
-  std::error_code code;
-  return InsideFolder(static_cast<ExternalFiles*>(data)->folder, path) &&
-         fs::is_regular_file(path, code);
+  auto* files = static_cast<ExternalFiles*>(data);
+  const std::string name = RelativeName(files->folder, path);
+  if (name.empty()) return false;
+  int fd = OpenBeneath(files->folder, name);
+  if (fd < 0) return false;
+  struct stat status;
+  bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  close(fd);
+  return regular;
 }
 
 std::string KeepPath(const std::string& path, void*) { return path; }
@@ -54,14 +151,74 @@ std::string KeepPath(const std::string& path, void*) { return path; }
 bool ReadExternalFile(std::vector<unsigned char>* out, std::string* error, const std::string& path,
                       void* data) {
   auto* files = static_cast<ExternalFiles*>(data);
-  if (!InsideFolder(files->folder, path)) {
+  const std::string name = RelativeName(files->folder, path);
+  if (name.empty()) {
     *error = "outside the glTF file's folder";
     return false;
   }
+  int fd = OpenBeneath(files->folder, name);
+  if (fd < 0) {
+    *error = errno == EXDEV || errno == ELOOP ? "outside the glTF file's folder (a link out of it)"
+                                              : SystemReason(errno);
+    return false;
+  }
   std::string bytes;
-  if (!ReadAnimationBytes(path, files->budget, &bytes, error)) return false;
+  bool read = ReadDescriptor(fd, files->budget, &bytes, error);
+  close(fd);
+  if (!read) return false;
   files->budget -= bytes.size();
+  if (files->read) files->read->push_back((files->folder / name).string());
   out->assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+// How deep arrays and objects nest in JSON text (strings skipped), stopping
+// as soon as it passes limit.
+size_t JsonDepth(const char* text, size_t size, size_t limit) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < size && deepest <= limit; ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+uint32_t LittleEndian32(const std::string& bytes, size_t at) {
+  return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+         uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+}
+
+// What tinygltf would read badly or not at all: a binary file of another
+// version, JSON nested deeper than its parsers' recursion can bear.
+bool PreCheck(const std::string& bytes, bool binary, std::string* error) {
+  const char* json = bytes.data();
+  size_t size = bytes.size();
+  if (binary && bytes.size() >= 8 && LittleEndian32(bytes, 4) != 2) {
+    *error = "a binary glTF file of version " + std::to_string(LittleEndian32(bytes, 4)) +
+             "; only version 2 is read";
+    return false;
+  }
+  if (binary) {
+    // The JSON chunk: its length at byte 12, its text from byte 20.
+    if (bytes.size() < 20) return true;  // tinygltf names what is missing
+    json += 20;
+    size = std::min(size_t(LittleEndian32(bytes, 12)), bytes.size() - 20);
+  }
+  if (JsonDepth(json, size, kMaxJsonDepth) > kMaxJsonDepth) {
+    *error = "its JSON nests arrays and objects more than " + std::to_string(kMaxJsonDepth) +
+             " deep";
+    return false;
+  }
   return true;
 }
 
@@ -100,9 +257,12 @@ class AccessorReader {
     int stride = a.ByteStride(view);
     uint64_t element = uint64_t(size) * components;
     if (stride <= 0 || uint64_t(stride) < element) return Fail(where + " has a bad byte stride");
+    // a.count is bounded above and stride is an int: span cannot wrap. The
+    // offsets come from the file and may be anything: each is compared with
+    // what is left, never added first.
     uint64_t span = a.count == 0 ? 0 : uint64_t(stride) * (a.count - 1) + element;
-    if (uint64_t(a.byteOffset) + span > view.byteLength ||
-        uint64_t(view.byteOffset) + view.byteLength > data.size())
+    if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset ||
+        a.byteOffset > view.byteLength || span > view.byteLength - a.byteOffset)
       return Fail(where + " reaches past the end of its buffer");
     out->assign(a.count, {0, 0, 0, 0});
     const unsigned char* base = data.data() + view.byteOffset + a.byteOffset;
@@ -257,7 +417,7 @@ bool ReadClip(const tinygltf::Model& model, size_t index, AnimationFile* file, s
 
 bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationFile* file,
                    std::string* error) {
-  bool binary = fs::path(path).extension() == ".glb" || fs::path(path).extension() == ".GLB";
+  bool binary = LowercaseExtension(path) == ".glb";
   bool hasMagic = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
   if (binary != hasMagic) {
     *error = binary ? "not a binary glTF file (no 'glTF' header)"
@@ -268,12 +428,14 @@ bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationF
     *error = "the file is too large";
     return false;
   }
+  if (!PreCheck(bytes, binary, error)) return false;
   tinygltf::TinyGLTF loader;
   loader.SetImageLoader(SkipImage, nullptr);
   std::error_code code;
   ExternalFiles external{
       fs::weakly_canonical(fs::absolute(path).parent_path(), code),
-      size_t(kMaxAnimationFileBytes) - std::min(bytes.size(), size_t(kMaxAnimationFileBytes))};
+      size_t(kMaxAnimationFileBytes) - std::min(bytes.size(), size_t(kMaxAnimationFileBytes)),
+      &file->filesRead};
   tinygltf::FsCallbacks callbacks{ExternalFileExists, KeepPath, ReadExternalFile, RefuseWrite,
                                   &external};
   loader.SetFsCallbacks(callbacks);
@@ -288,6 +450,8 @@ bool ParseGltfFile(const std::string& bytes, const std::string& path, AnimationF
                                                unsigned(bytes.size()), base)
                  : loader.LoadASCIIFromString(&model, &loadError, &warning, bytes.data(),
                                               unsigned(bytes.size()), base);
+  } catch (const std::bad_alloc&) {
+    throw;  // the caller names the memory limit
   } catch (const std::exception& e) {
     loadError = e.what();
   }

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "reference_host/import/gltf_reader.h"
+#include "reference_host/printable_text.h"
 #ifdef VHOST_HAS_ASSIMP
 #include "reference_host/import/assimp_reader.h"
 #endif
@@ -29,11 +30,7 @@ constexpr double kMaxFps = 1000;
 constexpr double kFrameTolerance = 1e-3;
 constexpr size_t kMaxListedNames = 40;
 
-std::string Extension(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  for (char& c : extension) c = char(tolower(static_cast<unsigned char>(c)));
-  return extension;
-}
+std::string Extension(const std::string& path) { return LowercaseExtension(path); }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -59,26 +56,6 @@ std::string SceneName(const std::string& path) {
   for (char& c : name)
     if (!isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
   return name.empty() ? "imported" : name.substr(0, 200);
-}
-
-// The length of the well-formed UTF-8 character at text[i] (RFC 3629: no
-// overlong forms, no surrogates, nothing past U+10FFFF); 0 when there is none.
-size_t Utf8CharacterLength(const std::string& text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead == 0xE0) low = 0xA0;
-  if (lead == 0xED) high = 0x9F;
-  if (lead == 0xF0) low = 0x90;
-  if (lead == 0xF4) high = 0x8F;
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k)
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  return length;
 }
 
 // A node's name as a scene file can hold it: a byte that does not begin a
@@ -304,7 +281,8 @@ void ListNodes(const AnimationFile& file, const std::vector<std::vector<int>>& c
     auto [node, depth] = stack.back();
     stack.pop_back();
     const AnimationNode& n = file.nodes[size_t(node)];
-    out << (animated[size_t(node)] ? "  * " : "    ") << std::string(depth * 2, ' ') << n.name
+    out << (animated[size_t(node)] ? "  * " : "    ") << std::string(depth * 2, ' ')
+        << EscapedText(n.name)
         << (n.hasMatrix ? " (matrix)" : "") << "\n";
     const std::vector<int>& c = children[size_t(node)];
     for (auto it = c.rbegin(); it != c.rend(); ++it) stack.push_back({*it, depth + 1});
@@ -366,9 +344,9 @@ ImportResult ImportAnimation(const std::string& path, const ImportOptions& optio
 
 std::string ListText(const AnimationFile& file) {
   std::ostringstream out;
-  out << file.path << " (" << file.format << "): " << file.nodes.size() << " nodes, "
-      << file.clips.size() << " animations\n";
-  if (!file.attribution.empty()) out << "attribution: " << file.attribution << "\n";
+  out << EscapedText(file.path) << " (" << file.format << "): " << file.nodes.size()
+      << " nodes, " << file.clips.size() << " animations\n";
+  if (!file.attribution.empty()) out << "attribution: " << EscapedText(file.attribution) << "\n";
   std::vector<std::vector<int>> children(file.nodes.size());
   std::vector<bool> animated(file.nodes.size(), false);
   for (const AnimationClip& clip : file.clips)
@@ -380,7 +358,7 @@ std::string ListText(const AnimationFile& file) {
   out << "animations:\n";
   for (size_t i = 0; i < file.clips.size(); ++i) {
     const AnimationClip& clip = file.clips[i];
-    out << "  " << i << " " << Quoted(clip.name) << ": " << clip.channels.size() << " channels on "
+    out << "  " << i << " " << Quoted(EscapedText(clip.name)) << ": " << clip.channels.size() << " channels on "
         << AnimatedNodes(clip).size() << " nodes, " << clip.Start() << " to " << clip.End()
         << " s\n";
   }
@@ -389,8 +367,8 @@ std::string ListText(const AnimationFile& file) {
 
 std::string ReportLine(const ImportReport& r) {
   std::ostringstream out;
-  out << "import: " << r.file << ", node " << Quoted(r.node) << ", animation "
-      << Quoted(r.animation) << ": frames " << r.firstFrame << " to " << r.lastFrame << " ("
+  out << "import: " << EscapedText(r.file) << ", node " << Quoted(EscapedText(r.node))
+      << ", animation " << Quoted(EscapedText(r.animation)) << ": frames " << r.firstFrame << " to " << r.lastFrame << " ("
       << (int64_t(r.lastFrame) - r.firstFrame + 1) << " frames at " << r.fps << " fps, "
       << r.duration << " s), path length " << r.pathLength << "\n";
   return out.str();

@@ -12,6 +12,13 @@ namespace vhost {
 
 bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, ByteOrder order,
                    std::string* message) {
+  std::string bytes;
+  return BlockFileBytes(block, order, &bytes, message) &&
+         WriteFileAtomically(path, bytes, message);
+}
+
+bool BlockFileBytes(const std::vector<uint8_t>& block, ByteOrder order, std::string* out,
+                    std::string* message) {
   std::vector<uint8_t> bytes = block;
   BlockView view = DecodeBlock(bytes.data(), bytes.size());
   if (!view.isBlock) {
@@ -20,7 +27,8 @@ bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, B
   }
   bool wantNative = order == ByteOrder::kNative;
   if (view.native != wantNative) SwapBlockByteOrder(&bytes);
-  return WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()), message);
+  out->assign(bytes.begin(), bytes.end());
+  return true;
 }
 
 bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block,

@@ -18,6 +18,9 @@ namespace vhost {
 // other order is asked for). Returns false with a message on failure.
 bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, ByteOrder order,
                    std::string* message);
+// The bytes SaveBlockFile writes; false with a message when block is no block.
+bool BlockFileBytes(const std::vector<uint8_t>& block, ByteOrder order, std::string* bytes,
+                    std::string* message);
 // Reads a block file as stored. Refuses files larger than maxBytes.
 bool LoadBlockFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>* block,
                    std::string* message);

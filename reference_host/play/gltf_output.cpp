@@ -1,6 +1,7 @@
 #include "reference_host/play/gltf_output.h"
 
 #include "reference_host/play/safe_files.h"
+#include "reference_host/printable_text.h"
 
 #include <math.h>
 #include <stdint.h>
@@ -190,8 +191,7 @@ bool GltfBytes(const std::vector<GeneratedModel>& models, const std::string& sce
 
 bool WriteGltfFile(const std::string& path, const std::vector<GeneratedModel>& models,
                    const std::string& sceneName, std::string* message) {
-  std::string extension = fs::path(path).extension().string();
-  bool binary = extension == ".glb" || extension == ".GLB";
+  bool binary = LowercaseExtension(path) == ".glb";
   std::string bytes;
   if (!GltfBytes(models, sceneName, binary, &bytes, message)) {
     *message = "cannot write " + path + ": " + *message;

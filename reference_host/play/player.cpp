@@ -19,6 +19,7 @@
 #include "reference_host/play/safe_files.h"
 #include "reference_host/play/summary.h"
 #include "reference_host/plugin_loader.h"
+#include "reference_host/printable_text.h"
 #include "reference_host/play/trace.h"
 
 #ifndef VESTREL_PLUGIN_FILE_NAME
@@ -59,6 +60,8 @@ class ScenePlay {
   int PrintSummary(int exitCode);
   std::string OutputPath(const std::string& given, const char* extension) const;
   bool OutputsAreApart() const;
+  std::vector<RunFile> InputsOfRun() const;
+  std::string HomeDirectory() const;
 
   const PlayOptions& options_;
   std::ostream& out_;
@@ -218,23 +221,28 @@ bool ScenePlay::MakeOutDirectory() {
   return true;
 }
 
+// Every output is made first, then written to its temporary file with the
+// trace; only when all are whole are they put in place.
 bool ScenePlay::WriteOutputs() {
-  bool ok = true;
-  std::string message;
   bool renamed = false;
   std::string safeName = SafeFileName(scene_.name, &renamed);
   if (renamed && !options_.outDirectory.empty())
     findings_.Note("the scene's name is no safe file name: its files in " + options_.outDirectory +
                    " are named \"" + safeName + "\"");
-  std::string objPath = OutputPath(options_.objPath, ".obj");
-  if (!objPath.empty()) {
-    if (WriteTextFile(objPath, ObjText(session_->models(), scene_.name), &message)) {
-      summary_.written.push_back(objPath);
+  OutputBatch batch;
+  std::vector<std::string> messages, paths;
+  auto add = [&](const std::string& path, bool made, const std::string& bytes,
+                 const std::string& message) {
+    if (path.empty()) return;
+    if (made) {
+      batch.Add(path, bytes);
+      paths.push_back(path);
     } else {
-      fprintf(stderr, "vestrel-host: %s\n", message.c_str());
-      ok = false;
+      messages.push_back(message);
     }
-  }
+  };
+  std::string message, bytes;
+  add(OutputPath(options_.objPath, ".obj"), true, ObjText(session_->models(), scene_.name), "");
   std::string svgPath = OutputPath(options_.svgPath, ".svg");
   if (!svgPath.empty()) {
     PictureContent picture;
@@ -242,41 +250,57 @@ bool ScenePlay::WriteOutputs() {
     picture.samples = session_->lastSamples();
     picture.storedPoints = DecodeBlock(finalBlock_.data(), finalBlock_.size()).points;
     if (!session_->models().empty()) picture.model = &session_->models().back();
-    if (WriteTextFile(svgPath, SvgText(picture), &message)) {
-      summary_.written.push_back(svgPath);
-    } else {
-      fprintf(stderr, "vestrel-host: %s\n", message.c_str());
-      ok = false;
-    }
+    add(svgPath, true, SvgText(picture), "");
   }
   std::string gltfPath = OutputPath(options_.gltfPath, ".gltf");
   if (!gltfPath.empty()) {
-    if (WriteGltfFile(gltfPath, session_->models(), scene_.name, &message)) {
-      summary_.written.push_back(gltfPath);
-    } else {
-      fprintf(stderr, "vestrel-host: %s\n", message.c_str());
-      ok = false;
-    }
+    bool made = GltfBytes(session_->models(), scene_.name, LowercaseExtension(gltfPath) == ".glb",
+                          &bytes, &message);
+    add(gltfPath, made, bytes, "cannot write " + gltfPath + ": " + message);
   }
   if (!options_.saveBlockPath.empty()) {
-    if (SaveBlockFile(options_.saveBlockPath, finalBlock_,
-                      options_.blockOrder.value_or(ByteOrder::kNative), &message)) {
-      summary_.written.push_back(options_.saveBlockPath);
-    } else {
-      fprintf(stderr, "vestrel-host: cannot save the block: %s\n", message.c_str());
-      ok = false;
-    }
+    bool made = BlockFileBytes(finalBlock_, options_.blockOrder.value_or(ByteOrder::kNative),
+                               &bytes, &message);
+    add(options_.saveBlockPath, made, bytes, "cannot save the block: " + message);
   }
-  return ok;
+  if (AtomicFile* trace = trace_.file()) {
+    batch.Join(trace);
+    paths.push_back(options_.tracePath);
+  }
+  if (messages.empty() && batch.Commit(&messages)) {
+    for (const std::string& path : paths)
+      if (path != options_.tracePath) summary_.written.push_back(path);
+    return true;
+  }
+  for (const std::string& text : messages) fprintf(stderr, "vestrel-host: %s\n", text.c_str());
+  if (!paths.empty())
+    fprintf(stderr, "vestrel-host: no output was written, none was replaced\n");
+  return false;
+}
+
+// The files the run reads: the scene, the block, the plug-in, the resource
+// files in the host's home folder and whatever else the options name.
+std::vector<RunFile> ScenePlay::InputsOfRun() const {
+  std::vector<RunFile> inputs = {{"the scene", options_.scenePath},
+                                 {"the loaded block", options_.loadBlockPath},
+                                 {"the plug-in", pluginPath_}};
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(HomeDirectory(), error))
+    if (LowercaseExtension(entry.path().string()) == ".rsc")
+      inputs.push_back({"a resource file of the host", entry.path().string()});
+  inputs.insert(inputs.end(), options_.otherInputs.begin(), options_.otherInputs.end());
+  return inputs;
+}
+
+std::string ScenePlay::HomeDirectory() const {
+  if (!options_.homeDirectory.empty()) return options_.homeDirectory;
+  return fs::absolute(fs::path(pluginPath_)).parent_path().string();
 }
 
 // Every output names a file of its own, none of them one of the run's inputs:
 // a mistyped option must not overwrite the scene, the block or the plug-in.
 bool ScenePlay::OutputsAreApart() const {
-  std::vector<std::pair<std::string, std::string>> inputs = {
-      {"the scene", options_.scenePath},
-      {"the loaded block", options_.loadBlockPath},
-      {"the plug-in", pluginPath_}};
+  std::vector<RunFile> inputs = InputsOfRun();
   std::vector<std::pair<std::string, std::string>> outputs = {
       {"--obj", OutputPath(options_.objPath, ".obj")},
       {"--svg", OutputPath(options_.svgPath, ".svg")},
@@ -284,15 +308,13 @@ bool ScenePlay::OutputsAreApart() const {
       {"--trace", options_.tracePath},
       {"--summary-json", options_.summaryJsonPath},
       {"--save-block", options_.saveBlockPath}};
+  std::string message;
   for (size_t i = 0; i < outputs.size(); ++i) {
     const std::string& path = outputs[i].second;
     if (path.empty()) continue;
-    for (const auto& input : inputs) {
-      if (!input.second.empty() && SameFile(path, input.second)) {
-        fprintf(stderr, "vestrel-host: %s %s is %s, an input of the run; nothing was played\n",
-                outputs[i].first.c_str(), path.c_str(), input.first.c_str());
-        return false;
-      }
+    if (!OutputApartFromInputs(outputs[i].first, path, inputs, &message)) {
+      fprintf(stderr, "vestrel-host: %s; nothing was played\n", EscapedText(message).c_str());
+      return false;
     }
     for (size_t j = i + 1; j < outputs.size(); ++j) {
       if (!outputs[j].second.empty() && SameFile(path, outputs[j].second)) {
@@ -361,8 +383,7 @@ int ScenePlay::Execute() {
     return kExitBadInput;
   }
 
-  std::string home = options_.homeDirectory;
-  if (home.empty()) home = fs::absolute(fs::path(pluginPath_)).parent_path().string();
+  std::string home = HomeDirectory();
   heap_ = std::make_unique<GuardedHeap>(options_.memoryCheck);
   if (options_.interactive) {
     runner_ = std::make_unique<TerminalDialogRunner>(std::cin, std::cout);
@@ -385,10 +406,6 @@ int ScenePlay::Execute() {
   session_->Finish();
   theHostServices = nullptr;
   bool written = WriteOutputs();
-  if (!trace_.Close(&message)) {
-    fprintf(stderr, "vestrel-host: %s\n", message.c_str());
-    written = false;
-  }
   int exitCode = findings_.Failed() ? kExitPluginFault : written ? kExitOk : kExitBadInput;
   return PrintSummary(exitCode);
 }

@@ -7,10 +7,12 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "reference_host/play/block_file.h"
 #include "hostkit/faults.h"
 #include "hostkit/guarded_heap.h"
+#include "reference_host/play/safe_files.h"
 #include "reference_host/play/scene_file.h"
 
 namespace vhost {
@@ -34,6 +36,9 @@ struct PlayOptions {
   std::string summaryJsonPath;
   std::string saveBlockPath;
   std::string loadBlockPath;
+  // Files the run reads besides the scene, the block, the plug-in and the
+  // resource files (those an animation file names): no output may be one.
+  std::vector<RunFile> otherInputs;
   // The byte order of stored blocks: --save-block writes in it (native when
   // unset), and a block from --load-block is turned into it before the
   // plug-in sees it (handed over as stored when unset).

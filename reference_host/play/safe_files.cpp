@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
 #include <filesystem>
 
 #include "hostkit/file_read.h"
@@ -164,7 +165,7 @@ void AtomicFile::Write(const char* bytes, size_t size) {
   if (buffer_.size() >= kBufferBytes) Flush();
 }
 
-bool AtomicFile::Commit(std::string* message) {
+bool AtomicFile::Finish(std::string* message) {
   if (fd_ < 0) {
     *message = "cannot write " + path_ + ": the file was not opened";
     return false;
@@ -177,16 +178,33 @@ bool AtomicFile::Commit(std::string* message) {
     error_ = errno;
   }
   fd_ = -1;
-  if (direct) {
-    if (!ok) *message = "cannot write " + path_ + ": " + SystemReason(error_);
-    return ok;
-  }
-  if (ok && !RenameIntoPlace(temporary_, path_)) {
-    ok = false;
-    error_ = errno;
-  }
+  finished_ = true;
+  ok_ = ok;
   if (!ok) {
     *message = "cannot write " + path_ + ": " + SystemReason(error_);
+    if (!direct) {
+      unlink(temporary_.c_str());
+      Untrack(temporary_);
+      temporary_.clear();
+    }
+  }
+  return ok;
+}
+
+bool AtomicFile::Publish(std::string* message) {
+  if (!finished_ || !ok_) {
+    *message = "cannot write " + path_ + ": the file was not written";
+    return false;
+  }
+  finished_ = false;
+  if (temporary_.empty()) return true;  // written directly
+  // A replaced file keeps its mode (a read-only file stays read-only).
+  struct stat status;
+  if (stat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+    chmod(temporary_.c_str(), status.st_mode & 07777);
+  bool ok = RenameIntoPlace(temporary_, path_);
+  if (!ok) {
+    *message = "cannot write " + path_ + ": " + SystemReason(errno);
     unlink(temporary_.c_str());
   }
   Untrack(temporary_);
@@ -197,12 +215,53 @@ bool AtomicFile::Commit(std::string* message) {
 void AtomicFile::Abandon() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  finished_ = false;
   if (!temporary_.empty()) {
     unlink(temporary_.c_str());
     Untrack(temporary_);
   }
   temporary_.clear();
   buffer_.clear();
+}
+
+void OutputBatch::Add(const std::string& path, const std::string& bytes) {
+  files_.push_back({path, bytes});
+}
+
+bool OutputBatch::Commit(std::vector<std::string>* messages) {
+  std::vector<std::unique_ptr<AtomicFile>> owned;
+  std::vector<AtomicFile*> all;
+  std::string message;
+  for (const auto& [path, bytes] : files_) {
+    owned.push_back(std::make_unique<AtomicFile>());
+    AtomicFile& file = *owned.back();
+    if (!file.Open(path, &message)) {
+      messages->push_back(message);
+      continue;
+    }
+    file.Write(bytes);
+    all.push_back(&file);
+  }
+  all.insert(all.end(), joined_.begin(), joined_.end());
+  for (AtomicFile* file : all)
+    if (file->is_open() && !file->Finish(&message)) messages->push_back(message);
+  if (!messages->empty()) {
+    for (AtomicFile* file : all) file->Abandon();
+    return false;
+  }
+  for (AtomicFile* file : all)
+    if (!file->Publish(&message)) messages->push_back(message);
+  return messages->empty();
+}
+
+bool OutputApartFromInputs(const std::string& option, const std::string& path,
+                           const std::vector<RunFile>& inputs, std::string* message) {
+  for (const RunFile& input : inputs) {
+    if (input.path.empty() || !SameFile(path, input.path)) continue;
+    *message = option + " " + path + " is " + input.role + ", an input of the run";
+    return false;
+  }
+  return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* message) {
@@ -228,8 +287,16 @@ std::string SafeFileName(const std::string& name, bool* changed) {
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
+#if defined(_WIN32)
   if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
-  return fs::absolute(a, error).lexically_normal() == fs::absolute(b, error).lexically_normal();
+#else
+  struct stat first, second;
+  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0)
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+#endif
+  fs::path resolvedA = fs::weakly_canonical(fs::absolute(a, error), error);
+  fs::path resolvedB = fs::weakly_canonical(fs::absolute(b, error), error);
+  return resolvedA.lexically_normal() == resolvedB.lexically_normal();
 }
 
 }  // namespace vhost

@@ -306,22 +306,49 @@ Scene ParseDocument(const SceneNode& root) {
   return scene;
 }
 
-// A parser callback that refuses an object naming a key twice: which of the
-// two values counts would be a guess.
-json::parser_callback_t RefuseDuplicateKeys() {
-  auto seen = std::make_shared<std::vector<std::set<std::string>>>();
-  return [seen](int /*depth*/, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::object_start) seen->emplace_back();
-    if (event == json::parse_event_t::object_end && !seen->empty()) seen->pop_back();
-    if (event == json::parse_event_t::key && !seen->empty()) {
-      const std::string key = parsed.get<std::string>();
-      if (!seen->back().insert(key).second)
-        throw SceneFault{"key \"" + key + "\"",
-                         "named twice in one object; which one counts is ambiguous"};
-    }
-    return true;
-  };
-}
+// Builds the document as the library's own parser does, and refuses an
+// object naming a key twice: which of the two values counts would be a guess.
+// Done as events arrive, the keys of each open object kept in a set: the
+// library's filtering callback rescans the enclosing value at the end of
+// every object, which makes a file of many small objects quadratic.
+class DuplicateRefusingParser {
+ public:
+  explicit DuplicateRefusingParser(json* document) : builder_(*document, true) {}
+
+  bool null() { return builder_.null(); }
+  bool boolean(bool value) { return builder_.boolean(value); }
+  bool number_integer(json::number_integer_t value) { return builder_.number_integer(value); }
+  bool number_unsigned(json::number_unsigned_t value) { return builder_.number_unsigned(value); }
+  bool number_float(json::number_float_t value, const json::string_t& text) {
+    return builder_.number_float(value, text);
+  }
+  bool string(json::string_t& value) { return builder_.string(value); }
+  bool binary(json::binary_t& value) { return builder_.binary(value); }
+  bool start_object(std::size_t elements) {
+    keys_.emplace_back();
+    return builder_.start_object(elements);
+  }
+  bool key(json::string_t& value) {
+    if (!keys_.back().insert(value).second)
+      throw SceneFault{"key \"" + value + "\"",
+                       "named twice in one object; which one counts is ambiguous"};
+    return builder_.key(value);
+  }
+  bool end_object() {
+    keys_.pop_back();
+    return builder_.end_object();
+  }
+  bool start_array(std::size_t elements) { return builder_.start_array(elements); }
+  bool end_array() { return builder_.end_array(); }
+  bool parse_error(std::size_t position, const std::string& token,
+                   const nlohmann::detail::exception& error) {
+    return builder_.parse_error(position, token, error);
+  }
+
+ private:
+  nlohmann::detail::json_sax_dom_parser<json> builder_;
+  std::vector<std::set<std::string>> keys_;
+};
 
 }  // namespace
 
@@ -335,7 +362,8 @@ SceneResult ParseScene(const std::string& text, const std::string& source,
   }
   json document;
   try {
-    document = json::parse(text, RefuseDuplicateKeys(), true, /*ignore_comments=*/true);
+    DuplicateRefusingParser parser(&document);
+    json::sax_parse(text, &parser, json::input_format_t::json, true, /*ignore_comments=*/true);
   } catch (const SceneFault& fault) {
     result.error = source + ": at " + fault.where + ": " + fault.what;
     return result;

@@ -30,6 +30,9 @@ class Trace : public CallObserver {
   // Puts the file in place. False with a message when any of it could not be
   // written; the temporary file is removed and an older trace stays.
   bool Close(std::string* message);
+  // The trace file being written, for a batch of outputs that puts it in
+  // place with the others; null when there is none.
+  AtomicFile* file() { return out_.is_open() ? &out_ : nullptr; }
 
   void EntryStarted(const EntryCall& call) override;
   void EntryReturned(const EntryCall& call) override;

@@ -15,7 +15,7 @@
 
 #include "reference_host/plugin_loader.h"
 #include "reference_host/validate/checks.h"
-#include "reference_host/validate/child_process.h"
+#include "reference_host/child_process.h"
 
 namespace vhost {
 
