@@ -2,9 +2,20 @@
 
 #include "hostkit/protocol.h"
 
+#include <charconv>
+
 namespace vhost {
 
 namespace {
+
+// A decimal integer and nothing else: no blank, no '+', nothing past the
+// type's range ("2147483648" is no int32_t).
+template <typename Number>
+bool WholeNumber(const std::string& text, Number* value) {
+  const char* end = text.data() + text.size();
+  auto result = std::from_chars(text.data(), end, *value, 10);
+  return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
 
 // "TEXT" or "TEXT:CODE" with CODE a signed 32-bit decimal.
 bool SplitCode(const std::string& spec, std::string* head, int32_t* code, std::string* message) {
@@ -13,14 +24,10 @@ bool SplitCode(const std::string& spec, std::string* head, int32_t* code, std::s
   *code = kDefaultRefusalCode;
   if (colon == std::string::npos) return true;
   std::string text = spec.substr(colon + 1);
-  try {
-    size_t used = 0;
-    long long value = std::stoll(text, &used, 10);
-    if (used == text.size() && value >= INT32_MIN && value <= INT32_MAX && value != 0) {
-      *code = static_cast<int32_t>(value);
-      return true;
-    }
-  } catch (const std::exception&) {
+  int32_t value = 0;
+  if (WholeNumber(text, &value) && value != 0) {
+    *code = value;
+    return true;
   }
   *message = "'" + spec + "': the code after ':' must be a non-zero 32-bit integer";
   return false;
@@ -34,17 +41,12 @@ bool CheckFunctionName(const std::string& name, std::string* message) {
   return false;
 }
 
-// A call number: decimal, 1 or more.
+// A call number: decimal, 1 to 2^31 - 1, as every count option takes.
 bool ParseCallNumber(const std::string& text, uint64_t* number) {
-  try {
-    size_t used = 0;
-    long long n = std::stoll(text, &used, 10);
-    if (used != text.size() || n < 1) return false;
-    *number = static_cast<uint64_t>(n);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  int32_t n = 0;
+  if (!WholeNumber(text, &n) || n < 1) return false;
+  *number = static_cast<uint64_t>(n);
+  return true;
 }
 
 // Adds text, a number of what counts from 1 ("call", "lookup"), to numbers.
@@ -52,7 +54,7 @@ bool AddNumber(const std::string& text, const char* what, std::set<uint64_t>* nu
                std::string* message) {
   uint64_t n;
   if (!ParseCallNumber(text, &n)) {
-    *message = "'" + text + "': the " + what + " number must be 1 or more";
+    *message = "'" + text + "': the " + what + " number must be a whole number from 1 to 2147483647";
     return false;
   }
   numbers->insert(n);
@@ -82,7 +84,7 @@ bool FaultPlan::AddCallRefusal(const std::string& spec, std::string* message) {
   if (!SplitCode(spec, &number, &code, message)) return false;
   uint64_t n;
   if (!ParseCallNumber(number, &n)) {
-    *message = "'" + spec + "': the call number must be 1 or more";
+    *message = "'" + spec + "': the call number must be a whole number from 1 to 2147483647";
     return false;
   }
   refusedCalls_[n] = code;

@@ -50,6 +50,11 @@ class FaultPlan {
   bool LookupHidden(uint64_t lookupNumber) const { return hiddenLookups_.count(lookupNumber) != 0; }
   bool Empty() const;
 
+  // The numbered faults asked for, to tell which never fired.
+  const std::map<uint64_t, int32_t>& refusedCalls() const { return refusedCalls_; }
+  const std::set<uint64_t>& refusedFunctionCalls() const { return refusedFunctionCalls_; }
+  const std::set<uint64_t>& hiddenLookups() const { return hiddenLookups_; }
+
   // What was asked for, for the summary.
   std::vector<std::string> Describe() const;
 

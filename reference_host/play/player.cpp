@@ -53,6 +53,7 @@ class ScenePlay {
   bool LoadPlugin();
   bool PrepareBlock(std::vector<uint8_t>* initial);
   void PlayCalls();
+  void NoteFaultsNeverFired();
   int32_t Call(uint32_t selector, int32_t frame);
   void DescribeCall(const EntryCallReport& report, const std::vector<uint8_t>& blockBefore);
   bool MakeOutDirectory();
@@ -198,6 +199,25 @@ void ScenePlay::PlayCalls() {
     Call(kSelectorSetup, static_cast<int32_t>(f));
     Call(kSelectorGenerate, static_cast<int32_t>(f));
   }
+}
+
+// A numbered fault beyond the calls the plug-in made never fired: the run
+// says so, since nothing else would show that the fault was never tried.
+void ScenePlay::NoteFaultsNeverFired() {
+  uint64_t functionCalls = 0, lookups = 0;
+  for (const auto& entry : services_->calls()) functionCalls += uint64_t(entry.second);
+  for (const auto& entry : services_->lookups()) lookups += uint64_t(entry.second);
+  auto note = [this](const char* option, uint64_t number, uint64_t made, const char* what) {
+    findings_.Note(std::string(option) + " " + std::to_string(number) + ": the plug-in made " +
+                   std::to_string(made) + " " + what + "; the fault never fired");
+  };
+  for (const auto& entry : options_.faults.refusedCalls())
+    if (entry.first > session_->callbackCalls())
+      note("--refuse-call", entry.first, session_->callbackCalls(), "host callback calls");
+  for (uint64_t n : options_.faults.refusedFunctionCalls())
+    if (n > functionCalls) note("--refuse-function-call", n, functionCalls, "host function calls");
+  for (uint64_t n : options_.faults.hiddenLookups())
+    if (n > lookups) note("--hide-lookup", n, lookups, "lookups of host functions");
 }
 
 std::string ScenePlay::OutputPath(const std::string& given, const char* extension) const {
@@ -404,6 +424,7 @@ int ScenePlay::Execute() {
 
   finalBlock_ = session_->BlockBytes();
   session_->Finish();
+  NoteFaultsNeverFired();
   theHostServices = nullptr;
   bool written = WriteOutputs();
   int exitCode = findings_.Failed() ? kExitPluginFault : written ? kExitOk : kExitBadInput;

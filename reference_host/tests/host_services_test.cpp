@@ -151,5 +151,21 @@ TEST(FaultPlanTest, OptionValuesAreParsedOrRefused) {
   EXPECT_TRUE(plan.Hidden("Orvo_ExecuteDialog"));
 }
 
+TEST(FaultPlanTest, NumbersAreWholeDecimalsWithinTheCountRange) {
+  for (const char* number : {" 3", "3 ", "+2", "2147483648", "18446744073709551617", "0x10", ""}) {
+    SCOPED_TRACE(number);
+    FaultPlan plan;
+    std::string message;
+    EXPECT_FALSE(plan.AddFunctionCallRefusal(number, &message));
+    EXPECT_FALSE(plan.AddHiddenLookup(number, &message));
+    EXPECT_FALSE(plan.AddCallRefusal(number, &message));
+    EXPECT_FALSE(plan.AddCallRefusal(std::string("3:") + number, &message));
+  }
+  FaultPlan plan;
+  std::string message;
+  EXPECT_TRUE(plan.AddFunctionCallRefusal("2147483647", &message));
+  EXPECT_TRUE(plan.AddCallRefusal("1:-2147483648", &message));
+}
+
 }  // namespace
 }  // namespace vhost

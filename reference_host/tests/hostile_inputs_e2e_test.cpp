@@ -341,6 +341,20 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
+TEST(HostileOutputs, ANumberedFaultBeyondTheCallsMadeIsNoted) {
+  const std::string folder = TestFolder();
+  HostRun run = RunHost({"play", "--refuse-function-call", "1000", "--refuse-call", "100000",
+                         "--summary-json", folder + "/summary.json"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  for (const char* option : {"--refuse-function-call 1000: ", "--refuse-call 100000: "}) {
+    EXPECT_NE(run.output.find(std::string(option)), std::string::npos) << run.output;
+    nlohmann::json notes = vhost_e2e::ReadJson(folder + "/summary.json")["notes"];
+    bool noted = false;
+    for (const auto& text : notes) noted = noted || text.get<std::string>().rfind(option, 0) == 0;
+    EXPECT_TRUE(noted) << notes.dump();
+  }
+}
+
 TEST(HostileOutputs, AReplacedFileKeepsItsMode) {
   const std::string folder = TestFolder();
   const std::string obj = folder + "/line.obj";
