@@ -4,11 +4,15 @@
 // reader answers with a file or one message naming it; what it reads imports
 // into a scene within the limits, or one message; and the scene the import
 // writes is one vestrel-host reads back, with the same frames and objects.
+// The same bytes then go through what the import's child process runs (its
+// pre-checks, the reading, the sampling, the answer handed to the parent), in
+// this process, so that a fault the child would only die of is found here.
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "reference_host/import/import.h"
+#include "reference_host/import/sandbox.h"
 #include "reference_host/play/scene_file.h"
 
 namespace {
@@ -64,13 +68,36 @@ void CheckImport(const vhost::AnimationFile& file, const std::string& path) {
 // leak check.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libassimp.so\n"; }
 
+// What the child process would hand back: one answer that decodes, a
+// message naming the file or a scene that reads back.
+void CheckSandboxAnswer(const std::string& bytes, const std::string& path) {
+  vhost::ImportRequest request;
+  request.path = path;
+  request.limits.maxFrames = 2000;
+  request.limits.maxSamples = 20000;
+  vhost::ImportAnswer answer;
+  FUZZ_REQUIRE(vhost::DecodeImportAnswer(vhost::AnswerImportOf(&bytes, request), &answer),
+               "the child's answer decodes");
+  if (!answer.error.empty()) {
+    FUZZ_REQUIRE(answer.error.rfind(path + ": ", 0) == 0, "the child's message names the file");
+    return;
+  }
+  FUZZ_REQUIRE(!answer.sceneText.empty() && answer.reportLine.find('\n') + 1 ==
+                                                answer.reportLine.size(),
+               "a scene, and a report of one line");
+  FUZZ_REQUIRE(vhost::ParseScene(answer.sceneText, "imported.json", request.limits).scene,
+               "the scene the child hands back reads back");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const std::string path = kPaths[input.Take<uint8_t>() % (sizeof kPaths / sizeof kPaths[0])];
   const std::vector<uint8_t> bytes = input.Bytes(1 << 18);
   vhost::AnimationFile file;
   std::string error;
-  bool ok = vhost::ParseAnimationFile(std::string(bytes.begin(), bytes.end()), path, &file, &error);
+  const std::string text(bytes.begin(), bytes.end());
+  CheckSandboxAnswer(text, path);
+  bool ok = vhost::ParseAnimationFile(text, path, &file, &error);
   FUZZ_REQUIRE(ok == error.empty(), "a file, or a message, never both");
   if (!ok) {
     FUZZ_REQUIRE(error.rfind(path + ": ", 0) == 0, "the message names the file");

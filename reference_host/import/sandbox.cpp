@@ -47,11 +47,13 @@ bool MeansNoMemory(const std::string& error) {
          error.find("bad_array_new_length") != std::string::npos;
 }
 
-std::string Answer(const ImportRequest& request) {
+std::string Answer(const std::string* bytes, const ImportRequest& request) {
   std::string out;
   AnimationFile file;
   std::string error;
-  if (!ReadAnimationFile(request.path, &file, &error)) {
+  bool read = bytes != nullptr ? ParseAnimationFile(*bytes, request.path, &file, &error)
+                               : ReadAnimationFile(request.path, &file, &error);
+  if (!read) {
     // A library that reports a failed allocation as its message ran out of
     // the memory it may use.
     if (MeansNoMemory(error))
@@ -108,8 +110,12 @@ std::string DeathReason(const ChildOutcome& outcome, const ImportRequest& reques
 }  // namespace
 
 std::string AnswerImport(const ImportRequest& request) {
+  return AnswerImportOf(nullptr, request);
+}
+
+std::string AnswerImportOf(const std::string* bytes, const ImportRequest& request) {
   try {
-    return Answer(request);
+    return Answer(bytes, request);
   } catch (const std::bad_alloc&) {
     std::string out;
     AddField(&out, "error",

@@ -45,6 +45,9 @@ struct ImportAnswer {
 
 // What the child runs: reads, checks, samples, and encodes the answer.
 std::string AnswerImport(const ImportRequest& request);
+// The same for bytes already read (the fuzz target's), as the file at
+// request.path would be; null bytes: the file is read.
+std::string AnswerImportOf(const std::string* bytes, const ImportRequest& request);
 // Decodes what AnswerImport made; false when the text is not such an answer.
 bool DecodeImportAnswer(const std::string& text, ImportAnswer* answer);
 
