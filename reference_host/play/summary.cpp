@@ -1,5 +1,7 @@
 #include "reference_host/play/summary.h"
 
+#include "reference_host/printable_text.h"
+
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -146,7 +148,8 @@ std::string BlockLine(const std::vector<uint8_t>& bytes) {
 
 std::string SummaryText(const PlaySummary& s) {
   std::ostringstream text;
-  text << "vestrel-host: scene \"" << s.sceneName << "\" (" << s.sceneSource << ")\n"
+  text << "vestrel-host: scene \"" << EscapedText(s.sceneName) << "\" ("
+       << EscapedText(s.sceneSource) << ")\n"
        << "  frames " << s.firstFrame << " to " << s.lastFrame << ", " << s.objects
        << " objects, creator '" << CodeName(s.creator) << "', render frames " << s.renderFirst
        << " to " << s.renderLast << "\n"

@@ -234,14 +234,25 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"collada_negative_count",
                     [](const std::string& f) {
                       Put(f, "neg.dae",
-                          Collada("<library_animations><animation id=\"a\"><source id=\"t\">"
-                                  "<float_array id=\"ta\" count=\"-5\">0 1</float_array>"
-                                  "<technique_common><accessor source=\"#ta\" count=\"-5\" "
-                                  "stride=\"1\"><param type=\"float\"/></accessor>"
-                                  "</technique_common></source></animation>"
-                                  "</library_animations>\n"));
+                          Collada("<library_geometries><geometry id=\"g\"><mesh>"
+                                  "<source id=\"p\"><float_array id=\"pa\" count=\"-5\">"
+                                  "0 0 0 1 0 0 0 1 0</float_array><technique_common>"
+                                  "<accessor source=\"#pa\" count=\"3\" stride=\"3\">"
+                                  "<param name=\"X\" type=\"float\"/><param name=\"Y\" "
+                                  "type=\"float\"/><param name=\"Z\" type=\"float\"/>"
+                                  "</accessor></technique_common></source>"
+                                  "<vertices id=\"v\"><input semantic=\"POSITION\" "
+                                  "source=\"#p\"/></vertices><triangles count=\"1\">"
+                                  "<input semantic=\"VERTEX\" source=\"#v\" offset=\"0\"/>"
+                                  "<p>0 1 2</p></triangles></mesh></geometry>"
+                                  "</library_geometries><library_visual_scenes>"
+                                  "<visual_scene id=\"s\"><node id=\"n\"><instance_geometry "
+                                  "url=\"#g\"/></node></visual_scene></library_visual_scenes>"
+                                  "<scene><instance_visual_scene url=\"#s\"/></scene>\n"));
                     },
-                    {"import", "@/neg.dae"}, 1, {"@/neg.dae: "}, {"neg.dae"}, true},
+                    {"import", "@/neg.dae"}, 1,
+                    {"@/neg.dae: not a readable animation file: the reading process"},
+                    {"neg.dae"}, true},
         HostileCase{"forty_channels_share_one_large_accessor",
                     [](const std::string& f) {
                       GltfParts p = Valid();
@@ -298,6 +309,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {"import", "@/esc.gltf", "--list"}, 0,
                     {"\\x1B]0;title\\x07\\nresult: OK\\x01", "attribution: \\x1B[2J(c)"},
                     {"esc.gltf"}, false, false, "", {"\x1b", "\nresult: OK"}},
+        HostileCase{"control_characters_in_a_scene_name",
+                    [](const std::string& f) {
+                      std::string scene = ReadFile(VHOST_EXAMPLES "/square.json");
+                      size_t name = scene.find("\"name\"");
+                      ASSERT_NE(name, std::string::npos);
+                      scene.insert(scene.find('"', name + 7) + 1, "\\u001b[2J\\u0007");
+                      Put(f, "scene.json", scene);
+                    },
+                    {"play", "@/scene.json"}, 0, {"scene \"\\x1B[2J\\x07"}, {"scene.json"},
+                    false, false, "", {"\x1b", "\x07"}},
         HostileCase{"binary_gltf_extension_in_mixed_case",
                     [](const std::string& f) {
                       GltfParts p;
