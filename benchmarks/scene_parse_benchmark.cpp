@@ -28,8 +28,8 @@ std::string ManyKeys(int64_t n) {
 std::string Keyframes(int64_t n) {
   std::string keys;
   for (int64_t i = 0; i < n; ++i)
-    keys += (i ? "," : "") + std::string("{\"frame\":") + std::to_string(i) +
-            ",\"position\":[1,2,3]}";
+    keys +=
+        (i ? "," : "") + std::string("{\"frame\":") + std::to_string(i) + ",\"position\":[1,2,3]}";
   return "{\"name\":\"k\",\"frames\":{\"first\":0,\"last\":" + std::to_string(n - 1) +
          "},\"objects\":[{\"name\":\"g\"},{\"name\":\"c\",\"parent\":0,\"motion\":{\"type\":"
          "\"keyframes\",\"keys\":[" +
@@ -50,10 +50,18 @@ void ParseSceneText(benchmark::State& state) {
 }
 
 BENCHMARK_TEMPLATE(ParseSceneText, EmptyObjects)
-    ->Arg(50000)->Arg(200000)->Arg(400000)->Unit(benchmark::kMillisecond);
+    ->Arg(50000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(ParseSceneText, ManyKeys)
-    ->Arg(50000)->Arg(200000)->Arg(400000)->Unit(benchmark::kMillisecond);
+    ->Arg(50000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(ParseSceneText, Keyframes)
-    ->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -82,9 +82,9 @@ void CheckSandboxAnswer(const std::string& bytes, const std::string& path) {
     FUZZ_REQUIRE(answer.error.rfind(path + ": ", 0) == 0, "the child's message names the file");
     return;
   }
-  FUZZ_REQUIRE(!answer.sceneText.empty() && answer.reportLine.find('\n') + 1 ==
-                                                answer.reportLine.size(),
-               "a scene, and a report of one line");
+  FUZZ_REQUIRE(
+      !answer.sceneText.empty() && answer.reportLine.find('\n') + 1 == answer.reportLine.size(),
+      "a scene, and a report of one line");
   FUZZ_REQUIRE(vhost::ParseScene(answer.sceneText, "imported.json", request.limits).scene,
                "the scene the child hands back reads back");
 }

@@ -54,7 +54,8 @@ bool AddNumber(const std::string& text, const char* what, std::set<uint64_t>* nu
                std::string* message) {
   uint64_t n;
   if (!ParseCallNumber(text, &n)) {
-    *message = "'" + text + "': the " + what + " number must be a whole number from 1 to 2147483647";
+    *message =
+        "'" + text + "': the " + what + " number must be a whole number from 1 to 2147483647";
     return false;
   }
   numbers->insert(n);

@@ -180,8 +180,7 @@ ChildOutcome RunInChildProcess(const std::function<std::string()>& body,
   if (outcome.timedOut) {
     char seconds[32];
     snprintf(seconds, sizeof seconds, "%.1f", options.timeoutSeconds);
-    outcome.failure =
-        options.task + " did not finish within " + seconds + " s" + options.hangText;
+    outcome.failure = options.task + " did not finish within " + seconds + " s" + options.hangText;
   } else if (outcome.tooMuchOutput) {
     outcome.failure = options.name + " handed back more than " +
                       std::to_string(options.maxOutputBytes) + " bytes";

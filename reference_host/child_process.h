@@ -35,9 +35,9 @@ struct ChildOptions {
   double timeoutSeconds = 10;  // wall clock; then the child is killed
   ChildLimits limits;
   size_t maxOutputBytes = size_t(1) << 30;  // all it hands back; beyond, it is killed
-  std::string name = "the child process";  // "the check's process", in messages
-  std::string task = "the child";          // "the check", in "... did not finish within"
-  std::string hangText;                    // after the time: ": the plug-in hangs"
+  std::string name = "the child process";   // "the check's process", in messages
+  std::string task = "the child";           // "the check", in "... did not finish within"
+  std::string hangText;                     // after the time: ": the plug-in hangs"
 };
 
 struct ChildOutcome {

@@ -66,7 +66,7 @@ struct AnimationFile {
   std::string attribution;  // copyright or author text the file carries
   std::vector<AnimationNode> nodes;
   std::vector<AnimationClip> clips;
-  double frameTime = 0;  // seconds per frame where the file has its own rate (BVH)
+  double frameTime = 0;                // seconds per frame where the file has its own rate (BVH)
   std::vector<std::string> filesRead;  // the files read besides this one (a glTF file's buffers)
   bool yUp = true;
 };

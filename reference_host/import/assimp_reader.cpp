@@ -154,8 +154,9 @@ bool CheckBvhCounts(const std::string& bytes, std::string* error) {
     expectTime = inMotion && !timeSeen && (w == "Time:" && previous == "Frame");
     if (!inMotion && (w == "JOINT" || w == "ROOT" || w == "End")) ++joints;
     if (w == "MOTION") inMotion = true;
-    if (framesSeen && !expectFrames && !(expectTime || w == "Frame" || w == "Time:" ||
-                                         (timeSeen && w == frameTimeWord && line == frameTimeLine)))
+    if (framesSeen && !expectFrames &&
+        !(expectTime || w == "Frame" || w == "Time:" ||
+          (timeSeen && w == frameTimeWord && line == frameTimeLine)))
       ++valuesAfter;
     previous = w;
   };

@@ -74,8 +74,9 @@ int OpenWalkingBeneath(int folder, const std::string& name) {
       errno = EXDEV;
       return -1;
     }
-    int next = openat(at, part.c_str(), last ? kOpenFlags | O_NOFOLLOW
-                                             : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int next =
+        openat(at, part.c_str(),
+               last ? kOpenFlags | O_NOFOLLOW : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     close(at);
     at = next;
   }
@@ -180,8 +181,11 @@ size_t JsonDepth(const char* text, size_t size, size_t limit) {
   for (size_t i = 0; i < size && deepest <= limit; ++i) {
     char c = text[i];
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
+      if (c == '\\') {
+        ++i;  // the escaped character cannot end the string
+      } else if (c == '"') {
+        inString = false;
+      }
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {
@@ -215,8 +219,8 @@ bool PreCheck(const std::string& bytes, bool binary, std::string* error) {
     size = std::min(size_t(LittleEndian32(bytes, 12)), bytes.size() - 20);
   }
   if (JsonDepth(json, size, kMaxJsonDepth) > kMaxJsonDepth) {
-    *error = "its JSON nests arrays and objects more than " + std::to_string(kMaxJsonDepth) +
-             " deep";
+    *error =
+        "its JSON nests arrays and objects more than " + std::to_string(kMaxJsonDepth) + " deep";
     return false;
   }
   return true;

@@ -282,8 +282,7 @@ void ListNodes(const AnimationFile& file, const std::vector<std::vector<int>>& c
     stack.pop_back();
     const AnimationNode& n = file.nodes[size_t(node)];
     out << (animated[size_t(node)] ? "  * " : "    ") << std::string(depth * 2, ' ')
-        << EscapedText(n.name)
-        << (n.hasMatrix ? " (matrix)" : "") << "\n";
+        << EscapedText(n.name) << (n.hasMatrix ? " (matrix)" : "") << "\n";
     const std::vector<int>& c = children[size_t(node)];
     for (auto it = c.rbegin(); it != c.rend(); ++it) stack.push_back({*it, depth + 1});
   }
@@ -344,8 +343,8 @@ ImportResult ImportAnimation(const std::string& path, const ImportOptions& optio
 
 std::string ListText(const AnimationFile& file) {
   std::ostringstream out;
-  out << EscapedText(file.path) << " (" << file.format << "): " << file.nodes.size()
-      << " nodes, " << file.clips.size() << " animations\n";
+  out << EscapedText(file.path) << " (" << file.format << "): " << file.nodes.size() << " nodes, "
+      << file.clips.size() << " animations\n";
   if (!file.attribution.empty()) out << "attribution: " << EscapedText(file.attribution) << "\n";
   std::vector<std::vector<int>> children(file.nodes.size());
   std::vector<bool> animated(file.nodes.size(), false);
@@ -358,9 +357,9 @@ std::string ListText(const AnimationFile& file) {
   out << "animations:\n";
   for (size_t i = 0; i < file.clips.size(); ++i) {
     const AnimationClip& clip = file.clips[i];
-    out << "  " << i << " " << Quoted(EscapedText(clip.name)) << ": " << clip.channels.size() << " channels on "
-        << AnimatedNodes(clip).size() << " nodes, " << clip.Start() << " to " << clip.End()
-        << " s\n";
+    out << "  " << i << " " << Quoted(EscapedText(clip.name)) << ": " << clip.channels.size()
+        << " channels on " << AnimatedNodes(clip).size() << " nodes, " << clip.Start() << " to "
+        << clip.End() << " s\n";
   }
   return out.str();
 }
@@ -368,9 +367,9 @@ std::string ListText(const AnimationFile& file) {
 std::string ReportLine(const ImportReport& r) {
   std::ostringstream out;
   out << "import: " << EscapedText(r.file) << ", node " << Quoted(EscapedText(r.node))
-      << ", animation " << Quoted(EscapedText(r.animation)) << ": frames " << r.firstFrame << " to " << r.lastFrame << " ("
-      << (int64_t(r.lastFrame) - r.firstFrame + 1) << " frames at " << r.fps << " fps, "
-      << r.duration << " s), path length " << r.pathLength << "\n";
+      << ", animation " << Quoted(EscapedText(r.animation)) << ": frames " << r.firstFrame << " to "
+      << r.lastFrame << " (" << (int64_t(r.lastFrame) - r.firstFrame + 1) << " frames at " << r.fps
+      << " fps, " << r.duration << " s), path length " << r.pathLength << "\n";
   return out.str();
 }
 

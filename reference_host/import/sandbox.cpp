@@ -80,10 +80,10 @@ std::string Answer(const std::string* bytes, const ImportRequest& request) {
 #if !defined(_WIN32)
 // What ended the reading process, and the limit it may have met.
 std::string DeathReason(const ChildOutcome& outcome, const ImportRequest& request) {
-  std::string memory = AddressSpaceLimitAvailable()
-                           ? "its " + std::to_string(request.maxMemoryMegabytes) +
-                                 " MB of memory (--max-memory)"
-                           : "the machine's memory";
+  std::string memory =
+      AddressSpaceLimitAvailable()
+          ? "its " + std::to_string(request.maxMemoryMegabytes) + " MB of memory (--max-memory)"
+          : "the machine's memory";
   const std::string stack = "its " + std::to_string(kReaderStackMegabytes) + " MB stack";
   if (outcome.timedOut)
     return "the reading did not finish within " + std::to_string(int(kReaderWallSeconds)) + " s";
@@ -109,9 +109,7 @@ std::string DeathReason(const ChildOutcome& outcome, const ImportRequest& reques
 
 }  // namespace
 
-std::string AnswerImport(const ImportRequest& request) {
-  return AnswerImportOf(nullptr, request);
-}
+std::string AnswerImport(const ImportRequest& request) { return AnswerImportOf(nullptr, request); }
 
 std::string AnswerImportOf(const std::string* bytes, const ImportRequest& request) {
   try {

@@ -36,10 +36,10 @@ struct ImportRequest {
 // What the reading hands back. Every text from the file in listText and
 // reportLine is already made printable; sceneText keeps the file's texts.
 struct ImportAnswer {
-  std::string error;       // "<file>: <what is wrong>"; empty when the rest holds
-  std::string listText;    // for a listing
-  std::string reportLine;  // "import: <file>, node ...", for a scene
-  std::string sceneText;   // the scene, as the scene file's text
+  std::string error;                   // "<file>: <what is wrong>"; empty when the rest holds
+  std::string listText;                // for a listing
+  std::string reportLine;              // "import: <file>, node ...", for a scene
+  std::string sceneText;               // the scene, as the scene file's text
   std::vector<std::string> filesRead;  // every file the reading opened besides the animation file
 };
 

@@ -13,8 +13,7 @@ namespace vhost {
 bool SaveBlockFile(const std::string& path, const std::vector<uint8_t>& block, ByteOrder order,
                    std::string* message) {
   std::string bytes;
-  return BlockFileBytes(block, order, &bytes, message) &&
-         WriteFileAtomically(path, bytes, message);
+  return BlockFileBytes(block, order, &bytes, message) && WriteFileAtomically(path, bytes, message);
 }
 
 bool BlockFileBytes(const std::vector<uint8_t>& block, ByteOrder order, std::string* out,

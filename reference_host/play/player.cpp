@@ -293,8 +293,7 @@ bool ScenePlay::WriteOutputs() {
     return true;
   }
   for (const std::string& text : messages) fprintf(stderr, "vestrel-host: %s\n", text.c_str());
-  if (!paths.empty())
-    fprintf(stderr, "vestrel-host: no output was written, none was replaced\n");
+  if (!paths.empty()) fprintf(stderr, "vestrel-host: no output was written, none was replaced\n");
   return false;
 }
 

@@ -105,7 +105,8 @@ std::string Glb(const std::string& json, uint32_t version = 2) {
 }
 
 std::string NestedBvh(size_t depth) {
-  std::string text = "HIERARCHY\nROOT r\n{\nOFFSET 0 0 0\nCHANNELS 3 Xposition Yposition Zposition\n";
+  std::string text =
+      "HIERARCHY\nROOT r\n{\nOFFSET 0 0 0\nCHANNELS 3 Xposition Yposition Zposition\n";
   text += Repeat("JOINT j\n{\nOFFSET 0 0 0\nCHANNELS 0\n", depth);
   text += Repeat("}\n", depth) + "}\nMOTION\nFrames: 1\nFrame Time: 0.04\n0 0 0\n";
   return text;
@@ -163,7 +164,8 @@ TEST_P(HostileInputs, NamesTheFileAndChangesNoInput) {
   EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
   for (const std::string& text : c.messageHas)
     EXPECT_NE(run.output.find(InFolder(text, folder)), std::string::npos)
-        << "no \"" << text << "\" in:\n" << run.output;
+        << "no \"" << text << "\" in:\n"
+        << run.output;
   for (const std::string& text : c.messageLacks)
     EXPECT_EQ(run.output.find(text), std::string::npos) << run.output;
   for (size_t i = 0; i < c.unchanged.size(); ++i)
@@ -199,24 +201,37 @@ INSTANTIATE_TEST_SUITE_P(
                       p.accessorOffset = kNear64;
                       Put(f, "wrap.gltf", Gltf(p));
                     },
-                    {"import", "@/wrap.gltf"}, 1, {"@/wrap.gltf: "}, {"wrap.gltf"}},
+                    {"import", "@/wrap.gltf"},
+                    1,
+                    {"@/wrap.gltf: "},
+                    {"wrap.gltf"}},
         HostileCase{"view_offset_wraps_in_binary_gltf",
                     [](const std::string& f) {
                       GltfParts p;
                       p.viewOffset = kNear64;
                       Put(f, "wrap.glb", Glb(Gltf(p)));
                     },
-                    {"import", "@/wrap.glb"}, 1, {"@/wrap.glb: "}, {"wrap.glb"}},
+                    {"import", "@/wrap.glb"},
+                    1,
+                    {"@/wrap.glb: "},
+                    {"wrap.glb"}},
         HostileCase{"json_nested_30000_deep",
                     [](const std::string& f) {
                       GltfParts p;
                       p.nodeExtras = ",\"extras\":" + Repeat("[", 30000) + Repeat("]", 30000);
                       Put(f, "deep.gltf", Gltf(p));
                     },
-                    {"import", "@/deep.gltf"}, 1, {"@/deep.gltf: ", "256 deep"}, {"deep.gltf"}},
+                    {"import", "@/deep.gltf"},
+                    1,
+                    {"@/deep.gltf: ", "256 deep"},
+                    {"deep.gltf"}},
         HostileCase{"bvh_joints_30000_deep",
                     [](const std::string& f) { Put(f, "deep.bvh", NestedBvh(30000)); },
-                    {"import", "@/deep.bvh"}, 1, {"@/deep.bvh: ", "deep"}, {"deep.bvh"}, true},
+                    {"import", "@/deep.bvh"},
+                    1,
+                    {"@/deep.bvh: ", "deep"},
+                    {"deep.bvh"},
+                    true},
         HostileCase{"collada_nodes_30000_deep",
                     [](const std::string& f) {
                       Put(f, "deep.dae",
@@ -224,13 +239,22 @@ INSTANTIATE_TEST_SUITE_P(
                                   Repeat("<node>", 30000) + Repeat("</node>", 30000) +
                                   "</visual_scene></library_visual_scenes>\n"));
                     },
-                    {"import", "@/deep.dae"}, 1, {"@/deep.dae: ", "deep"}, {"deep.dae"}, true},
+                    {"import", "@/deep.dae"},
+                    1,
+                    {"@/deep.dae: ", "deep"},
+                    {"deep.dae"},
+                    true},
         HostileCase{"text_fbx_scopes_30000_deep",
                     [](const std::string& f) {
-                      Put(f, "deep.fbx", "; FBX 7.4.0 project file\nObjects:  " +
-                                             Repeat("{ A: ", 30000) + Repeat("}", 30000) + "\n");
+                      Put(f, "deep.fbx",
+                          "; FBX 7.4.0 project file\nObjects:  " + Repeat("{ A: ", 30000) +
+                              Repeat("}", 30000) + "\n");
                     },
-                    {"import", "@/deep.fbx"}, 1, {"@/deep.fbx: ", "deep"}, {"deep.fbx"}, true},
+                    {"import", "@/deep.fbx"},
+                    1,
+                    {"@/deep.fbx: ", "deep"},
+                    {"deep.fbx"},
+                    true},
         HostileCase{"collada_negative_count",
                     [](const std::string& f) {
                       Put(f, "neg.dae",
@@ -250,9 +274,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   "url=\"#g\"/></node></visual_scene></library_visual_scenes>"
                                   "<scene><instance_visual_scene url=\"#s\"/></scene>\n"));
                     },
-                    {"import", "@/neg.dae"}, 1,
+                    {"import", "@/neg.dae"},
+                    1,
                     {"@/neg.dae: not a readable animation file: the reading process"},
-                    {"neg.dae"}, true},
+                    {"neg.dae"},
+                    true},
         HostileCase{"forty_channels_share_one_large_accessor",
                     [](const std::string& f) {
                       GltfParts p = Valid();
@@ -261,9 +287,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Put(f, "big.gltf", Gltf(p));
                       Put(f, "ok.bin", KeyBuffer(200000));
                     },
-                    {"import", "@/big.gltf", "--max-memory", "64"}, 1,
+                    {"import", "@/big.gltf", "--max-memory", "64"},
+                    1,
                     {"@/big.gltf: not a readable animation file", "64 MB", "--max-memory"},
-                    {"big.gltf", "ok.bin"}, false, true},
+                    {"big.gltf", "ok.bin"},
+                    false,
+                    true},
         HostileCase{"bvh_of_too_many_flat_joints",
                     [](const std::string& f) {
                       Put(f, "flat.bvh",
@@ -271,33 +300,56 @@ INSTANTIATE_TEST_SUITE_P(
                               Repeat("JOINT j\n{\nOFFSET 0 0 0\nCHANNELS 0\n}\n", 100001) +
                               "}\nMOTION\nFrames: 0\nFrame Time: 0.04\n");
                     },
-                    {"import", "@/flat.bvh"}, 1, {"@/flat.bvh: ", "more than 100000 joints"},
-                    {"flat.bvh"}, true},
+                    {"import", "@/flat.bvh"},
+                    1,
+                    {"@/flat.bvh: ", "more than 100000 joints"},
+                    {"flat.bvh"},
+                    true},
         HostileCase{"import_output_is_the_animation_file",
                     MakeValid,
-                    {"import", "@/ok.gltf", "-o", "@/./ok.gltf"}, 1,
-                    {"an input of the run"}, {"ok.gltf", "ok.bin"}},
+                    {"import", "@/ok.gltf", "-o", "@/./ok.gltf"},
+                    1,
+                    {"an input of the run"},
+                    {"ok.gltf", "ok.bin"}},
         HostileCase{"import_output_is_a_buffer",
                     MakeValid,
-                    {"import", "@/ok.gltf", "-o", "@/ok.bin"}, 1,
-                    {"an input of the run"}, {"ok.gltf", "ok.bin"}},
+                    {"import", "@/ok.gltf", "-o", "@/ok.bin"},
+                    1,
+                    {"an input of the run"},
+                    {"ok.gltf", "ok.bin"}},
         HostileCase{"play_output_is_a_buffer_of_the_animation",
                     MakeValid,
-                    {"play", "@/ok.gltf", "--svg", "@/ok.bin"}, 1,
-                    {"an input of the run", "nothing was played"}, {"ok.gltf", "ok.bin"}},
-        HostileCase{"play_output_is_the_resource_file",
-                    [](const std::string& f) {
-                      Put(f, "Vestrel.rsc", ReadFile(VHOST_HOME "/Vestrel.rsc"));
-                    },
-                    {"play", VHOST_EXAMPLES "/dialog.json", "--home", "@",
-                     "--obj", "@/Vestrel.rsc"},
-                    1, {"a resource file of the host"}, {"Vestrel.rsc"}},
+                    {"play", "@/ok.gltf", "--svg", "@/ok.bin"},
+                    1,
+                    {"an input of the run", "nothing was played"},
+                    {"ok.gltf", "ok.bin"}},
+        HostileCase{
+            "play_output_is_the_resource_file",
+            [](const std::string& f) {
+              Put(f, "Vestrel.rsc", ReadFile(VHOST_HOME "/Vestrel.rsc"));
+            },
+            {"play", VHOST_EXAMPLES "/dialog.json", "--home", "@", "--obj", "@/Vestrel.rsc"},
+            1,
+            {"a resource file of the host"},
+            {"Vestrel.rsc"}},
         HostileCase{"import_to_a_full_standard_output",
-                    MakeValid, {"import", "@/ok.gltf"}, 1, {"standard output"}, {"ok.gltf"},
-                    false, false, "\"$0\" \"$@\" > /dev/full"},
+                    MakeValid,
+                    {"import", "@/ok.gltf"},
+                    1,
+                    {"standard output"},
+                    {"ok.gltf"},
+                    false,
+                    false,
+                    "\"$0\" \"$@\" > /dev/full"},
         HostileCase{"listing_to_a_full_standard_output",
-                    MakeValid, {"import", "@/ok.gltf", "--list"}, 1, {"standard output"},
-                    {"ok.gltf"}, false, false, "\"$0\" \"$@\" > /dev/full"},
+                    MakeValid,
+                    {"import", "@/ok.gltf", "--list"},
+                    1,
+                    {"standard output"},
+                    {"ok.gltf"},
+                    false,
+                    false,
+                    "\"$0\" \"$@\" > /dev/full"},
         HostileCase{"control_characters_in_texts_of_the_file",
                     [](const std::string& f) {
                       GltfParts p = Valid();
@@ -306,9 +358,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Put(f, "esc.gltf", Gltf(p));
                       Put(f, "ok.bin", KeyBuffer(2));
                     },
-                    {"import", "@/esc.gltf", "--list"}, 0,
+                    {"import", "@/esc.gltf", "--list"},
+                    0,
                     {"\\x1B]0;title\\x07\\nresult: OK\\x01", "attribution: \\x1B[2J(c)"},
-                    {"esc.gltf"}, false, false, "", {"\x1b", "\nresult: OK"}},
+                    {"esc.gltf"},
+                    false,
+                    false,
+                    "",
+                    {"\x1b", "\nresult: OK"}},
         HostileCase{"control_characters_in_a_scene_name",
                     [](const std::string& f) {
                       std::string scene = ReadFile(VHOST_EXAMPLES "/square.json");
@@ -317,15 +374,24 @@ INSTANTIATE_TEST_SUITE_P(
                       scene.insert(scene.find('"', name + 7) + 1, "\\u001b[2J\\u0007");
                       Put(f, "scene.json", scene);
                     },
-                    {"play", "@/scene.json"}, 0, {"scene \"\\x1B[2J\\x07"}, {"scene.json"},
-                    false, false, "", {"\x1b", "\x07"}},
+                    {"play", "@/scene.json"},
+                    0,
+                    {"scene \"\\x1B[2J\\x07"},
+                    {"scene.json"},
+                    false,
+                    false,
+                    "",
+                    {"\x1b", "\x07"}},
         HostileCase{"binary_gltf_extension_in_mixed_case",
                     [](const std::string& f) {
                       GltfParts p;
                       p.count = 1;
                       Put(f, "x.Glb", Glb(Gltf(p)));
                     },
-                    {"import", "@/x.Glb", "--list"}, 0, {"1 animations"}, {"x.Glb"}},
+                    {"import", "@/x.Glb", "--list"},
+                    0,
+                    {"1 animations"},
+                    {"x.Glb"}},
         HostileCase{"buffer_linked_out_of_the_folder",
                     [](const std::string& f) {
                       mkdir((f + "/in").c_str(), 0755);
@@ -334,31 +400,50 @@ INSTANTIATE_TEST_SUITE_P(
                       Put(f + "/in", "ok.gltf", Gltf(p));
                       ASSERT_EQ(symlink("../secret.bin", (f + "/in/ok.bin").c_str()), 0);
                     },
-                    {"import", "@/in/ok.gltf"}, 1, {"@/in/ok.gltf: ", "File not found : ok.bin"},
+                    {"import", "@/in/ok.gltf"},
+                    1,
+                    {"@/in/ok.gltf: ", "File not found : ok.bin"},
                     {"secret.bin"}},
-        HostileCase{"one_output_fails_so_none_is_replaced",
-                    [](const std::string& f) { Put(f, "keep.obj", "kept\n"); },
-                    {"play", VHOST_EXAMPLES "/helix.json", "--obj", "@/keep.obj",
-                     "--svg", "/dev/full"},
-                    1, {"none was replaced"}, {"keep.obj"}},
+        HostileCase{
+            "one_output_fails_so_none_is_replaced",
+            [](const std::string& f) { Put(f, "keep.obj", "kept\n"); },
+            {"play", VHOST_EXAMPLES "/helix.json", "--obj", "@/keep.obj", "--svg", "/dev/full"},
+            1,
+            {"none was replaced"},
+            {"keep.obj"}},
         HostileCase{"binary_gltf_of_version_1",
                     [](const std::string& f) { Put(f, "v1.glb", Glb(Gltf(GltfParts()), 1)); },
-                    {"import", "@/v1.glb"}, 1, {"@/v1.glb: ", "version 1"}, {"v1.glb"}},
+                    {"import", "@/v1.glb"},
+                    1,
+                    {"@/v1.glb: ", "version 1"},
+                    {"v1.glb"}},
         HostileCase{"bvh_frame_time_zero",
                     [](const std::string& f) { Put(f, "t.bvh", BvhWithFrameTime("0")); },
-                    {"import", "@/t.bvh"}, 1, {"@/t.bvh: line 13: the frame time \"0\""},
-                    {"t.bvh"}, true},
+                    {"import", "@/t.bvh"},
+                    1,
+                    {"@/t.bvh: line 13: the frame time \"0\""},
+                    {"t.bvh"},
+                    true},
         HostileCase{"bvh_frame_time_negative",
                     [](const std::string& f) { Put(f, "t.bvh", BvhWithFrameTime("-0.5")); },
-                    {"import", "@/t.bvh"}, 1, {"line 13: the frame time \"-0.5\""}, {"t.bvh"},
+                    {"import", "@/t.bvh"},
+                    1,
+                    {"line 13: the frame time \"-0.5\""},
+                    {"t.bvh"},
                     true},
         HostileCase{"bvh_frame_time_not_a_number",
                     [](const std::string& f) { Put(f, "t.bvh", BvhWithFrameTime("nan")); },
-                    {"import", "@/t.bvh"}, 1, {"line 13: the frame time \"nan\""}, {"t.bvh"},
+                    {"import", "@/t.bvh"},
+                    1,
+                    {"line 13: the frame time \"nan\""},
+                    {"t.bvh"},
                     true},
         HostileCase{"bvh_frame_time_huge",
                     [](const std::string& f) { Put(f, "t.bvh", BvhWithFrameTime("1e300")); },
-                    {"import", "@/t.bvh"}, 1, {"line 13: the frame time \"1e300\""}, {"t.bvh"},
+                    {"import", "@/t.bvh"},
+                    1,
+                    {"line 13: the frame time \"1e300\""},
+                    {"t.bvh"},
                     true}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
