@@ -355,8 +355,8 @@ int main(int argc, char** argv) {
   if (vhost::IsAnimationFile(options.scenePath)) {
     if (!ImportForPlay(options, playImportArgs)) return vhost::kExitBadInput;
   } else if (ImportOptionsGiven(*play)) {
-    std::cerr << "vestrel-host: --node, --animation, --fps, --frames, --up, --scale and --offset "
-                 "apply to animation files only\n";
+    std::cerr << "vestrel-host: --node, --animation, --fps, --frames, --up, --scale, --offset "
+                 "and --max-memory apply to animation files only\n";
     return vhost::kExitBadInput;
   }
 #endif
