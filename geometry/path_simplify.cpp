@@ -3,7 +3,7 @@
 // The rules are spelt out one sample at a time in SamePoint and CanRemoveNode
 // below, and SimplifyPath's header says how they are applied. SimplifyPath
 // applies exactly these rules, but arranged for speed, in a sweep of its own
-// (path_sweep_lanes.inc, where each arrangement stands next to the reason it
+// (path_sweep_lanes.h, where each arrangement stands next to the reason it
 // is exact):
 //
 //   - One sweep instead of pass after pass. The repeat pass walks the array,
@@ -29,7 +29,7 @@
 //   - Each link is written once, with the value the rules leave in it.
 //   - The survivors are copied the cheaper of two ways (StoreSurvivors).
 //
-// tests/performance/simplify_guard_test.cpp checks every variant of the sweep
+// tests/geometry/simplify_guard_test.cpp checks every variant of the sweep
 // against a plain implementation of the rules, bit for bit, on thousands of
 // random paths.
 #include "geometry/path_simplify.h"
