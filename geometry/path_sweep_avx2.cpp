@@ -41,15 +41,17 @@ struct EightLanes {
     return __builtin_shufflevector(v, l, 1, 2, 3, 4, 5, 6, 7, 8);
   }
 
+  static __m256 Pair(const PathNode* nodes, int k) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(&nodes[k].point.x)),
+                                _mm_loadu_ps(&nodes[k + 4].point.x), 1);
+  }
+
   // Nodes k and k + 4 share a register, and the 4 x 4 transposition of
   // each half gives x, y and z of the eight nodes in order.
   static void Transpose(const PathNode* nodes, Floats* x, Floats* y, Floats* z) {
-    __m256 p[4];
-    for (int k = 0; k < 4; ++k)
-      p[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(&nodes[k].point.x)),
-                                  _mm_loadu_ps(&nodes[k + 4].point.x), 1);
-    __m256 xy01 = _mm256_unpacklo_ps(p[0], p[1]), xy23 = _mm256_unpacklo_ps(p[2], p[3]);
-    __m256 zu01 = _mm256_unpackhi_ps(p[0], p[1]), zu23 = _mm256_unpackhi_ps(p[2], p[3]);
+    __m256 p0 = Pair(nodes, 0), p1 = Pair(nodes, 1), p2 = Pair(nodes, 2), p3 = Pair(nodes, 3);
+    __m256 xy01 = _mm256_unpacklo_ps(p0, p1), xy23 = _mm256_unpacklo_ps(p2, p3);
+    __m256 zu01 = _mm256_unpackhi_ps(p0, p1), zu23 = _mm256_unpackhi_ps(p2, p3);
     *x = _mm256_shuffle_ps(xy01, xy23, _MM_SHUFFLE(1, 0, 1, 0));
     *y = _mm256_shuffle_ps(xy01, xy23, _MM_SHUFFLE(3, 2, 3, 2));
     *z = _mm256_shuffle_ps(zu01, zu23, _MM_SHUFFLE(1, 0, 1, 0));

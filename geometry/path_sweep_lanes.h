@@ -243,15 +243,16 @@ class LaneSweep {
         window.complete = true;
         ++next_;
       }
-      if (prefetched_ < next_) prefetched_ = next_;
       window.ComputeDirections();
     }
 
     // Asks the memory for kLanes more of the nodes the next Fill reads, so that
-    // they arrive while the angle pass computes; called once a group. (Reading
-    // ahead changes nothing but when the bytes arrive.)
+    // they arrive while the angle pass works through the window; called once
+    // a group. (Reading ahead changes nothing but when the bytes arrive.)
     void PrefetchAhead() {
+      if (prefetched_ < next_) prefetched_ = next_;
       if (prefetched_ + kLanes > last_ + 1 || prefetched_ >= next_ + 2 * Window::kCapacity) return;
+#pragma GCC unroll 8
       for (int k = 0; k < kLanes; k += 2) __builtin_prefetch(&nodes_[prefetched_ + k], 1);
       prefetched_ += kLanes;
     }
@@ -389,7 +390,11 @@ class LaneSweep {
         if (first == 0 && lanes == kLanes && keep == 0) {
           // The common case on a straight course: every lane goes. A branch of
           // its own, so that the next group need not wait for this one.
-          for (int lane = 0; lane < kLanes; ++lane) Link(node[lane], node[lane + 1], anchor_);
+          if (node[kLanes] == node[0] + kLanes) {  // consecutive nodes: stores in a row
+            for (PathNode* at = node[0]; at != node[kLanes]; ++at) Link(at, at + 1, anchor_);
+          } else {
+            for (int lane = 0; lane < kLanes; ++lane) Link(node[lane], node[lane + 1], anchor_);
+          }
           anchor_->next = node[kLanes];
           intoNode_ = chord.Lane(kLanes - 1);
           return kLanes;
