@@ -2,32 +2,10 @@
 //
 // The rules are spelt out one sample at a time in SamePoint and CanRemoveNode
 // below, and SimplifyPath's header says how they are applied. SimplifyPath
-// applies exactly these rules, but arranged for speed, in a sweep of its own
-// (path_sweep_lanes.h, where each arrangement stands next to the reason it
-// is exact):
-//
-//   - One sweep instead of pass after pass. The repeat pass walks the array,
-//     sets the links and collects its survivors in a small window; the angle
-//     pass follows it through the window a few survivors behind, while their
-//     nodes are still in the cache. Both passes still see the list exactly as
-//     the rules do: the angle pass never touches a node before the repeat
-//     pass is done with it and with its successor.
-//   - Every unit direction is computed once. CanRemoveNode normalises up to
-//     five differences per sample; the sweep keeps the direction from each
-//     survivor to the next (the test's node -> successor is the next test's
-//     predecessor -> node when the sample stays) and the chord from the last
-//     kept sample (the predecessor -> successor chord of a dropped sample is
-//     the next test's predecessor -> node).
-//   - Several samples at a time: four, or eight where the processor runs AVX2
-//     (path_sweep.cpp picks the variant once per process). The directions and
-//     the three tests of consecutive samples are computed in lanes, with the
-//     same single-precision operations in the same order as Fxyz::Nor and
-//     Dot, so every lane holds the very bits the rules would compute. Each
-//     lane of a test assumes the samples before it in the group are dropped
-//     (they share the anchor, the last kept sample); where one stays, the
-//     lanes after it are tested again against it.
-//   - Each link is written once, with the value the rules leave in it.
-//   - The survivors are copied the cheaper of two ways (StoreSurvivors).
+// applies exactly these rules, arranged for speed, in a sweep of its own
+// (LaneSweep in path_sweep_lanes.h, where each arrangement stands next to the
+// reason it is exact), and copies the survivors the cheaper of two ways
+// (StoreSurvivors).
 //
 // tests/geometry/simplify_guard_test.cpp checks every variant of the sweep
 // against a plain implementation of the rules, bit for bit, on thousands of

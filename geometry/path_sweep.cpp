@@ -1,11 +1,8 @@
-// The sweep's variants and the choice among them; the four-lane variant.
-//
-// The sweep is written once, as LaneSweep (path_sweep_lanes.h), over a lane
-// type. Here it runs in lanes of four samples, which every processor runs
-// (SSE2 on x86, plain loops elsewhere); path_sweep_avx2.cpp compiles it in
-// lanes of eight for AVX2 alone, so that this module still loads and runs on
-// any x86 processor: that variant is only called once the processor has said
-// it runs AVX2.
+// The sweep's variants and the choice among them. LaneSweep runs here in lanes
+// of four samples, which every processor runs (SSE2 on x86, plain loops
+// elsewhere); path_sweep_avx2.cpp has the eight-lane variant for AVX2, which
+// is only called once the processor has said it runs AVX2, so that the module
+// still loads and runs on any x86 processor.
 #include "geometry/path_sweep.h"
 
 #include <cmath>
@@ -51,24 +48,17 @@ struct FourLanes {
     return bits;
   }
   static void Transpose(const PathNode* nodes, Floats* x, Floats* y, Floats* z) {
-    for (int lane = 0; lane < kCount; ++lane) {
-      (*x)[lane] = nodes[lane].point.x;
-      (*y)[lane] = nodes[lane].point.y;
+    for (int lane = 0; lane < kCount; ++lane)
+      (*x)[lane] = nodes[lane].point.x, (*y)[lane] = nodes[lane].point.y,
       (*z)[lane] = nodes[lane].point.z;
-    }
   }
 #endif
-  static Floats Broadcast(float value) {
-    Floats v = {value};
-    return __builtin_shufflevector(v, v, 0, 0, 0, 0);
-  }
+  static Floats Broadcast(float value) { return Floats{value, value, value, value}; }
   static Floats ShiftIn(float first, Floats v) {
-    Floats f = {first};
-    return __builtin_shufflevector(f, v, 0, 4, 5, 6);
+    return __builtin_shufflevector(Floats{first}, v, 0, 4, 5, 6);
   }
   static Floats ShiftOut(Floats v, float last) {
-    Floats l = {last};
-    return __builtin_shufflevector(v, l, 1, 2, 3, 4);
+    return __builtin_shufflevector(v, Floats{last}, 1, 2, 3, 4);
   }
 };
 
@@ -93,16 +83,6 @@ bool ProcessorRunsAvx2() {
   return (ebx & kAvx2) != 0;
 }
 #endif
-
-typedef int (*SweepFunction)(PathNode* nodes, int n, float c, SweepChains* chains);
-
-SweepFunction FunctionOf(SweepVariant variant) {
-#if VESTREL_SWEEP_HAS_AVX2_VARIANT
-  if (variant == SweepVariant::kEightLanes) return &SweepInEightLanes;
-#endif
-  (void)variant;
-  return &SweepInFourLanes;
-}
 
 // Process-wide, set at the first SimplifyPath (the plug-in runs on the host's
 // thread only). A plain variable without a dynamic initialiser: nothing runs
@@ -158,5 +138,9 @@ void UseSweepVariant(const SweepVariant* variant) {
 
 int SweepPath(PathNode* nodes, int n, float c, SweepChains* chains) {
   SweepVariant variant = forcedKnown ? forced : ChosenSweepVariant();
-  return FunctionOf(variant)(nodes, n, c, chains);
+#if VESTREL_SWEEP_HAS_AVX2_VARIANT
+  if (variant == SweepVariant::kEightLanes) return SweepInEightLanes(nodes, n, c, chains);
+#endif
+  (void)variant;
+  return SweepInFourLanes(nodes, n, c, chains);
 }

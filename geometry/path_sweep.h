@@ -1,13 +1,10 @@
 // The fast sweep behind SimplifyPath (path_simplify.cpp), and the choice of
 // the processor's variant of it.
 //
-// The sweep is written once (LaneSweep in path_sweep_lanes.h) and compiled in
-// lanes of four samples, which every processor runs (SSE2 on x86, plain loops
-// elsewhere), and on x86 also in lanes of eight with AVX2, in a source file
-// whose functions alone are compiled for that processor: the module itself is
-// built for the baseline processor. Every variant does the same
-// single-precision operations in the same order, so every variant leaves the
-// same bits.
+// The sweep (path_sweep_lanes.h) runs in lanes of four samples on every
+// processor and, on x86, in lanes of eight with AVX2. Every variant does the
+// same single-precision operations in the same order, so every variant leaves
+// the same bits.
 #ifndef VESTREL_GEOMETRY_PATH_SWEEP_H
 #define VESTREL_GEOMETRY_PATH_SWEEP_H
 

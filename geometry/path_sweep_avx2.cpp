@@ -1,10 +1,8 @@
-// The sweep in lanes of eight samples, for processors with AVX2: every
-// function of this file is compiled for AVX2 (the pragmas below), the rest of
-// the module for the baseline processor. path_sweep.cpp calls it only once
-// the processor has said it runs AVX2. The headers that define functions are
-// included before the pragmas, so that no function compiled here for AVX2 can
-// stand in for the baseline one elsewhere; the lane type and so the sweep's
-// instantiation are local to this file.
+// The sweep in lanes of eight samples, every function of this file compiled
+// for AVX2 (the pragmas below); path_sweep.cpp calls it only once the
+// processor has said it runs AVX2. Headers that define functions come before
+// the pragmas, and the lane type (so the sweep's instantiation) is local to
+// this file: no function compiled for AVX2 can stand in for another one.
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #include <string.h>
@@ -33,12 +31,10 @@ struct EightLanes {
   static int Bits(Flags flags) { return _mm256_movemask_ps(reinterpret_cast<__m256>(flags)); }
   static Floats Broadcast(float value) { return _mm256_set1_ps(value); }
   static Floats ShiftIn(float first, Floats v) {
-    Floats f = {first};
-    return __builtin_shufflevector(f, v, 0, 8, 9, 10, 11, 12, 13, 14);
+    return __builtin_shufflevector(Floats{first}, v, 0, 8, 9, 10, 11, 12, 13, 14);
   }
   static Floats ShiftOut(Floats v, float last) {
-    Floats l = {last};
-    return __builtin_shufflevector(v, l, 1, 2, 3, 4, 5, 6, 7, 8);
+    return __builtin_shufflevector(v, Floats{last}, 1, 2, 3, 4, 5, 6, 7, 8);
   }
 
   static __m256 Pair(const PathNode* nodes, int k) {

@@ -1,12 +1,9 @@
-// The sweep of SimplifyPath, written once for any number of lanes: the class
-// template LaneSweep<Lanes> below. path_sweep.cpp instantiates it with four
-// lanes (SSE2 on x86, plain loops elsewhere), path_sweep_avx2.cpp with eight
-// (AVX2, its functions compiled for that processor alone). A lane type holds
-// the few operations the compiler's vector types lack:
+// The sweep of SimplifyPath, written once for any number of lanes: LaneSweep
+// below, over a lane type (four lanes in path_sweep.cpp, eight with AVX2 in
+// path_sweep_avx2.cpp) that holds what the compiler's vector types lack:
 //   kCount                  lanes in a vector
 //   Floats, Flags           kCount floats; kCount 32-bit comparison results
-//   Root(v)                 the correctly rounded root of every lane, as
-//                           std::sqrt of a float is
+//   Root(v)                 the correctly rounded root, as std::sqrt of a float
 //   Bits(flags)             bit l set when lane l holds
 //   Broadcast(value)        value in every lane
 //   ShiftIn(first, v)       (first, v[0], ..., v[kCount - 2])
@@ -99,19 +96,8 @@ class LaneSweep {
 
   static void Store(float* to, Floats v) { memcpy(to, &v, sizeof v); }
 
-  // |v| lane by lane: clears the sign bits, as fabs does.
-  static Floats Magnitude(Floats v) {
-    Flags bits;
-    memcpy(&bits, &v, sizeof bits);
-    bits &= 0x7FFFFFFF;
-    memcpy(&v, &bits, sizeof v);
-    return v;
-  }
-
   // How many of the first `lanes` bits are set before the first clear one.
-  static int CountLeadingLanes(int bits, int lanes) {
-    return __builtin_ctz(~bits | (1 << lanes));
-  }
+  static int CountLeadingLanes(int bits, int lanes) { return __builtin_ctz(~bits | (1 << lanes)); }
 
   // Unit vectors in lanes: x, y and z of kLanes directions.
   struct Directions {
@@ -119,10 +105,6 @@ class LaneSweep {
 
     Fxyz Lane(int lane) const { return Fxyz{x[lane], y[lane], z[lane]}; }
   };
-
-  static Directions BroadcastDirection(const Fxyz& d) {
-    return Directions{Lanes::Broadcast(d.x), Lanes::Broadcast(d.y), Lanes::Broadcast(d.z)};
-  }
 
   // Fxyz::Nor of kLanes differences: divided by the root of (x*x + y*y) + z*z,
   // the same operations in the same order in every lane, so every lane holds
@@ -136,8 +118,6 @@ class LaneSweep {
   static Floats DotLanes(const Directions& a, const Directions& b) {
     return (a.x * b.x + a.y * b.y) + a.z * b.z;
   }
-
-  static float DotOne(const Fxyz& a, const Fxyz& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
 
   // Every tested sample's links, written once: its next is the next survivor
   // of the repeat pass (a dropped sample keeps it; a kept one has it rewritten
@@ -153,16 +133,12 @@ class LaneSweep {
   // each to the next, laid out lane by lane.
   struct Window {
     static constexpr int kCapacity = 256;
-    static constexpr int kSlack = 2 * kLanes;  // lanes may read a little past the last entry
+    static constexpr int kSize = kCapacity + 2 * kLanes;  // lanes read a little past the end
     static_assert(kCapacity > 2 * kLanes, "the window holds a group and what it looks ahead at");
 
-    PathNode* node[kCapacity + kSlack];
-    float x[kCapacity + kSlack];
-    float y[kCapacity + kSlack];
-    float z[kCapacity + kSlack];
-    float outX[kCapacity + kSlack];  // Nor(entry j + 1 - entry j), for j < directions
-    float outY[kCapacity + kSlack];
-    float outZ[kCapacity + kSlack];
+    PathNode* node[kSize];
+    float x[kSize], y[kSize], z[kSize];
+    float outX[kSize], outY[kSize], outZ[kSize];  // Nor(entry j + 1 - entry j), j < directions
     int count;
     int directions;
     bool complete;  // the array's last node is the last entry
@@ -216,8 +192,9 @@ class LaneSweep {
   // pass, which writes them.
   //
   // SamePoint compares each |a - b|, widened to a double, with the double
-  // 5e-05. For a float d that holds exactly when |d| <= the largest float below
-  // 5e-05, which is what 5e-05f is (the guard test checks both neighbours).
+  // 5e-05. For a float d that holds exactly when -l <= d <= l for l the largest
+  // float below 5e-05, which is what 5e-05f is (the guard test checks both
+  // neighbours); a NaN difference passes neither.
   // And a - b is -(b - a) to the bit, so the differences to the next node
   // serve as they come.
   class RepeatPass {
@@ -228,7 +205,8 @@ class LaneSweep {
     // Carries the pass on until the window is full or the array ends; node 0
     // is already in the window.
     void Fill(Window& window) {
-      while (next_ + kLanes <= last_ && window.count + kLanes <= Window::kCapacity) FillGroup(window);
+      while (next_ + kLanes <= last_ && window.count + kLanes <= Window::kCapacity)
+        FillGroup(window);
       while (next_ < last_ && window.count < Window::kCapacity) {
         PathNode& node = nodes_[next_++];
         const Fxyzu& a = node.point;
@@ -238,7 +216,6 @@ class LaneSweep {
       if (next_ == last_ && window.count < Window::kCapacity) {  // the last node is never dropped
         PathNode& node = nodes_[last_];
         node.next = nullptr;
-        lastSurvivor_ = &node;
         window.Add(&node);
         window.complete = true;
         ++next_;
@@ -262,8 +239,7 @@ class LaneSweep {
     static_assert(static_cast<double>(kSamePointLimit) < 5e-05, "the largest float below 5e-05");
 
     static bool Close(float a, float b) {
-      float d = a - b;
-      return (d < 0 ? -d : d) <= kSamePointLimit;
+      return a - b <= kSamePointLimit && a - b >= -kSamePointLimit;
     }
 
     void Consider(Window& window, PathNode* node, bool repeats) {
@@ -285,10 +261,10 @@ class LaneSweep {
       Floats x, y, z;
       Lanes::Transpose(first, &x, &y, &z);
       const Fxyzu& past = first[kLanes].point;
-      Floats limit = Lanes::Broadcast(kSamePointLimit);
-      Flags same = (Magnitude(Lanes::ShiftOut(x, past.x) - x) <= limit) &
-                   (Magnitude(Lanes::ShiftOut(y, past.y) - y) <= limit) &
-                   (Magnitude(Lanes::ShiftOut(z, past.z) - z) <= limit);
+      Floats dx = Lanes::ShiftOut(x, past.x) - x, dy = Lanes::ShiftOut(y, past.y) - y,
+             dz = Lanes::ShiftOut(z, past.z) - z, limit = Lanes::Broadcast(kSamePointLimit);
+      Flags same = (dx <= limit) & (dx >= -limit) & (dy <= limit) & (dy >= -limit) & (dz <= limit) &
+                   (dz >= -limit);
       int repeats = Lanes::Bits(same);
       next_ += kLanes;
       if (repeats == 0) {
@@ -300,7 +276,8 @@ class LaneSweep {
         lastSurvivor_ = first + kLanes - 1;
         return;
       }
-      for (int lane = 0; lane < kLanes; ++lane) Consider(window, first + lane, (repeats >> lane) & 1);
+      for (int lane = 0; lane < kLanes; ++lane)
+        Consider(window, first + lane, (repeats >> lane) & 1);
     }
 
     PathNode* nodes_;
@@ -333,12 +310,11 @@ class LaneSweep {
     int kept() const { return kept_; }
     PathNode* anchor() const { return anchor_; }
 
-    // When the sample before entry i was kept. Test 1 alone decides, since the
+    // When the sample before entry i was kept, test 1 alone decides, since the
     // direction into the sample is the one out of its kept predecessor. Keeps
     // the leading samples of entries i to i + lanes - 1 whose path turns by
-    // more than the tolerance and returns how many; the sample after them (if
-    // it is among the lanes) passes test 1 and goes on to DropStraight. (The
-    // direction into the sample under test is then entry i - 1's direction out.)
+    // more than the tolerance and returns how many; the next sample passes
+    // test 1 and goes on to DropStraight.
     int KeepTurns(const Window& window, int i, int lanes) {
       Directions toSuccessor = window.OutLanes(i);
       Directions fromPredecessor = window.OutLanes(i - 1);
@@ -380,9 +356,10 @@ class LaneSweep {
         // each later one the chord of the sample before it. After a kept
         // sample that chord is the direction out of the new anchor itself: the
         // same difference, normalised the same way.
-        Directions intoNode{Lanes::ShiftIn(intoNode_.x, chord.x), Lanes::ShiftIn(intoNode_.y, chord.y),
+        Directions intoNode{Lanes::ShiftIn(intoNode_.x, chord.x),
+                            Lanes::ShiftIn(intoNode_.y, chord.y),
                             Lanes::ShiftIn(intoNode_.z, chord.z)};
-        Flags keeps = limit_ > DotLanes(toSuccessor, intoNode);  // test 1
+        Flags keeps = limit_ > DotLanes(toSuccessor, intoNode);                // test 1
         if (anchor_ != head_) keeps |= limit_ > DotLanes(chord, intoAnchor_);  // test 2
         int keep = Lanes::Bits(keeps) | (Lanes::Bits(limit_ > DotLanes(chord, beyondSuccessor)) &
                                          successorMask);  // test 3
@@ -400,28 +377,23 @@ class LaneSweep {
           return kLanes;
         }
         int stays = CountLeadingLanes(~(keep >> first), lanes - first) + first;  // lanes if none
-        for (int lane = first; lane <= stays && lane < lanes; ++lane)
+        *turning = false;
+        for (int lane = first, end = stays < lanes ? stays + 1 : lanes; lane < end; ++lane)
           Link(node[lane], node[lane + 1], anchor_);
         if (stays > first) {  // lanes first to stays - 1 go
           anchor_->next = node[stays];
           intoNode_ = chord.Lane(stays - 1);
         }
-        if (stays == lanes) {
-          *turning = false;
-          return lanes;
-        }
+        if (stays == lanes) return lanes;
         // The sample in lane `stays` stays and becomes the anchor.
         NoteKept(node[stays], 1);
         SetAnchor(node[stays], intoNode_);
         intoNode_ = window.Out(i + stays);
         first = stays + 1;
-        if (first == lanes) {
-          *turning = false;
-          return lanes;
-        }
+        if (first == lanes) return lanes;
         // Where the path turns at the next sample too, test 1 alone keeps it,
         // without chords: KeepTurns carries on from there.
-        if (limit_[0] > DotOne(window.Out(i + first), intoNode_)) {
+        if (limit_[0] > Dot(window.Out(i + first), intoNode_)) {
           *turning = true;
           return first;
         }
@@ -432,7 +404,8 @@ class LaneSweep {
     // The anchor and the direction into it from its predecessor (none for
     // node 0, which has no predecessor and so no test 2).
     void SetAnchor(PathNode* node, const Fxyz& intoAnchor) {
-      intoAnchor_ = BroadcastDirection(intoAnchor);
+      intoAnchor_ = {Lanes::Broadcast(intoAnchor.x), Lanes::Broadcast(intoAnchor.y),
+                     Lanes::Broadcast(intoAnchor.z)};
       anchorX_ = Lanes::Broadcast(node->point.x);
       anchorY_ = Lanes::Broadcast(node->point.y);
       anchorZ_ = Lanes::Broadcast(node->point.z);
@@ -457,7 +430,7 @@ class LaneSweep {
     SweepChains* chains_;
     PathNode* anchor_ = nullptr;
     Floats anchorX_, anchorY_, anchorZ_;
-    Directions intoAnchor_;    // pp -> p in every lane, when the anchor has a predecessor
+    Directions intoAnchor_;   // pp -> p in every lane, when the anchor has a predecessor
     Fxyz intoNode_{0, 0, 0};  // p -> the sample under test
     int kept_ = 1;            // node 0
     int chainStep_;
