@@ -23,6 +23,47 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kSamePointDistance = 5e-05;
 constexpr float kKeepEveryAngle = 2.0f;  // above every dot product of unit vectors
 
+// Copies the points of the list into the block, in list order, whichever way
+// reads less: a dense list (at least 1 in 8 nodes kept) by reading the array
+// in order, which the processor reads ahead of (a node is in the list when its
+// predecessor links to it); a sparser one by following the links from each of
+// the sweep's SweepChains starts, all walks in step, so that the hops of many
+// walks (each a cache miss on a long array) wait for memory at once.
+void StoreSurvivors(const PathNode* nodes, int n, int count, const SweepChains& chains,
+                    CControlData* block) {
+  if (count >= n / 8) {
+    Fxyzu* slot = block->Point(0);
+    *slot++ = nodes[0].point;
+    for (int k = 1; k < n; ++k) {
+      if (nodes[k].prev->next == &nodes[k]) *slot++ = nodes[k].point;
+    }
+    return;
+  }
+  const PathNode* at[SweepChains::kCapacity];
+  const PathNode* end[SweepChains::kCapacity];
+  Fxyzu* to[SweepChains::kCapacity];
+  int walks = chains.count;
+  for (int k = 0; k < walks; ++k) {
+    at[k] = chains.start[k];
+    end[k] = k + 1 < walks ? chains.start[k + 1] : nullptr;
+    to[k] = block->Point(chains.slot[k]);
+  }
+  while (walks > 0) {
+    for (int k = 0; k < walks;) {
+      if (at[k] == end[k]) {  // this walk is done: the last one takes its place
+        --walks;
+        at[k] = at[walks];
+        end[k] = end[walks];
+        to[k] = to[walks];
+        continue;
+      }
+      *to[k]++ = at[k]->point;
+      at[k] = at[k]->next;
+      ++k;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The rules, one sample at a time.
 
@@ -70,58 +111,6 @@ bool CanRemoveNode(const PathNode& node, float c) {
   if (after.next == nullptr) return true;
   return !TurnsTooMuch(c, chord, Direction(after, *after.next));
 }
-
-namespace {
-
-// Copies the points of the list into the block, in list order, in one of two
-// ways, whichever reads less:
-//
-//   - A dense list (at least 1 in 8 nodes kept) is copied by reading the array
-//     in order, which the processor reads ahead of: a node is in the list when
-//     its predecessor links to it.
-//   - A sparser one is copied by following the links, so that only the kept
-//     nodes are read. A single walk would wait for every hop (on a long array
-//     each is a cache miss of about 100 ns), so the sweep has left a few kept
-//     nodes spread over the array, each with its place in the block
-//     (SweepChains), and the copy follows the links from each of them to the
-//     next, all walks in step: the processor then fetches the nodes of many
-//     walks at once.
-void StoreSurvivors(const PathNode* nodes, int n, int count, const SweepChains& chains,
-                    CControlData* block) {
-  if (count >= n / 8) {
-    Fxyzu* slot = block->Point(0);
-    *slot++ = nodes[0].point;
-    for (int k = 1; k < n; ++k) {
-      if (nodes[k].prev->next == &nodes[k]) *slot++ = nodes[k].point;
-    }
-    return;
-  }
-  const PathNode* at[SweepChains::kCapacity];
-  const PathNode* end[SweepChains::kCapacity];
-  Fxyzu* to[SweepChains::kCapacity];
-  int walks = chains.count;
-  for (int k = 0; k < walks; ++k) {
-    at[k] = chains.start[k];
-    end[k] = k + 1 < walks ? chains.start[k + 1] : nullptr;
-    to[k] = block->Point(chains.slot[k]);
-  }
-  while (walks > 0) {
-    for (int k = 0; k < walks;) {
-      if (at[k] == end[k]) {  // this walk is done: the last one takes its place
-        --walks;
-        at[k] = at[walks];
-        end[k] = end[walks];
-        to[k] = to[walks];
-        continue;
-      }
-      *to[k]++ = at[k]->point;
-      at[k] = at[k]->next;
-      ++k;
-    }
-  }
-}
-
-}  // namespace
 
 bool SimplifyPath(PathNode* nodes, int n, float c) {
   if (nodes == nullptr || n < 1) return false;

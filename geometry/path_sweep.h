@@ -10,10 +10,8 @@
 
 #include "geometry/path_simplify.h"
 
-// Where the survivors' copy starts its walks: a few kept nodes spread over the
-// array, each with its place among the survivors. The copy follows the links
-// from each start to the next one, all walks in step, so that the processor
-// fetches the nodes of many walks at once instead of waiting for each hop.
+// Where the survivors' copy starts its walks (StoreSurvivors): a few kept nodes
+// spread over the array, each with its place among the survivors.
 struct SweepChains {
   static constexpr int kCapacity = 64;
   PathNode* start[kCapacity];  // start[0] is node 0

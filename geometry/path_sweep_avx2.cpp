@@ -5,6 +5,8 @@
 // this file: no function compiled for AVX2 can stand in for another one.
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "geometry/path_simplify.h"

@@ -30,6 +30,8 @@
 #ifndef VESTREL_GEOMETRY_PATH_SWEEP_LANES_H
 #define VESTREL_GEOMETRY_PATH_SWEEP_LANES_H
 
+#include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "geometry/path_simplify.h"
@@ -102,7 +104,6 @@ class LaneSweep {
   // Unit vectors in lanes: x, y and z of kLanes directions.
   struct Directions {
     Floats x, y, z;
-
     Fxyz Lane(int lane) const { return Fxyz{x[lane], y[lane], z[lane]}; }
   };
 
@@ -125,6 +126,26 @@ class LaneSweep {
   static void Link(PathNode* node, PathNode* next, PathNode* prev) {
     node->next = next;
     node->prev = prev;
+  }
+
+  // Links entries from to to - 1 each to the entry after it and to the anchor.
+  // A whole group of nodes consecutive in the array, which is most of a moving
+  // path, takes one store of both links a node, the next pointer a node on.
+  static void LinkRun(PathNode* const* node, int from, int to, PathNode* anchor) {
+    static_assert(offsetof(PathNode, prev) == offsetof(PathNode, next) + sizeof(PathNode*),
+                  "prev follows next");
+    typedef uintptr_t Pair __attribute__((vector_size(2 * sizeof(uintptr_t))));
+    PathNode* at = node[from];
+    PathNode* const end = node[to];
+    if (to - from != kLanes || end - at != kLanes) {
+      for (int lane = from; lane < to; ++lane) Link(node[lane], node[lane + 1], anchor);
+      return;
+    }
+    Pair links = {reinterpret_cast<uintptr_t>(at + 1), reinterpret_cast<uintptr_t>(anchor)};
+    const Pair step = {sizeof(PathNode), 0};
+#pragma GCC unroll 16
+    for (int lane = 0; lane < kLanes; ++lane, links += step)
+      memcpy(&at[lane].next, &links, sizeof links);
   }
 
   // -------------------------------------------------------------------------
@@ -220,6 +241,7 @@ class LaneSweep {
         window.complete = true;
         ++next_;
       }
+      if (prefetched_ < next_) prefetched_ = next_;
       window.ComputeDirections();
     }
 
@@ -227,7 +249,6 @@ class LaneSweep {
     // they arrive while the angle pass works through the window; called once
     // a group. (Reading ahead changes nothing but when the bytes arrive.)
     void PrefetchAhead() {
-      if (prefetched_ < next_) prefetched_ = next_;
       if (prefetched_ + kLanes > last_ + 1 || prefetched_ >= next_ + 2 * Window::kCapacity) return;
 #pragma GCC unroll 8
       for (int k = 0; k < kLanes; k += 2) __builtin_prefetch(&nodes_[prefetched_ + k], 1);
@@ -330,15 +351,13 @@ class LaneSweep {
       return kept;
     }
 
-    // Tests 1 to 3 for entries i to i + lanes - 1; test 3 applies to the first
-    // `successorLanes` lanes (the others' successors are the array's last
-    // node). Each lane is tested as if the samples before it in the group were
-    // dropped (they share the anchor). The first lane that keeps its sample
-    // decides the lanes before it; the lanes after it are tested again within
-    // the group against the new anchor, until every lane is decided. Returns
-    // how many entries it decided; *turning tells whether it stopped early
-    // because the sample after a kept one turns by test 1 alone (KeepTurns
-    // goes on).
+    // Tests 1 to 3 for entries i to i + lanes - 1 (test 3 for the first
+    // `successorLanes`: the others' successors are the array's last node), each
+    // lane as if the samples before it in the group were dropped (they share
+    // the anchor). The first lane that keeps its sample decides the lanes before
+    // it; those after it are tested again against the new anchor. Returns how
+    // many entries it decided; *turning tells whether it stopped because the
+    // sample after a kept one turns by test 1 alone (KeepTurns goes on).
     int DropStraight(const Window& window, int i, int lanes, int successorLanes, bool* turning) {
       PathNode* const* node = window.node + i;
       const Floats successorX = Load(window.x + i + 1);
@@ -367,19 +386,14 @@ class LaneSweep {
         if (first == 0 && lanes == kLanes && keep == 0) {
           // The common case on a straight course: every lane goes. A branch of
           // its own, so that the next group need not wait for this one.
-          if (node[kLanes] == node[0] + kLanes) {  // consecutive nodes: stores in a row
-            for (PathNode* at = node[0]; at != node[kLanes]; ++at) Link(at, at + 1, anchor_);
-          } else {
-            for (int lane = 0; lane < kLanes; ++lane) Link(node[lane], node[lane + 1], anchor_);
-          }
+          LinkRun(node, 0, kLanes, anchor_);
           anchor_->next = node[kLanes];
           intoNode_ = chord.Lane(kLanes - 1);
           return kLanes;
         }
         int stays = CountLeadingLanes(~(keep >> first), lanes - first) + first;  // lanes if none
         *turning = false;
-        for (int lane = first, end = stays < lanes ? stays + 1 : lanes; lane < end; ++lane)
-          Link(node[lane], node[lane + 1], anchor_);
+        LinkRun(node, first, stays < lanes ? stays + 1 : lanes, anchor_);
         if (stays > first) {  // lanes first to stays - 1 go
           anchor_->next = node[stays];
           intoNode_ = chord.Lane(stays - 1);
