@@ -128,20 +128,21 @@ class LaneSweep {
     node->prev = prev;
   }
 
-  // Links entries from to to - 1 each to the entry after it and to the anchor.
-  // A whole group of nodes consecutive in the array, which is most of a moving
-  // path, takes one store of both links a node, the next pointer a node on.
+  // Links entries from to to - 1 each to the entry after it and to the anchor
+  // (LinkGroup for a whole group of consecutive nodes: most of a moving path).
   static void LinkRun(PathNode* const* node, int from, int to, PathNode* anchor) {
+    if (to - from == kLanes && node[to] - node[from] == kLanes)
+      return LinkGroup(node[from], anchor);
+    for (int lane = from; lane < to; ++lane) Link(node[lane], node[lane + 1], anchor);
+  }
+
+  // Links kLanes consecutive nodes from `at` each to the node after it and to
+  // `prev`: one store of both links a node, the next pointer a node on.
+  static void LinkGroup(PathNode* at, PathNode* prev) {
     static_assert(offsetof(PathNode, prev) == offsetof(PathNode, next) + sizeof(PathNode*),
                   "prev follows next");
     typedef uintptr_t Pair __attribute__((vector_size(2 * sizeof(uintptr_t))));
-    PathNode* at = node[from];
-    PathNode* const end = node[to];
-    if (to - from != kLanes || end - at != kLanes) {
-      for (int lane = from; lane < to; ++lane) Link(node[lane], node[lane + 1], anchor);
-      return;
-    }
-    Pair links = {reinterpret_cast<uintptr_t>(at + 1), reinterpret_cast<uintptr_t>(anchor)};
+    Pair links = {reinterpret_cast<uintptr_t>(at + 1), reinterpret_cast<uintptr_t>(prev)};
     const Pair step = {sizeof(PathNode), 0};
 #pragma GCC unroll 16
     for (int lane = 0; lane < kLanes; ++lane, links += step)
@@ -166,9 +167,7 @@ class LaneSweep {
 
     void Add(PathNode* survivor) {
       node[count] = survivor;
-      x[count] = survivor->point.x;
-      y[count] = survivor->point.y;
-      z[count] = survivor->point.z;
+      x[count] = survivor->point.x, y[count] = survivor->point.y, z[count] = survivor->point.z;
       ++count;
     }
 
@@ -297,6 +296,7 @@ class LaneSweep {
         lastSurvivor_ = first + kLanes - 1;
         return;
       }
+      if (repeats == (1 << kLanes) - 1) return LinkGroup(first, lastSurvivor_);  // all go
       for (int lane = 0; lane < kLanes; ++lane)
         Consider(window, first + lane, (repeats >> lane) & 1);
     }
