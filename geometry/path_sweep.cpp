@@ -37,29 +37,30 @@ struct FourLanes {
     *y = _mm_movehl_ps(xy23, xy01);
     *z = _mm_movelh_ps(_mm_unpackhi_ps(a, b), _mm_unpackhi_ps(c, d));
   }
+  // Two instructions each, where SSE2 has no blend for the general shuffle.
+  static Floats ShiftIn(float first, Floats v) {
+    return _mm_move_ss(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(first));
+  }
+  static Floats ShiftOut(Floats v, float last) {
+    __m128 rotated = _mm_move_ss(v, _mm_set_ss(last));  // (last, v[1], v[2], v[3])
+    return _mm_shuffle_ps(rotated, rotated, _MM_SHUFFLE(0, 3, 2, 1));
+  }
 #else
   static Floats Root(Floats v) {
-    for (int lane = 0; lane < kCount; ++lane) v[lane] = std::sqrt(v[lane]);
-    return v;
+    return Floats{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
   }
-  static int Bits(Flags flags) {
-    int bits = 0;
-    for (int lane = 0; lane < kCount; ++lane) bits |= (flags[lane] != 0) << lane;
-    return bits;
+  static int Bits(Flags f) {
+    return (f[0] != 0) | (f[1] != 0) << 1 | (f[2] != 0) << 2 | (f[3] != 0) << 3;
   }
   static void Transpose(const PathNode* nodes, Floats* x, Floats* y, Floats* z) {
     for (int lane = 0; lane < kCount; ++lane)
       (*x)[lane] = nodes[lane].point.x, (*y)[lane] = nodes[lane].point.y,
       (*z)[lane] = nodes[lane].point.z;
   }
+  static Floats ShiftIn(float first, Floats v) { return Floats{first, v[0], v[1], v[2]}; }
+  static Floats ShiftOut(Floats v, float last) { return Floats{v[1], v[2], v[3], last}; }
 #endif
   static Floats Broadcast(float value) { return Floats{value, value, value, value}; }
-  static Floats ShiftIn(float first, Floats v) {
-    return __builtin_shufflevector(Floats{first}, v, 0, 4, 5, 6);
-  }
-  static Floats ShiftOut(Floats v, float last) {
-    return __builtin_shufflevector(v, Floats{last}, 1, 2, 3, 4);
-  }
 };
 
 #if VESTREL_SWEEP_HAS_AVX2_VARIANT

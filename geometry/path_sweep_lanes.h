@@ -360,9 +360,8 @@ class LaneSweep {
     // sample after a kept one turns by test 1 alone (KeepTurns goes on).
     int DropStraight(const Window& window, int i, int lanes, int successorLanes, bool* turning) {
       PathNode* const* node = window.node + i;
-      const Floats successorX = Load(window.x + i + 1);
-      const Floats successorY = Load(window.y + i + 1);
-      const Floats successorZ = Load(window.z + i + 1);
+      const Floats successorX = Load(window.x + i + 1), successorY = Load(window.y + i + 1),
+                   successorZ = Load(window.z + i + 1);
       const Directions toSuccessor = window.OutLanes(i);          // node -> successor
       const Directions beyondSuccessor = window.OutLanes(i + 1);  // successor -> its successor
       const int successorMask = (1 << successorLanes) - 1;
