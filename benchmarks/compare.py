@@ -68,14 +68,13 @@ def main():
           "| after / baseline |")
     print("|---|---:|---:|---:|---:|")
     for name in sorted(after):
-        if not name.endswith("/1000000") or name.startswith(("ReumannWitkam", "AngleFilter")):
+        if not name.endswith("/1000000") or not name.startswith(("Baseline/", "SimplifyPath/",
+                                                                  "Breakdown/")):
             continue
-        if name.startswith("Baseline/") or (name.startswith("SimplifyPath/") or "Breakdown/" in name):
-            shape = "helix" if name.startswith("Breakdown/") else name.split("/")[1]
-            base = after.get(f"Baseline/{shape}/1000000")
-            print(f"| {name[:-len('/1000000')]} | {cell(before.get(name))} | {cell(after[name])} "
-                  f"| {cell(ratio(after[name], before.get(name)))} "
-                  f"| {cell(ratio(after[name], base))} |")
+        shape = "helix" if name.startswith("Breakdown/") else name.split("/")[1]
+        base = after.get(f"Baseline/{shape}/1000000")
+        print(f"| {name[:-len('/1000000')]} | {cell(before.get(name))} | {cell(after[name])} "
+              f"| {cell(ratio(after[name], before.get(name)))} | {cell(ratio(after[name], base))} |")
 
 
 if __name__ == "__main__":
