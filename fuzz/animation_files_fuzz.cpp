@@ -33,7 +33,7 @@ vhost::ImportOptions FirstChoice(const vhost::AnimationFile& file) {
   if (file.clips.size() > 1) options.animation = "0";
   if (!file.clips.empty() && !file.clips[0].channels.empty()) {
     size_t node = size_t(file.clips[0].channels[0].node);
-    if (node < file.nodes.size()) options.node = file.nodes[node].name;
+    if (node < file.nodes.size()) options.nodes = {file.nodes[node].name};
   }
   return options;
 }

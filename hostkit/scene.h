@@ -74,6 +74,24 @@ constexpr int32_t kAngleControl = 3;
 constexpr int32_t kFreezeControl = 4;
 constexpr int32_t kReverseControl = 5;
 
+// Where an imported scene's motion came from, carried into every file written
+// from it: the source file (its name, not its folder), the node, the clip, the
+// frame rate and range, the attribution text, and how the file's axes and
+// units were turned into the host's (up 'y': +90 degrees about x; then scale),
+// so that a writer can turn the line back into the source's own frame.
+struct SceneSource {
+  std::string file;
+  std::string format;
+  std::string node;
+  std::string animation;
+  double fps = 0;
+  int32_t firstFrame = 0;
+  int32_t lastFrame = 0;
+  std::string copyright;
+  char up = 'z';  // 'z': the file's axes were kept
+  double scale = 1;
+};
+
 struct Scene {
   std::string name = "scene";
   std::string description;
@@ -90,6 +108,12 @@ struct Scene {
   // pass at the first frame when the file names none.
   int32_t renderFirst = 0;
   int32_t renderLast = 0;
+  std::optional<SceneSource> source;  // an imported scene's origin
+  // A scene with several groups of the plug-in: each instance is a scene of
+  // its own (its group at index 0, its objects, matrices, dialog and block)
+  // sharing this scene's frames, creator and render range. Empty: the scene
+  // itself is the one instance.
+  std::vector<Scene> instances;
 };
 
 // The longest name (of a scene, of an object) and description a scene file

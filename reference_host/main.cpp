@@ -4,6 +4,7 @@
 //   vestrel-host                      plays the embedded default scene
 //   vestrel-host play [SCENE] [options]
 //   vestrel-host import FILE [options]  (glTF motion into a scene)
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct FaultSpecs {
       functionCallRefusals, hiddenLookups;
 };
 
+namespace fs = std::filesystem;
+
 void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& faults,
                     std::string& memoryCheck, std::string& byteOrder, bool& dialog,
                     bool& noDialog) {
@@ -48,15 +51,23 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& fau
   play.add_option("--trace", options.tracePath,
                   "Write every entry call, host call and host function call as JSON Lines");
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
-  play.add_option("--save-block", options.saveBlockPath,
-                  "Save the parameter block to a file at the end");
-  play.add_option(
-      "--load-block", options.loadBlockPath,
-      "Start the instance with the parameter block in this file (as stored, in either byte order)");
+  play.add_option("--save-block", options.saveBlocks,
+                  "Save the parameter block to a file at the end: PATH, or INSTANCE=PATH for one "
+                  "of a scene's several groups (repeatable)");
+  play.add_option("--load-block", options.loadBlocks,
+                  "Start the instance with the parameter block in this file (as stored, in either "
+                  "byte order): PATH, or INSTANCE=PATH for one of several groups (repeatable)");
   play.add_option("--block-byte-order", byteOrder,
                   "Byte order of stored blocks: the one --save-block writes, and the one a "
                   "--load-block block is turned into before the plug-in sees it")
       ->check(CLI::IsMember({"native", "swapped"}));
+  play.add_option("--call-order", options.callOrder,
+                  "In a scene of several groups, at each render frame: group (each group's "
+                  "'SETM' then its 'GENM', the default) or setup-first (every 'SETM', then every "
+                  "'GENM')")
+      ->transform(CLI::CheckedTransformer(
+          std::map<std::string, vhost::CallOrder>{{"group", vhost::CallOrder::kGroupByGroup},
+                                                  {"setup-first", vhost::CallOrder::kSetupPassFirst}}));
   play.add_flag("--interactive", options.interactive,
                 "Run the plug-in's dialog on the terminal (sends 'INTF')");
   play.add_flag(
@@ -163,15 +174,19 @@ struct ImportArgs {
   std::string scenePath;  // import -o
   bool list = false;
   uint64_t maxMemoryMegabytes = vhost::kDefaultMaxMemoryMegabytes;
+  bool withSource = false;  // play: the source glTF written whole beside the trails
 };
 
 void AddImportOptions(CLI::App& app, ImportArgs& args) {
-  app.add_option("--node", args.options.node,
-                 "Node whose motion is taken (name or index; default: the one node the "
-                 "animation moves)");
+  app.add_option("--node", args.options.nodes,
+                 "Node whose motion is taken, each by a group of its own (name or index; "
+                 "repeatable; default: the one node the animation moves)");
+  app.add_flag("--all-nodes", args.options.allAnimatedNodes,
+               "Take every node the animation moves, each by a group of its own");
   app.add_option("--animation", args.options.animation,
                  "Animation (name or index; default: the only one)");
-  app.add_option("--fps", args.options.fps, "Frames per second sampled (default 24)")
+  app.add_option("--fps", args.options.fps,
+                 "Frames per second sampled (default: a BVH or FBX file's own rate, else 24)")
       ->check(CLI::Range(0.001, 1000.0));
   app.add_option("--frames", args.options.frames, "Frame range A:B (default: the whole animation)");
   app.add_option("--up", args.up,
@@ -188,8 +203,9 @@ void AddImportOptions(CLI::App& app, ImportArgs& args) {
 }
 
 bool ImportOptionsGiven(const CLI::App& app) {
-  for (const char* name : {"--node", "--animation", "--fps", "--frames", "--up", "--scale",
-                           "--offset", "--max-memory"})
+  for (const char* name :
+       {"--node", "--all-nodes", "--animation", "--fps", "--frames", "--up", "--scale",
+        "--offset", "--max-memory", "--with-source"})
     if (app.count(name) != 0) return true;
   return false;
 }
@@ -252,8 +268,30 @@ int RunImport(const std::string& path, ImportArgs& args, const vhost::SceneLimit
   return vhost::kExitBadInput;
 }
 
+// --with-source: a glTF source is carried whole into the .glb beside its
+// trails. Other formats have no glTF to carry; converting their skeletons
+// would be a different file than the user asked for, so they are refused.
+bool SetSourceForGltf(vhost::PlayOptions& options) {
+  const std::string extension = fs::path(options.scenePath).extension().string();
+  const std::string gltfExtension = fs::path(options.gltfPath).extension().string();
+  if (extension != ".glb" && extension != ".gltf" && extension != ".GLB" && extension != ".GLTF") {
+    std::cerr << "vestrel-host: --with-source carries a glTF source into the .glb; "
+              << options.scenePath
+              << " is not glTF, and its skeleton and animation are not converted (write the "
+                 "trails alone with --gltf)\n";
+    return false;
+  }
+  if (gltfExtension != ".glb" && gltfExtension != ".GLB") {
+    std::cerr << "vestrel-host: --with-source writes one .glb: give --gltf FILE.glb\n";
+    return false;
+  }
+  options.withSourcePath = options.scenePath;
+  return true;
+}
+
 // `vestrel-host play FILE` with an animation file: the import's scene is played.
 bool ImportForPlay(vhost::PlayOptions& options, ImportArgs& args) {
+  if (args.withSource && !SetSourceForGltf(options)) return false;
   vhost::ImportAnswer answer = ReadInSandbox(options.scenePath, args, options.limits);
   if (!answer.error.empty()) {
     std::cerr << "vestrel-host: " << vhost::EscapedText(answer.error) << "\n";
@@ -315,6 +353,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(int64_t(1), int64_t(1000000)));
   AddImportOptions(*import, importArgs);
   AddImportOptions(*play, playImportArgs);
+  play->add_flag("--with-source", playImportArgs.withSource,
+                 "With --gltf FILE.glb and a glTF animation file: write the source asset whole "
+                 "with one node per traced line at its scene root");
 #endif
 
   try {
@@ -355,8 +396,8 @@ int main(int argc, char** argv) {
   if (vhost::IsAnimationFile(options.scenePath)) {
     if (!ImportForPlay(options, playImportArgs)) return vhost::kExitBadInput;
   } else if (ImportOptionsGiven(*play)) {
-    std::cerr << "vestrel-host: --node, --animation, --fps, --frames, --up, --scale, --offset "
-                 "and --max-memory apply to animation files only\n";
+    std::cerr << "vestrel-host: --node, --all-nodes, --animation, --fps, --frames, --up, --scale, "
+                 "--offset, --max-memory and --with-source apply to animation files only\n";
     return vhost::kExitBadInput;
   }
 #endif

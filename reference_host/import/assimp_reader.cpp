@@ -267,9 +267,10 @@ bool ParseAssimpFile(const std::string& bytes, const std::string& path, Animatio
   for (unsigned i = 0; i < scene->mNumAnimations; ++i)
     if (scene->mAnimations[i] && !ReadClip(*scene->mAnimations[i], i, byName, file, error))
       return false;
-  // Only a BVH file's ticks are its own frames; other formats count time in
-  // their own units, so their default rate stays 24.
-  if (file->format != "BVH") file->frameTime = 0;
+  // A BVH file's ticks are its frames, and assimp counts an FBX file's time
+  // in the file's own frames (its time mode or custom rate): both rates are
+  // the file's. COLLADA keeps time in seconds with no rate of its own.
+  if (file->format != "BVH" && file->format != "FBX") file->frameTime = 0;
   return true;
 }
 

@@ -81,7 +81,7 @@ class Importer {
 
   ImportResult Run() {
     ImportResult result;
-    if (!CheckOptions() || !PickClip() || !PickNode() || !PickFrames() || !Sample()) {
+    if (!CheckOptions() || !PickClip() || !PickNodes() || !PickFrames() || !SampleAll()) {
       result.error = file_.path + ": " + error_;
       return result;
     }
@@ -97,8 +97,18 @@ class Importer {
     return false;
   }
 
+  // Where the frame rate came from, for the report line.
+  std::string FpsOrigin() const {
+    if (options_.fps > 0) return "set by --fps";
+    if (file_.frameTime > 0) return "the file's own";
+    if (file_.format == "DAE") return "24 by default, COLLADA has no frame rate of its own";
+    if (file_.format == "glTF") return "24 by default, glTF keeps time in seconds";
+    return "24 by default";
+  }
+
   bool CheckOptions() {
     fps_ = options_.fps > 0 ? options_.fps : file_.frameTime > 0 ? 1 / file_.frameTime : 24;
+    report_.fpsOrigin = FpsOrigin();
     if (!(isfinite(options_.fps) && options_.fps >= 0 && fps_ <= kMaxFps))
       return Fail("the frame rate must be above 0 and at most " + std::to_string(int(kMaxFps)));
     if (!(isfinite(options_.scale) && options_.scale != 0 && fabs(options_.scale) <= 1e9))
@@ -136,28 +146,43 @@ class Importer {
     return true;
   }
 
-  bool PickNode() {
+  // One traced node per --node, in the order given (a node named twice is
+  // traced once); every node the clip moves with allAnimatedNodes.
+  bool PickNodes() {
     std::vector<int> animated = AnimatedNodes(*clip_);
     std::vector<std::string> candidates;
     for (int n : animated) candidates.push_back(file_.nodes[n].name);
-    if (options_.node.empty()) {
+    if (options_.allAnimatedNodes) {
+      if (!options_.nodes.empty()) return Fail("name nodes or ask for every animated node, not both");
+      nodes_ = animated;
+      return !nodes_.empty() || Fail("animation " + Quoted(clip_->name) + " moves no node");
+    }
+    if (options_.nodes.empty()) {
       if (animated.size() != 1)
         return Fail("animation " + Quoted(clip_->name) + " moves " +
                     std::to_string(animated.size()) +
-                    " nodes; choose one with --node: " + NameList(candidates));
-      node_ = animated[0];
+                    " nodes; choose one or more with --node: " + NameList(candidates));
+      nodes_ = animated;
       return true;
     }
-    for (size_t i = 0; i < file_.nodes.size() && node_ < 0; ++i)
-      if (file_.nodes[i].name == options_.node) node_ = int(i);
-    int64_t index;
-    if (node_ < 0 && ParseInt(options_.node, &index) && index >= 0 &&
-        size_t(index) < file_.nodes.size())
-      node_ = int(index);
-    if (node_ < 0)
-      return Fail("no node " + Quoted(options_.node) + "; the nodes animation " +
-                  Quoted(clip_->name) + " moves are " + NameList(candidates));
+    for (const std::string& name : options_.nodes) {
+      int node = FindNode(name);
+      if (node < 0)
+        return Fail("no node " + Quoted(name) + "; the nodes animation " + Quoted(clip_->name) +
+                    " moves are " + NameList(candidates));
+      if (std::find(nodes_.begin(), nodes_.end(), node) == nodes_.end()) nodes_.push_back(node);
+    }
     return true;
+  }
+
+  // A node by name, else by index; -1 when there is none.
+  int FindNode(const std::string& name) const {
+    for (size_t i = 0; i < file_.nodes.size(); ++i)
+      if (file_.nodes[i].name == name) return int(i);
+    int64_t index;
+    if (ParseInt(name, &index) && index >= 0 && size_t(index) < file_.nodes.size())
+      return int(index);
+    return -1;
   }
 
   bool PickFrames() {
@@ -182,31 +207,25 @@ class Importer {
     if (first < INT32_MIN / 2 || last > INT32_MAX / 2 || last - first + 1 > limits_.maxFrames)
       return Fail("the frame range " + std::to_string(first) + " to " + std::to_string(last) +
                   " has more than " + std::to_string(limits_.maxFrames) + " frames");
+    // Every node traced holds a key a frame: bound them all together.
+    const int64_t keys = (last - first + 1) * int64_t(nodes_.size());
+    if (keys > std::max(limits_.maxSamples, limits_.maxFrames))
+      return Fail(std::to_string(nodes_.size()) + " nodes over " + std::to_string(last - first + 1) +
+                  " frames are " + std::to_string(keys) + " positions, more than the " +
+                  std::to_string(std::max(limits_.maxSamples, limits_.maxFrames)) + " allowed");
     first_ = int32_t(first);
     last_ = int32_t(last);
     return true;
   }
 
-  bool Sample() {
-    NodeSampler sampler(file_, clip_, node_, options_.offset);
-    for (int64_t f = first_; f <= last_; ++f) {
-      Vec3 p = sampler.At(double(f) / fps_);
-      if (turnYUp_) p = {p.x, -p.z, p.y};  // Y-up to the host's Z-up: +90 degrees about x
-      p = {p.x * options_.scale, p.y * options_.scale, p.z * options_.scale};
-      double largest = std::max({fabs(p.x), fabs(p.y), fabs(p.z)});
-      if (!(largest <= limits_.maxCoordinate))
-        return Fail("the position of node " + Quoted(file_.nodes[node_].name) + " at frame " +
-                    std::to_string(f) + " is not finite or beyond " +
-                    std::to_string(limits_.maxCoordinate));
-      if (!positions_.empty()) {
-        const Vec3& q = positions_.back();
-        report_.pathLength +=
-            sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z));
-      }
-      positions_.push_back(p);
+  bool SampleAll() {
+    for (int node : nodes_) {
+      positions_.emplace_back();
+      report_.pathLengths.push_back(0);
+      report_.nodes.push_back(file_.nodes[size_t(node)].name);
+      if (!Sample(node, &positions_.back(), &report_.pathLengths.back())) return false;
     }
     report_.file = file_.path;
-    report_.node = file_.nodes[node_].name;
     report_.animation = clip_->name;
     report_.fps = fps_;
     report_.firstFrame = first_;
@@ -215,44 +234,133 @@ class Importer {
     return true;
   }
 
+  bool Sample(int node, std::vector<Vec3>* positions, double* pathLength) {
+    NodeSampler sampler(file_, clip_, node, options_.offset);
+    for (int64_t f = first_; f <= last_; ++f) {
+      Vec3 p = sampler.At(double(f) / fps_);
+      if (turnYUp_) p = {p.x, -p.z, p.y};  // Y-up to the host's Z-up: +90 degrees about x
+      p = {p.x * options_.scale, p.y * options_.scale, p.z * options_.scale};
+      double largest = std::max({fabs(p.x), fabs(p.y), fabs(p.z)});
+      if (!(largest <= limits_.maxCoordinate))
+        return Fail("the position of node " + Quoted(file_.nodes[size_t(node)].name) + " at frame " +
+                    std::to_string(f) + " is not finite or beyond " +
+                    std::to_string(limits_.maxCoordinate));
+      if (!positions->empty()) {
+        const Vec3& q = positions->back();
+        *pathLength +=
+            sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z));
+      }
+      positions->push_back(p);
+    }
+    return true;
+  }
+
+  // "node "a"" or "nodes "a", "b"".
+  std::string NodesText() const {
+    std::vector<std::string> quoted;
+    for (const std::string& name : report_.nodes) quoted.push_back(Quoted(name));
+    std::string text = report_.nodes.size() == 1 ? "node " : "nodes ";
+    for (size_t i = 0; i < quoted.size(); ++i) text += (i ? ", " : "") + quoted[i];
+    return text;
+  }
+
+  SceneSource Source(size_t instance) const {
+    SceneSource source;
+    source.file = WellFormedText(fs::path(file_.path).filename().string(), kMaxSceneNameBytes);
+    source.format = file_.format;
+    source.node = WellFormedText(report_.nodes[instance], kMaxSceneNameBytes);
+    source.animation = WellFormedText(report_.animation, kMaxSceneNameBytes);
+    source.fps = fps_;
+    source.firstFrame = first_;
+    source.lastFrame = last_;
+    source.copyright = WellFormedText(file_.attribution, kMaxSceneDescriptionBytes);
+    source.up = turnYUp_ ? 'y' : 'z';
+    source.scale = options_.scale;
+    return source;
+  }
+
+  // One instance: the plug-in's group and the node as its child, keyed at
+  // every frame.
+  Scene Instance(size_t index) const {
+    Scene instance;
+    instance.name = WellFormedText(report_.nodes[index], kMaxSceneNameBytes);
+    SceneObject group;
+    group.name = "Vestrel group";
+    SceneObject node;
+    node.name = instance.name;
+    node.parent = 0;
+    node.motion.kind = MotionKind::kKeyframes;
+    for (size_t i = 0; i < positions_[index].size(); ++i)
+      node.motion.keys.push_back(Keyframe{int32_t(first_ + int64_t(i)), positions_[index][i]});
+    instance.objects = {group, node};
+    instance.source = Source(index);
+    return instance;
+  }
+
   Scene MakeScene() const {
     Scene scene;
     scene.name = SceneName(file_.path);
     std::ostringstream description;
     description << "Imported from " << fs::path(file_.path).filename().string() << " ("
-                << file_.format << "): node " << Quoted(report_.node) << ", animation "
+                << file_.format << "): " << NodesText() << ", animation "
                 << Quoted(report_.animation) << ", " << fps_ << " fps, frames " << first_ << " to "
                 << last_ << ".";
     if (!file_.attribution.empty()) description << " " << file_.attribution;
     scene.description = WellFormedText(description.str(), kMaxSceneDescriptionBytes);
     scene.firstFrame = scene.renderFirst = scene.renderLast = first_;
     scene.lastFrame = last_;
-    SceneObject group;
-    group.name = "Vestrel group";
-    SceneObject node;
-    node.name = WellFormedText(report_.node, kMaxSceneNameBytes);
-    node.parent = 0;
-    node.motion.kind = MotionKind::kKeyframes;
-    for (size_t i = 0; i < positions_.size(); ++i)
-      node.motion.keys.push_back(Keyframe{int32_t(first_ + int64_t(i)), positions_[i]});
-    scene.objects = {group, node};
+    for (size_t i = 0; i < nodes_.size(); ++i) scene.instances.push_back(Instance(i));
+    scene.objects = scene.instances[0].objects;
+    scene.source = scene.instances[0].source;
+    // One node: the scene of one group, as scenes have always been.
+    if (nodes_.size() == 1) scene.instances.clear();
+    for (Scene& instance : scene.instances) {
+      instance.description = scene.description;
+      instance.firstFrame = instance.renderFirst = instance.renderLast = first_;
+      instance.lastFrame = last_;
+    }
     return scene;
   }
 
-  static std::string SceneText(const Scene& scene) {
+  static json SourceJson(const SceneSource& source) {
+    json text = {{"file", source.file},
+                 {"format", source.format},
+                 {"node", source.node},
+                 {"animation", source.animation},
+                 {"fps", source.fps},
+                 {"frames", {{"first", source.firstFrame}, {"last", source.lastFrame}}},
+                 {"up", std::string(1, source.up)},
+                 {"scale", source.scale}};
+    if (!source.copyright.empty()) text["copyright"] = source.copyright;
+    return text;
+  }
+
+  static json ObjectsJson(const Scene& instance) {
     json keys = json::array();
-    for (const Keyframe& k : scene.objects[1].motion.keys)
+    for (const Keyframe& k : instance.objects[1].motion.keys)
       keys.push_back(
           {{"frame", k.frame}, {"position", {k.position.x, k.position.y, k.position.z}}});
-    json root = {
-        {"name", scene.name},
-        {"description", scene.description},
-        {"frames", {{"first", scene.firstFrame}, {"last", scene.lastFrame}}},
-        {"objects",
-         {{{"name", scene.objects[0].name}},
-          {{"name", scene.objects[1].name},
-           {"parent", 0},
-           {"motion", {{"type", "keyframes"}, {"interpolation", "linear"}, {"keys", keys}}}}}}};
+    return {{{"name", instance.objects[0].name}},
+            {{"name", instance.objects[1].name},
+             {"parent", 0},
+             {"motion", {{"type", "keyframes"}, {"interpolation", "linear"}, {"keys", keys}}}}};
+  }
+
+  static std::string SceneText(const Scene& scene) {
+    json root = {{"name", scene.name},
+                 {"description", scene.description},
+                 {"frames", {{"first", scene.firstFrame}, {"last", scene.lastFrame}}}};
+    if (scene.instances.empty()) {
+      root["objects"] = ObjectsJson(scene);
+      root["source"] = SourceJson(*scene.source);
+    } else {
+      json instances = json::array();
+      for (const Scene& instance : scene.instances)
+        instances.push_back({{"name", instance.name},
+                             {"objects", ObjectsJson(instance)},
+                             {"source", SourceJson(*instance.source)}});
+      root["instances"] = instances;
+    }
     // Names come from the file as bytes; one that is not UTF-8 is written
     // with replacement characters rather than ending the run.
     return root.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -265,9 +373,9 @@ class Importer {
   double fps_ = 24;
   bool turnYUp_ = true;
   const AnimationClip* clip_ = nullptr;
-  int node_ = -1;
+  std::vector<int> nodes_;
   int32_t first_ = 0, last_ = 0;
-  std::vector<Vec3> positions_;
+  std::vector<std::vector<Vec3>> positions_;  // one list per node
   ImportReport report_;
 };
 
@@ -366,10 +474,15 @@ std::string ListText(const AnimationFile& file) {
 
 std::string ReportLine(const ImportReport& r) {
   std::ostringstream out;
-  out << "import: " << EscapedText(r.file) << ", node " << Quoted(EscapedText(r.node))
-      << ", animation " << Quoted(EscapedText(r.animation)) << ": frames " << r.firstFrame << " to "
+  out << "import: " << EscapedText(r.file) << ", " << (r.nodes.size() == 1 ? "node " : "nodes ");
+  for (size_t i = 0; i < r.nodes.size(); ++i)
+    out << (i ? ", " : "") << Quoted(EscapedText(r.nodes[i]));
+  out << ", animation " << Quoted(EscapedText(r.animation)) << ": frames " << r.firstFrame << " to "
       << r.lastFrame << " (" << (int64_t(r.lastFrame) - r.firstFrame + 1) << " frames at " << r.fps
-      << " fps, " << r.duration << " s), path length " << r.pathLength << "\n";
+      << " fps, " << r.duration << " s; rate: " << r.fpsOrigin << "), path length"
+      << (r.pathLengths.size() == 1 ? " " : "s ");
+  for (size_t i = 0; i < r.pathLengths.size(); ++i) out << (i ? ", " : "") << r.pathLengths[i];
+  out << "\n";
   return out.str();
 }
 

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hostkit/scene.h"
 #include "reference_host/import/animation.h"
@@ -15,7 +16,10 @@
 namespace vhost {
 
 struct ImportOptions {
-  std::string node;       // empty: the one node the animation moves
+  // Each node named is traced by a group of the plug-in of its own; empty:
+  // the one node the animation moves.
+  std::vector<std::string> nodes;
+  bool allAnimatedNodes = false;  // every node the clip moves, in node order
   std::string animation;  // name or index; empty: the only one
   double fps = 0;         // 0: the file's own frame rate, else 24
   std::string frames;     // "A:B"; empty: the whole animation
@@ -27,13 +31,14 @@ struct ImportOptions {
 // What was sampled, for the summary line.
 struct ImportReport {
   std::string file;
-  std::string node;
+  std::vector<std::string> nodes;
   std::string animation;
   double fps = 0;
+  std::string fpsOrigin;  // where the rate came from: "--fps", "the file", ...
   int32_t firstFrame = 0;
   int32_t lastFrame = 0;
   double duration = 0;    // of the sampled range, seconds
-  double pathLength = 0;  // of the sampled positions, in scene units
+  std::vector<double> pathLengths;  // of each node's sampled positions, in scene units
 };
 
 struct ImportResult {

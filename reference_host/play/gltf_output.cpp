@@ -1,5 +1,6 @@
 #include "reference_host/play/gltf_output.h"
 
+#include "reference_host/play/gltf_with_source.h"
 #include "reference_host/play/safe_files.h"
 #include "reference_host/printable_text.h"
 
@@ -28,22 +29,6 @@ constexpr int kElementArrayBuffer = 34963;
 constexpr int kModeLines = 1;
 constexpr int kModePoints = 0;
 
-std::string Base64(const std::string& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 2]));
-    text += kDigits[(n >> 18) & 63];
-    text += kDigits[(n >> 12) & 63];
-    text += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    text += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return text;
-}
-
 template <typename T>
 void Append(std::string* buffer, T value) {
   char raw[sizeof(T)];
@@ -51,18 +36,38 @@ void Append(std::string* buffer, T value) {
   buffer->append(raw, sizeof(T));
 }
 
+// A trail's provenance as a node's extras: where its motion came from and
+// the plug-in's angle tolerance.
+json TrailExtras(const Trail& trail) {
+  json extras = json::object();
+  if (trail.source) {
+    const SceneSource& s = *trail.source;
+    extras = {{"source_file", s.file},
+              {"source_format", s.format},
+              {"node", s.node},
+              {"animation", s.animation},
+              {"fps", s.fps},
+              {"frames", {s.firstFrame, s.lastFrame}}};
+    if (!s.copyright.empty()) extras["copyright"] = s.copyright;
+  }
+  if (trail.toleranceDegrees) extras["angle_tolerance_degrees"] = *trail.toleranceDegrees;
+  return extras;
+}
+
 // Builds the JSON and the one buffer together, view by view.
 class GltfWriter {
  public:
-  bool AddModel(const GeneratedModel& model, std::string* message) {
+  bool AddModel(const Trail& trail, const GeneratedModel& model, std::string* message) {
     if (model.vertices.empty()) return true;  // an accessor needs at least one element
     std::map<int32_t, uint32_t> position;     // vertex index the plug-in gave -> element
     float min[3] = {INFINITY, INFINITY, INFINITY}, max[3] = {-INFINITY, -INFINITY, -INFINITY};
     size_t positions = buffer_.size();
     for (const ReceivedVertex& v : model.vertices) {
+      const Vec3 p = SourceFramePoint({v.position[0], v.position[1], v.position[2]}, trail.source);
+      const double coordinates[3] = {p.x, p.y, p.z};
       for (int k = 0; k < 3; ++k) {
         // Bounds of the stored floats, which is what a reader checks.
-        float f = float(v.position[k]);
+        float f = float(coordinates[k]);
         if (!isfinite(f)) {
           *message = "the line of frame " + std::to_string(model.frame) +
                      " has a point that is not finite; glTF cannot hold it";
@@ -98,16 +103,22 @@ class GltfWriter {
           Accessor(View(indices, kElementArrayBuffer), segments * 2, "SCALAR", kUnsignedInt);
       primitive["mode"] = kModeLines;
     }
-    meshes_.push_back({{"name", "line_frame_" + std::to_string(model.frame)},
-                       {"primitives", json::array({primitive})}});
-    nodes_.push_back(
-        {{"name", "line_frame_" + std::to_string(model.frame)}, {"mesh", meshes_.size() - 1}});
+    std::string name = TrailName(trail);
+    if (trail.models.size() > 1 || trail.name.empty())
+      name += "_frame_" + std::to_string(model.frame);
+    meshes_.push_back({{"name", name}, {"primitives", json::array({primitive})}});
+    json node = {{"name", name}, {"mesh", meshes_.size() - 1}};
+    json extras = TrailExtras(trail);
+    if (!extras.empty()) node["extras"] = extras;
+    nodes_.push_back(node);
     return true;
   }
 
-  std::string Json(const std::string& sceneName, const std::string& uri) const {
+  std::string Json(const std::string& sceneName, const std::string& copyright,
+                   const std::string& uri) const {
     json scene = {{"name", sceneName}};
     json root = {{"asset", {{"version", "2.0"}, {"generator", "vestrel-host"}}}};
+    if (!copyright.empty()) root["asset"]["copyright"] = copyright;
     if (!nodes_.empty()) {
       json sceneNodes = json::array();
       for (size_t i = 0; i < nodes_.size(); ++i) sceneNodes.push_back(i);
@@ -122,9 +133,10 @@ class GltfWriter {
     }
     root["scenes"] = json::array({scene});
     root["scene"] = 0;
-    return root.dump();
+    return root.dump(-1, ' ', false, json::error_handler_t::replace);
   }
 
+  GltfParts Parts() const { return GltfParts{views_, accessors_, meshes_, nodes_, buffer_}; }
   const std::string& buffer() const { return buffer_; }
   bool empty() const { return nodes_.empty(); }
 
@@ -150,6 +162,13 @@ class GltfWriter {
   json nodes_ = json::array();
 };
 
+// The attribution of the trails' source (they share one), if any.
+std::string Copyright(const std::vector<Trail>& trails) {
+  for (const Trail& trail : trails)
+    if (trail.source && !trail.source->copyright.empty()) return trail.source->copyright;
+  return {};
+}
+
 void Pad(std::string* chunk, char fill) {
   while (chunk->size() % 4 != 0) chunk->push_back(fill);
 }
@@ -174,26 +193,37 @@ std::string Glb(std::string jsonChunk, std::string binChunk, bool withBin) {
 
 }  // namespace
 
-bool GltfBytes(const std::vector<GeneratedModel>& models, const std::string& sceneName, bool binary,
-               std::string* bytes, std::string* message) {
+std::string GlbBytes(std::string jsonChunk, std::string binChunk, bool withBin) {
+  return Glb(std::move(jsonChunk), std::move(binChunk), withBin);
+}
+
+bool GltfBytes(const GltfContent& content, bool binary, std::string* bytes, std::string* message) {
   GltfWriter writer;
-  for (const GeneratedModel& model : models)
-    if (!writer.AddModel(model, message)) return false;
+  for (const Trail& trail : *content.trails)
+    for (const GeneratedModel& model : trail.models)
+      if (!writer.AddModel(trail, model, message)) return false;
+  if (!content.sourceBytes.empty()) {
+    if (!binary) {
+      *message = "the source and its trails are written as .glb only";
+      return false;
+    }
+    return GlbWithSource(content.sourceBytes, content.sourceName, writer.Parts(), bytes, message);
+  }
+  const std::string copyright = Copyright(*content.trails);
   if (binary) {
-    *bytes = Glb(writer.Json(sceneName, ""), writer.buffer(), !writer.empty());
+    *bytes = Glb(writer.Json(content.sceneName, copyright, ""), writer.buffer(), !writer.empty());
   } else {
-    *bytes =
-        writer.Json(sceneName, "data:application/octet-stream;base64," + Base64(writer.buffer())) +
-        "\n";
+    *bytes = writer.Json(content.sceneName, copyright,
+                         "data:application/octet-stream;base64," + Base64(writer.buffer())) +
+             "\n";
   }
   return true;
 }
 
-bool WriteGltfFile(const std::string& path, const std::vector<GeneratedModel>& models,
-                   const std::string& sceneName, std::string* message) {
+bool WriteGltfFile(const std::string& path, const GltfContent& content, std::string* message) {
   bool binary = LowercaseExtension(path) == ".glb";
   std::string bytes;
-  if (!GltfBytes(models, sceneName, binary, &bytes, message)) {
+  if (!GltfBytes(content, binary, &bytes, message)) {
     *message = "cannot write " + path + ": " + *message;
     return false;
   }

@@ -31,28 +31,55 @@ std::string PrintableText(const std::string& text) {
   return out;
 }
 
-std::string ObjText(const std::vector<GeneratedModel>& models, const std::string& sceneName) {
+namespace {
+
+// An object's name: the trail's, with the frame where a trail has a line for
+// each of several render frames. Names hold no spaces in OBJ.
+std::string ObjectName(const Trail& trail, const GeneratedModel& model) {
+  std::string name = PrintableText(TrailName(trail));
+  for (char& c : name)
+    if (c == ' ') c = '_';
+  if (trail.models.size() > 1 || trail.name.empty())
+    name += "_frame_" + std::to_string(model.frame);
+  return name;
+}
+
+}  // namespace
+
+std::string ObjText(const std::vector<Trail>& trails, const std::string& sceneName,
+                    bool sourceFrame) {
   std::ostringstream obj;
   obj << "# The line that the Vestrel plug-in generated, received by vestrel-host\n"
       << "# from scene \"" << PrintableText(sceneName) << "\".\n"
       << "# Each vertex is a `v` (placed by the group matrix) with a `vt u 0` whose u\n"
-      << "# is the frame its point was sampled at; each segment is an `l`.\n";
+      << "# is the frame its point was sampled at; each segment is an `l`.\n"
+      << "# Axes: "
+      << AxesSentence(sourceFrame, trails.empty() ? std::nullopt : trails[0].source) << ".\n";
+  for (const Trail& trail : trails)
+    for (const std::string& line : ProvenanceLines(trail))
+      obj << "# " << PrintableText(TrailName(trail)) << ": " << PrintableText(line) << "\n";
   size_t base = 0;  // OBJ indices count from 1 across the whole file
-  for (const GeneratedModel& model : models) {
-    obj << "o line_frame_" << model.frame << "\n";
-    std::map<int32_t, size_t> objIndex;
-    for (size_t i = 0; i < model.vertices.size(); ++i) {
-      const ReceivedVertex& v = model.vertices[i];
-      obj << "v " << NumberText(v.position[0]) << " " << NumberText(v.position[1]) << " "
-          << NumberText(v.position[2]) << "\n";
-      obj << "vt " << NumberText(v.u) << " 0\n";
-      objIndex[v.index] = base + i + 1;
+  for (const Trail& trail : trails) {
+    for (const GeneratedModel& model : trail.models) {
+      obj << "o " << ObjectName(trail, model) << "\n";
+      std::map<int32_t, size_t> objIndex;
+      for (size_t i = 0; i < model.vertices.size(); ++i) {
+        const ReceivedVertex& v = model.vertices[i];
+        Vec3 p{v.position[0], v.position[1], v.position[2]};
+        if (sourceFrame) p = SourceFramePoint(p, trail.source);
+        obj << "v " << NumberText(p.x) << " " << NumberText(p.y) << " " << NumberText(p.z) << "\n";
+        obj << "vt " << NumberText(v.u) << " 0\n";
+        objIndex.emplace(v.index, base + i + 1);
+      }
+      for (const ReceivedFace& face : model.faces) {
+        // A face naming a vertex the plug-in never handed over has no index.
+        auto a = objIndex.find(face.first), b = objIndex.find(face.second);
+        if (a == objIndex.end() || b == objIndex.end()) continue;
+        obj << "l " << a->second << "/" << a->second << " " << b->second << "/" << b->second
+            << "\n";
+      }
+      base += model.vertices.size();
     }
-    for (const ReceivedFace& face : model.faces) {
-      size_t a = objIndex[face.first], b = objIndex[face.second];
-      obj << "l " << a << "/" << a << " " << b << "/" << b << "\n";
-    }
-    base += model.vertices.size();
   }
   return obj.str();
 }
@@ -144,74 +171,111 @@ size_t Stride(size_t count) {
 // Whether item i of count is drawn at this stride.
 bool Drawn(size_t i, size_t count, size_t stride) { return i % stride == 0 || i + 1 == count; }
 
-void Panel(std::ostringstream& svg, const PictureContent& content, const Projection& projection,
-           double left) {
-  auto sampleAt = [](const Sample& s) {
-    return std::array<double, 3>{s.position.x, s.position.y, s.position.z};
-  };
-  Bounds bounds;
-  for (const Sample& s : content.samples)
-    bounds.Add(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
-  for (const StoredPoint& p : content.storedPoints) bounds.Add(p[projection.a], p[projection.b]);
-  if (content.model != nullptr) {
-    for (const ReceivedVertex& v : content.model->vertices)
-      bounds.Add(Coordinate(v.position, projection.a), Coordinate(v.position, projection.b));
-  }
-  PanelMap map(bounds, left);
+// A trail's colours: its line, and its stored points (the first in green).
+// One trail keeps the picture's classic red line and blue points.
+struct TrailColours {
+  const char* line;
+  const char* points;
+};
 
+TrailColours ColoursOf(size_t trail, size_t trails) {
+  static const char* const kPalette[] = {"#d23", "#2457c5", "#b35c00", "#7b3fb5",
+                                         "#0a8a8a", "#c2185b", "#5d6d00", "#455a64"};
+  if (trails == 1) return {"#d23", "#2457c5"};
+  const char* colour = kPalette[trail % (sizeof kPalette / sizeof kPalette[0])];
+  return {colour, colour};
+}
+
+const GeneratedModel* LastModel(const Trail& trail) {
+  return trail.models.empty() ? nullptr : &trail.models.back();
+}
+
+std::array<double, 3> SampleAt(const Sample& s) { return {s.position.x, s.position.y, s.position.z}; }
+
+Bounds BoundsOf(const std::vector<Trail>& trails, const Projection& projection) {
+  Bounds bounds;
+  for (const Trail& trail : trails) {
+    for (const Sample& s : trail.samples)
+      bounds.Add(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    for (const StoredPoint& p : trail.storedPoints) bounds.Add(p[projection.a], p[projection.b]);
+    if (const GeneratedModel* model = LastModel(trail)) {
+      for (const ReceivedVertex& v : model->vertices)
+        bounds.Add(Coordinate(v.position, projection.a), Coordinate(v.position, projection.b));
+    }
+  }
+  return bounds;
+}
+
+void SampledPath(std::ostringstream& svg, const Trail& trail, const Projection& projection,
+                 const PanelMap& map) {
+  if (trail.samples.empty()) return;
+  svg << "<polyline class=\"sampled\" fill=\"none\" stroke=\"#999\" stroke-width=\"1\" "
+         "stroke-dasharray=\"3 2\" points=\"";
+  const size_t count = trail.samples.size(), stride = Stride(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (!Drawn(i, count, stride)) continue;
+    const Sample& s = trail.samples[i];
+    Point2 p = map.Map(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    if (isfinite(p.x) && isfinite(p.y)) svg << Fixed(p.x) << "," << Fixed(p.y) << " ";
+  }
+  svg << "\"/>\n";
+  for (size_t i = 0; i < count; ++i) {
+    if (!Drawn(i, count, stride)) continue;
+    const Sample& s = trail.samples[i];
+    Point2 p = map.Map(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    if (!isfinite(p.x) || !isfinite(p.y)) continue;
+    svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y)
+        << "\" r=\"1.5\" fill=\"#999\"/>\n";
+  }
+}
+
+void GeneratedLine(std::ostringstream& svg, const GeneratedModel& model, const char* colour,
+                   const Projection& projection, const PanelMap& map) {
+  std::map<int32_t, const ReceivedVertex*> byIndex;
+  for (const ReceivedVertex& v : model.vertices) byIndex.emplace(v.index, &v);
+  const size_t count = model.faces.size(), stride = Stride(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (!Drawn(i, count, stride)) continue;
+    const ReceivedFace& face = model.faces[i];
+    auto a = byIndex.find(face.first), b = byIndex.find(face.second);
+    if (a == byIndex.end() || b == byIndex.end()) continue;
+    Point2 pa = map.Map(a->second->position[projection.a], a->second->position[projection.b]);
+    Point2 pb = map.Map(b->second->position[projection.a], b->second->position[projection.b]);
+    if (!isfinite(pa.x + pa.y + pb.x + pb.y)) continue;
+    svg << "<line class=\"generated\" x1=\"" << Fixed(pa.x) << "\" y1=\"" << Fixed(pa.y)
+        << "\" x2=\"" << Fixed(pb.x) << "\" y2=\"" << Fixed(pb.y) << "\" stroke=\"" << colour
+        << "\" stroke-width=\"2\"/>\n";
+  }
+}
+
+void StoredPoints(std::ostringstream& svg, const std::vector<StoredPoint>& points,
+                  const char* colour, const Projection& projection, const PanelMap& map) {
+  const size_t stored = points.size(), storedStride = Stride(stored);
+  for (size_t i = 0; i < stored; ++i) {
+    if (!Drawn(i, stored, storedStride)) continue;
+    const StoredPoint& point = points[i];
+    Point2 p = map.Map(point[projection.a], point[projection.b]);
+    if (!isfinite(p.x) || !isfinite(p.y)) continue;
+    svg << "<circle class=\"stored\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y) << "\" r=\""
+        << (i == 0 ? 5 : 3) << "\" fill=\"" << (i == 0 ? "#1a7f37" : colour)
+        << "\"><title>point " << i << ", frame " << NumberText(point[3]) << "</title></circle>\n";
+  }
+}
+
+void Panel(std::ostringstream& svg, const std::vector<Trail>& trails, const Projection& projection,
+           double left) {
+  PanelMap map(BoundsOf(trails, projection), left);
   svg << "<g>\n<rect x=\"" << left << "\" y=\"" << kTop << "\" width=\"" << kPanel << "\" height=\""
       << kPanel << "\" fill=\"#fafafa\" stroke=\"#bbb\"/>\n";
   svg << "<text x=\"" << left + 8 << "\" y=\"" << kTop + 16 << "\" font-size=\"13\">"
       << projection.name << " (" << projection.axisA << " across, " << projection.axisB
       << " up)</text>\n";
-
-  if (!content.samples.empty()) {
-    svg << "<polyline class=\"sampled\" fill=\"none\" stroke=\"#999\" stroke-width=\"1\" "
-           "stroke-dasharray=\"3 2\" points=\"";
-    const size_t count = content.samples.size(), stride = Stride(count);
-    for (size_t i = 0; i < count; ++i) {
-      if (!Drawn(i, count, stride)) continue;
-      const Sample& s = content.samples[i];
-      Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
-      if (isfinite(p.x) && isfinite(p.y)) svg << Fixed(p.x) << "," << Fixed(p.y) << " ";
-    }
-    svg << "\"/>\n";
-    for (size_t i = 0; i < count; ++i) {
-      if (!Drawn(i, count, stride)) continue;
-      const Sample& s = content.samples[i];
-      Point2 p = map.Map(sampleAt(s)[projection.a], sampleAt(s)[projection.b]);
-      if (!isfinite(p.x) || !isfinite(p.y)) continue;
-      svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y)
-          << "\" r=\"1.5\" fill=\"#999\"/>\n";
-    }
-  }
-  if (content.model != nullptr) {
-    std::map<int32_t, const ReceivedVertex*> byIndex;
-    for (const ReceivedVertex& v : content.model->vertices) byIndex[v.index] = &v;
-    const size_t count = content.model->faces.size(), stride = Stride(count);
-    for (size_t i = 0; i < count; ++i) {
-      if (!Drawn(i, count, stride)) continue;
-      const ReceivedFace& face = content.model->faces[i];
-      const ReceivedVertex* a = byIndex[face.first];
-      const ReceivedVertex* b = byIndex[face.second];
-      if (a == nullptr || b == nullptr) continue;
-      Point2 pa = map.Map(a->position[projection.a], a->position[projection.b]);
-      Point2 pb = map.Map(b->position[projection.a], b->position[projection.b]);
-      if (!isfinite(pa.x + pa.y + pb.x + pb.y)) continue;
-      svg << "<line class=\"generated\" x1=\"" << Fixed(pa.x) << "\" y1=\"" << Fixed(pa.y)
-          << "\" x2=\"" << Fixed(pb.x) << "\" y2=\"" << Fixed(pb.y)
-          << "\" stroke=\"#d23\" stroke-width=\"2\"/>\n";
-    }
-  }
-  const size_t stored = content.storedPoints.size(), storedStride = Stride(stored);
-  for (size_t i = 0; i < stored; ++i) {
-    if (!Drawn(i, stored, storedStride)) continue;
-    const StoredPoint& point = content.storedPoints[i];
-    Point2 p = map.Map(point[projection.a], point[projection.b]);
-    if (!isfinite(p.x) || !isfinite(p.y)) continue;
-    svg << "<circle class=\"stored\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y) << "\" r=\""
-        << (i == 0 ? 5 : 3) << "\" fill=\"" << (i == 0 ? "#1a7f37" : "#2457c5")
-        << "\"><title>point " << i << ", frame " << NumberText(point[3]) << "</title></circle>\n";
+  for (const Trail& trail : trails) SampledPath(svg, trail, projection, map);
+  for (size_t i = 0; i < trails.size(); ++i) {
+    const TrailColours colours = ColoursOf(i, trails.size());
+    if (const GeneratedModel* model = LastModel(trails[i]))
+      GeneratedLine(svg, *model, colours.line, projection, map);
+    StoredPoints(svg, trails[i].storedPoints, colours.points, projection, map);
   }
   svg << "</g>\n";
 }
@@ -229,34 +293,62 @@ std::string Thinned(size_t count) {
          " drawn";
 }
 
-std::string SvgText(const PictureContent& content) {
+namespace {
+
+// One legend row a trail, in its colour, when there are several.
+void TrailLegend(std::ostringstream& svg, const std::vector<Trail>& trails, double y) {
+  for (size_t i = 0; i < trails.size(); ++i) {
+    const double rowY = y + 18 * double(i);
+    const GeneratedModel* model = LastModel(trails[i]);
+    const size_t segments = model ? model->faces.size() : 0;
+    svg << "<line x1=\"" << kMargin << "\" y1=\"" << rowY - 4 << "\" x2=\"" << kMargin + 24
+        << "\" y2=\"" << rowY - 4 << "\" stroke=\"" << ColoursOf(i, trails.size()).line
+        << "\" stroke-width=\"3\"/><text class=\"trail\" x=\"" << kMargin + 30 << "\" y=\"" << rowY
+        << "\">" << Escape(TrailName(trails[i])) << ": " << segments << " segments"
+        << Thinned(segments) << ", " << trails[i].storedPoints.size() << " stored points, "
+        << trails[i].samples.size() << " frames sampled</text>\n";
+  }
+}
+
+}  // namespace
+
+std::string SvgText(const std::string& title, const std::vector<Trail>& trails) {
+  const size_t legendRows = trails.size() > 1 ? trails.size() : 0;
   double width = 3 * kPanel + 4 * kMargin;
-  double height = kTop + kPanel + 48;
+  double height = kTop + kPanel + 48 + 18 * double(legendRows);
+  size_t samples = 0, stored = 0, segments = 0;
+  for (const Trail& trail : trails) {
+    samples += trail.samples.size();
+    stored += trail.storedPoints.size();
+    if (const GeneratedModel* model = LastModel(trail)) segments += model->faces.size();
+  }
   std::ostringstream svg;
   svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
       << "\" viewBox=\"0 0 " << width << " " << height << "\" font-family=\"sans-serif\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"" << kMargin << "\" y=\"30\" font-size=\"18\">" << Escape(content.title)
+      << "<text x=\"" << kMargin << "\" y=\"30\" font-size=\"18\">" << Escape(title)
       << "</text>\n";
   for (int i = 0; i < 3; ++i)
-    Panel(svg, content, kProjections[i], kMargin + i * (kPanel + kMargin));
+    Panel(svg, trails, kProjections[i], kMargin + i * (kPanel + kMargin));
   double legendY = kTop + kPanel + 28;
+  const char* lineColour = trails.size() == 1 ? "#d23" : "#555";
+  const char* pointColour = trails.size() == 1 ? "#2457c5" : "#555";
   svg << "<g font-size=\"12\">\n"
       << "<line x1=\"" << kMargin << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 24
       << "\" y2=\"" << legendY - 4 << "\" stroke=\"#999\" stroke-dasharray=\"3 2\"/><text x=\""
-      << kMargin + 30 << "\" y=\"" << legendY << "\">sampled motion path ("
-      << content.samples.size() << " frames" << Thinned(content.samples.size()) << ")</text>\n"
-      << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4
-      << "\" r=\"3\" fill=\"#2457c5\"/><text x=\"" << kMargin + 320 << "\" y=\"" << legendY
-      << "\">stored points (" << content.storedPoints.size() << Thinned(content.storedPoints.size())
-      << "; the first in green)</text>\n"
+      << kMargin + 30 << "\" y=\"" << legendY << "\">sampled motion path (" << samples << " frames"
+      << Thinned(samples) << ")</text>\n"
+      << "<circle cx=\"" << kMargin + 312 << "\" cy=\"" << legendY - 4 << "\" r=\"3\" fill=\""
+      << pointColour << "\"/><text x=\"" << kMargin + 320 << "\" y=\"" << legendY
+      << "\">stored points (" << stored << Thinned(stored) << "; the first in green)</text>\n"
       << "<line x1=\"" << kMargin + 612 << "\" y1=\"" << legendY - 4 << "\" x2=\"" << kMargin + 636
-      << "\" y2=\"" << legendY - 4 << "\" stroke=\"#d23\" stroke-width=\"2\"/><text x=\""
-      << kMargin + 642 << "\" y=\"" << legendY << "\">generated line, placed by the group matrix ("
-      << (content.model ? content.model->faces.size() : 0) << " segments"
-      << Thinned(content.model ? content.model->faces.size() : 0) << ")</text>\n"
-      << "</g>\n</svg>\n";
+      << "\" y2=\"" << legendY - 4 << "\" stroke=\"" << lineColour
+      << "\" stroke-width=\"2\"/><text x=\"" << kMargin + 642 << "\" y=\"" << legendY
+      << "\">generated line, placed by the group matrix (" << segments << " segments"
+      << Thinned(segments) << ")</text>\n";
+  if (legendRows > 0) TrailLegend(svg, trails, legendY + 22);
+  svg << "</g>\n</svg>\n";
   return svg.str();
 }
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "hostkit/dialogs.h"
+#include "hostkit/file_read.h"
 #include "reference_host/play/terminal_dialog.h"
 #include "hostkit/findings.h"
 #include "hostkit/host_services.h"
@@ -38,6 +39,10 @@ std::string DefaultPluginPath() {
 
 namespace {
 
+// The largest source --with-source carries: as large as an animation file
+// the import reads.
+constexpr size_t kMaxSourceBytes = size_t(256) << 20;
+
 std::string PascalText(const unsigned char* field) {
   return std::string(reinterpret_cast<const char*>(field) + 1, field[0]);
 }
@@ -49,13 +54,30 @@ class ScenePlay {
   int Execute();
 
  private:
+  // One group of the plug-in in the scene: its own scene (its group at
+  // index 0), the session that serves its calls and its block at the end.
+  struct Instance {
+    Scene scene;
+    std::vector<uint8_t> initialBlock;
+    std::unique_ptr<HostSession> session;
+    std::vector<uint8_t> finalBlock;
+  };
+
   bool LoadScene();
   bool LoadPlugin();
-  bool PrepareBlock(std::vector<uint8_t>* initial);
+  bool FindInstance(const std::string& spec, const char* option, size_t* index,
+                    std::string* path) const;
+  bool PrepareBlocks();
+  bool PrepareBlock(Instance& instance, const std::string& loadPath);
   void PlayCalls();
+  void PlayFrame(int32_t frame);
   void NoteFaultsNeverFired();
-  int32_t Call(uint32_t selector, int32_t frame);
-  void DescribeCall(const EntryCallReport& report, const std::vector<uint8_t>& blockBefore);
+  uint64_t CallbackCalls() const;
+  int32_t Call(size_t instance, uint32_t selector, int32_t frame);
+  void DescribeCall(const Instance& instance, const EntryCallReport& report,
+                    const std::vector<uint8_t>& blockBefore);
+  void NoteBorrowedMatrices(size_t instance, int32_t frame);
+  std::vector<Trail> Trails() const;
   bool MakeOutDirectory();
   bool WriteOutputs();
   int PrintSummary(int exitCode);
@@ -75,9 +97,9 @@ class ScenePlay {
   std::unique_ptr<GuardedHeap> heap_;
   std::unique_ptr<DialogRunner> runner_;
   std::unique_ptr<HostServices> services_;
-  std::unique_ptr<HostSession> session_;
+  std::vector<std::unique_ptr<Instance>> instances_;  // never moved: sessions hold their scenes
+  std::optional<size_t> latestSetup_;  // the instance whose 'SETM' set the plug-in's matrices last
   PlaySummary summary_;
-  std::vector<uint8_t> finalBlock_;
 };
 
 bool ScenePlay::LoadScene() {
@@ -97,6 +119,16 @@ bool ScenePlay::LoadScene() {
     return false;
   }
   scene_ = *result.scene;
+  std::vector<Scene> scenes = scene_.instances;
+  if (scenes.empty()) {
+    scenes.push_back(scene_);
+    // The scene's one group is named after the node it traces, if any.
+    scenes.back().name = scene_.source ? scene_.source->node : "";
+  }
+  for (Scene& scene : scenes) {
+    instances_.push_back(std::make_unique<Instance>());
+    instances_.back()->scene = std::move(scene);
+  }
   return true;
 }
 
@@ -110,15 +142,60 @@ bool ScenePlay::LoadPlugin() {
   return true;
 }
 
-bool ScenePlay::PrepareBlock(std::vector<uint8_t>* initial) {
-  if (!options_.loadBlockPath.empty()) {
+// A --save-block or --load-block value: "PATH" in a scene of one group,
+// "INSTANCE=PATH" naming one of several.
+bool ScenePlay::FindInstance(const std::string& spec, const char* option, size_t* index,
+                             std::string* path) const {
+  size_t equals = spec.find('=');
+  if (equals != std::string::npos) {
+    const std::string name = spec.substr(0, equals);
+    for (size_t i = 0; i < instances_.size(); ++i) {
+      if (!instances_[i]->scene.name.empty() && instances_[i]->scene.name == name) {
+        *index = i;
+        *path = spec.substr(equals + 1);
+        return true;
+      }
+    }
+  }
+  if (instances_.size() == 1) {
+    *index = 0;
+    *path = spec;
+    return true;
+  }
+  std::string names;
+  for (const auto& instance : instances_)
+    names += (names.empty() ? "\"" : ", \"") + instance->scene.name + "\"";
+  fprintf(stderr,
+          "vestrel-host: %s %s names no group of the scene; it has %zu, give one as "
+          "INSTANCE=PATH: %s\n",
+          option, EscapedText(spec).c_str(), instances_.size(), EscapedText(names).c_str());
+  return false;
+}
+
+bool ScenePlay::PrepareBlocks() {
+  std::vector<std::string> loadPaths(instances_.size());
+  for (const std::string& spec : options_.loadBlocks) {
+    size_t index;
+    std::string path;
+    if (!FindInstance(spec, "--load-block", &index, &path)) return false;
+    loadPaths[index] = path;
+  }
+  for (size_t i = 0; i < instances_.size(); ++i)
+    if (!PrepareBlock(*instances_[i], loadPaths[i])) return false;
+  summary_.initialBlock = BlockLine(instances_[0]->initialBlock);
+  return true;
+}
+
+bool ScenePlay::PrepareBlock(Instance& instance, const std::string& loadPath) {
+  std::vector<uint8_t>* initial = &instance.initialBlock;
+  if (!loadPath.empty()) {
     std::string message;
-    if (!LoadBlockFile(options_.loadBlockPath, GuardedHeap::kMaxAllocation, initial, &message)) {
+    if (!LoadBlockFile(loadPath, GuardedHeap::kMaxAllocation, initial, &message)) {
       fprintf(stderr, "vestrel-host: %s\n", message.c_str());
       return false;
     }
-  } else if (scene_.block) {
-    *initial = *scene_.block;
+  } else if (instance.scene.block) {
+    *initial = *instance.scene.block;
   }
   if (options_.blockOrder && !initial->empty()) {
     BlockView view = DecodeBlock(initial->data(), initial->size());
@@ -131,30 +208,34 @@ bool ScenePlay::PrepareBlock(std::vector<uint8_t>* initial) {
       SwapBlockByteOrder(initial);
     }
   }
-  summary_.initialBlock = BlockLine(*initial);
   return true;
 }
 
-int32_t ScenePlay::Call(uint32_t selector, int32_t frame) {
-  std::vector<uint8_t> before = session_->BlockBytes();
-  int32_t result = session_->Call(plugin_.entry(), selector, frame);
-  DescribeCall(session_->reports().back(), before);
+int32_t ScenePlay::Call(size_t index, uint32_t selector, int32_t frame) {
+  Instance& instance = *instances_[index];
+  std::vector<uint8_t> before = instance.session->BlockBytes();
+  int32_t result = instance.session->Call(plugin_.entry(), selector, frame);
+  DescribeCall(instance, instance.session->reports().back(), before);
   return result;
 }
 
 // What an entry call did, for the summary.
-void ScenePlay::DescribeCall(const EntryCallReport& report,
+void ScenePlay::DescribeCall(const Instance& instance, const EntryCallReport& report,
                              const std::vector<uint8_t>& blockBefore) {
+  const HostSession& session = *instance.session;
   EntrySummary entry;
+  // 'INFO' is the plug-in's, not a group's.
+  if (report.selector != kSelectorInfo && instances_.size() > 1)
+    entry.instance = instance.scene.name;
   entry.selector = report.selector;
   entry.result = report.result;
   entry.frame = report.renderFrame;
   entry.hostCalls = report.calls;
   entry.refused = report.refused;
-  const std::vector<uint8_t> after = session_->BlockBytes();
+  const std::vector<uint8_t> after = session.BlockBytes();
   switch (report.selector) {
     case kSelectorInfo: {
-      const HostPluginDescription& d = session_->info().info;
+      const HostPluginDescription& d = session.info().info;
       entry.description = PluginDescription{PascalText(d.pluginName),
                                             PascalText(d.description),
                                             PascalText(d.copyright),
@@ -165,7 +246,7 @@ void ScenePlay::DescribeCall(const EntryCallReport& report,
       break;
     }
     case kSelectorInit:
-      entry.creatorAnswered = scene_.creator;
+      entry.creatorAnswered = instance.scene.creator;
       entry.blockAfter = BlockLine(after);
       break;
     case kSelectorInterface:
@@ -180,7 +261,7 @@ void ScenePlay::DescribeCall(const EntryCallReport& report,
       break;
     }
     case kSelectorGenerate: {
-      const GeneratedModel& model = session_->models().back();
+      const GeneratedModel& model = session.models().back();
       entry.model = EntrySummary::Model{model.vertices.size(), model.faces.size()};
       break;
     }
@@ -189,16 +270,58 @@ void ScenePlay::DescribeCall(const EntryCallReport& report,
   summary_.calls.push_back(std::move(entry));
 }
 
+// As a host opens a scene: 'INFO' once for the plug-in, 'INIT' for each of
+// its groups in scene order (and 'INTF' where the user opens the dialog),
+// then at every render frame 'SETM' and 'GENM' for each group, in the order
+// the options choose.
 void ScenePlay::PlayCalls() {
   int32_t frame = scene_.renderFirst;
-  Call(kSelectorInfo, frame);
-  Call(kSelectorInit, frame);
-  bool dialog = options_.sendDialog.value_or(scene_.dialog.has_value() || options_.interactive);
-  if (dialog) Call(kSelectorInterface, frame);
-  for (int64_t f = scene_.renderFirst; f <= scene_.renderLast; ++f) {
-    Call(kSelectorSetup, static_cast<int32_t>(f));
-    Call(kSelectorGenerate, static_cast<int32_t>(f));
+  Call(0, kSelectorInfo, frame);
+  for (size_t i = 0; i < instances_.size(); ++i) Call(i, kSelectorInit, frame);
+  for (size_t i = 0; i < instances_.size(); ++i) {
+    const Scene& scene = instances_[i]->scene;
+    if (options_.sendDialog.value_or(scene.dialog.has_value() || options_.interactive))
+      Call(i, kSelectorInterface, frame);
   }
+  for (int64_t f = scene_.renderFirst; f <= scene_.renderLast; ++f)
+    PlayFrame(static_cast<int32_t>(f));
+}
+
+void ScenePlay::PlayFrame(int32_t frame) {
+  for (size_t i = 0; i < instances_.size(); ++i) {
+    Call(i, kSelectorSetup, frame);
+    latestSetup_ = i;
+    if (options_.callOrder == CallOrder::kGroupByGroup) {
+      NoteBorrowedMatrices(i, frame);
+      Call(i, kSelectorGenerate, frame);
+    }
+  }
+  if (options_.callOrder == CallOrder::kSetupPassFirst) {
+    for (size_t i = 0; i < instances_.size(); ++i) {
+      NoteBorrowedMatrices(i, frame);
+      Call(i, kSelectorGenerate, frame);
+    }
+  }
+}
+
+// The plug-in keeps the group matrices of the latest 'SETM' for the whole
+// process, and 'GENM' places the line with them: a group generated after
+// another group's 'SETM' has its line placed with that group's matrices.
+void ScenePlay::NoteBorrowedMatrices(size_t instance, int32_t frame) {
+  if (!latestSetup_ || *latestSetup_ == instance) return;
+  const Scene& own = instances_[instance]->scene;
+  const Scene& other = instances_[*latestSetup_]->scene;
+  bool same = own.groupMatrix == other.groupMatrix && own.blurMatrix == other.blurMatrix;
+  findings_.Note("at frame " + std::to_string(frame) + " the line of group \"" + own.name +
+                 "\" was placed with the matrices of group \"" + other.name + "\"'s 'SETM'" +
+                 (same ? " (the same as its own)" : ", not its own: that line is misplaced"));
+}
+
+// Callback calls over every group's session.
+uint64_t ScenePlay::CallbackCalls() const {
+  uint64_t calls = 0;
+  for (const auto& instance : instances_) calls += instance->session->callbackCalls();
+  return calls;
 }
 
 // A numbered fault beyond the calls the plug-in made never fired: the run
@@ -212,8 +335,8 @@ void ScenePlay::NoteFaultsNeverFired() {
                    std::to_string(made) + " " + what + "; the fault never fired");
   };
   for (const auto& entry : options_.faults.refusedCalls())
-    if (entry.first > session_->callbackCalls())
-      note("--refuse-call", entry.first, session_->callbackCalls(), "host callback calls");
+    if (entry.first > CallbackCalls())
+      note("--refuse-call", entry.first, CallbackCalls(), "host callback calls");
   for (uint64_t n : options_.faults.refusedFunctionCalls())
     if (n > functionCalls) note("--refuse-function-call", n, functionCalls, "host function calls");
   for (uint64_t n : options_.faults.hiddenLookups())
@@ -241,6 +364,24 @@ bool ScenePlay::MakeOutDirectory() {
   return true;
 }
 
+// What each group made, for the writers: its name, where its motion came
+// from, its lines, the path its latest 'SETM' sampled and its stored points.
+std::vector<Trail> ScenePlay::Trails() const {
+  std::vector<Trail> trails;
+  for (const auto& instance : instances_) {
+    Trail trail;
+    trail.name = instance->scene.name;
+    trail.source = instance->scene.source;
+    trail.models = instance->session->models();
+    trail.samples = instance->session->lastSamples();
+    BlockView block = DecodeBlock(instance->finalBlock.data(), instance->finalBlock.size());
+    trail.storedPoints = block.points;
+    if (block.isBlock) trail.toleranceDegrees = block.angle;
+    trails.push_back(std::move(trail));
+  }
+  return trails;
+}
+
 // Every output is made first, then written to its temporary file with the
 // trace; only when all are whole are they put in place.
 bool ScenePlay::WriteOutputs() {
@@ -262,26 +403,30 @@ bool ScenePlay::WriteOutputs() {
     }
   };
   std::string message, bytes;
-  add(OutputPath(options_.objPath, ".obj"), true, ObjText(session_->models(), scene_.name), "");
+  const std::vector<Trail> trails = Trails();
+  add(OutputPath(options_.objPath, ".obj"), true,
+      ObjText(trails, scene_.name, options_.objInSourceAxes), "");
   std::string svgPath = OutputPath(options_.svgPath, ".svg");
-  if (!svgPath.empty()) {
-    PictureContent picture;
-    picture.title = "Vestrel line of scene \"" + scene_.name + "\"";
-    picture.samples = session_->lastSamples();
-    picture.storedPoints = DecodeBlock(finalBlock_.data(), finalBlock_.size()).points;
-    if (!session_->models().empty()) picture.model = &session_->models().back();
-    add(svgPath, true, SvgText(picture), "");
-  }
+  if (!svgPath.empty())
+    add(svgPath, true, SvgText("Vestrel line of scene \"" + scene_.name + "\"", trails), "");
   std::string gltfPath = OutputPath(options_.gltfPath, ".gltf");
   if (!gltfPath.empty()) {
-    bool made = GltfBytes(session_->models(), scene_.name, LowercaseExtension(gltfPath) == ".glb",
-                          &bytes, &message);
+    GltfContent content{scene_.name, &trails, {}, options_.withSourcePath};
+    // The source is read here, bounded, and only parsed as JSON after a
+    // check of its size and nesting; its bytes are copied, never rewritten.
+    bool made = options_.withSourcePath.empty() ||
+                ReadRegularFile(options_.withSourcePath, "source file", kMaxSourceBytes,
+                                &content.sourceBytes, &message);
+    made = made && GltfBytes(content, LowercaseExtension(gltfPath) == ".glb", &bytes, &message);
     add(gltfPath, made, bytes, "cannot write " + gltfPath + ": " + message);
   }
-  if (!options_.saveBlockPath.empty()) {
-    bool made = BlockFileBytes(finalBlock_, options_.blockOrder.value_or(ByteOrder::kNative),
-                               &bytes, &message);
-    add(options_.saveBlockPath, made, bytes, "cannot save the block: " + message);
+  for (const std::string& spec : options_.saveBlocks) {
+    size_t index = 0;
+    std::string path;
+    FindInstance(spec, "--save-block", &index, &path);  // checked before the play
+    bool made = BlockFileBytes(instances_[index]->finalBlock,
+                               options_.blockOrder.value_or(ByteOrder::kNative), &bytes, &message);
+    add(path, made, bytes, "cannot save the block: " + message);
   }
   if (AtomicFile* trace = trace_.file()) {
     batch.Join(trace);
@@ -301,8 +446,14 @@ bool ScenePlay::WriteOutputs() {
 // files in the host's home folder and whatever else the options name.
 std::vector<RunFile> ScenePlay::InputsOfRun() const {
   std::vector<RunFile> inputs = {{"the scene", options_.scenePath},
-                                 {"the loaded block", options_.loadBlockPath},
-                                 {"the plug-in", pluginPath_}};
+                                 {"the plug-in", pluginPath_},
+                                 {"the source --with-source carries", options_.withSourcePath}};
+  for (const std::string& spec : options_.loadBlocks) {
+    size_t index;
+    std::string path;
+    if (FindInstance(spec, "--load-block", &index, &path))
+      inputs.push_back({"the loaded block", path});
+  }
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(HomeDirectory(), error))
     if (LowercaseExtension(entry.path().string()) == ".rsc")
@@ -325,8 +476,13 @@ bool ScenePlay::OutputsAreApart() const {
       {"--svg", OutputPath(options_.svgPath, ".svg")},
       {"--gltf", OutputPath(options_.gltfPath, ".gltf")},
       {"--trace", options_.tracePath},
-      {"--summary-json", options_.summaryJsonPath},
-      {"--save-block", options_.saveBlockPath}};
+      {"--summary-json", options_.summaryJsonPath}};
+  for (const std::string& spec : options_.saveBlocks) {
+    size_t index;
+    std::string path;
+    if (!FindInstance(spec, "--save-block", &index, &path)) return false;
+    outputs.push_back({"--save-block", path});
+  }
   std::string message;
   for (size_t i = 0; i < outputs.size(); ++i) {
     const std::string& path = outputs[i].second;
@@ -351,14 +507,19 @@ int ScenePlay::PrintSummary(int exitCode) {
   summary_.sceneSource = sceneSource_;
   summary_.firstFrame = scene_.firstFrame;
   summary_.lastFrame = scene_.lastFrame;
-  summary_.objects = scene_.objects.size();
+  summary_.objects = 0;
+  for (const auto& instance : instances_) summary_.objects += instance->scene.objects.size();
+  summary_.groups = instances_.size();
   summary_.creator = scene_.creator;
   summary_.renderFirst = scene_.renderFirst;
   summary_.renderLast = scene_.renderLast;
   summary_.pluginPath = pluginPath_;
-  summary_.finalBlock = finalBlock_;
-  summary_.hostCalls = session_->callbackCalls();
-  summary_.hostCallTotals = session_->totals();
+  summary_.finalBlock = instances_[0]->finalBlock;
+  for (const auto& instance : instances_) {
+    summary_.hostCalls += instance->session->callbackCalls();
+    for (const auto& total : instance->session->totals())
+      summary_.hostCallTotals[total.first] += total.second;
+  }
   summary_.functionsCalled = services_->calls();
   summary_.functionsLookedUp = services_->lookups();
   summary_.faults = options_.faults.Describe();
@@ -391,8 +552,7 @@ int ScenePlay::PrintSummary(int exitCode) {
 
 int ScenePlay::Execute() {
   if (!LoadScene()) return kExitBadInput;
-  std::vector<uint8_t> initialBlock;
-  if (!PrepareBlock(&initialBlock)) return kExitBadInput;
+  if (!PrepareBlocks()) return kExitBadInput;
   if (!LoadPlugin()) return kExitNoPlugin;
   if (!OutputsAreApart()) return kExitBadInput;
   if (!MakeOutDirectory()) return kExitBadInput;
@@ -411,18 +571,23 @@ int ScenePlay::Execute() {
   }
   services_ =
       std::make_unique<HostServices>(home, runner_.get(), options_.faults, findings_, &trace_);
-  session_ = std::make_unique<HostSession>(scene_, *heap_, options_.faults, findings_, *services_);
-  session_->AddObserver(&trace_);
-  if (!initialBlock.empty() && !session_->SetBlock(initialBlock)) {
-    fprintf(stderr, "vestrel-host: the stored parameter block is too large\n");
-    return kExitBadInput;
+  for (auto& instance : instances_) {
+    instance->session = std::make_unique<HostSession>(instance->scene, *heap_, options_.faults,
+                                                      findings_, *services_);
+    instance->session->AddObserver(&trace_);
+    if (!instance->initialBlock.empty() && !instance->session->SetBlock(instance->initialBlock)) {
+      fprintf(stderr, "vestrel-host: the stored parameter block is too large\n");
+      return kExitBadInput;
+    }
   }
   theHostServices = services_.get();
 
   PlayCalls();
 
-  finalBlock_ = session_->BlockBytes();
-  session_->Finish();
+  for (auto& instance : instances_) {
+    instance->finalBlock = instance->session->BlockBytes();
+    instance->session->Finish();
+  }
   NoteFaultsNeverFired();
   theHostServices = nullptr;
   bool written = WriteOutputs();

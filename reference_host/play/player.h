@@ -23,6 +23,8 @@ constexpr int kExitBadInput = 1;     // scene, options, block or output files
 constexpr int kExitNoPlugin = 2;     // the plug-in or its entry is missing
 constexpr int kExitPluginFault = 3;  // violation, overrun or leak by the plug-in
 
+enum class CallOrder { kGroupByGroup, kSetupPassFirst };
+
 struct PlayOptions {
   std::string scenePath;      // empty: the embedded default scene
   std::string sceneText;      // when set, the scene's JSON, made from scenePath (an import)
@@ -34,8 +36,18 @@ struct PlayOptions {
   std::string gltfPath;  // the line as glTF: .glb by extension, else .gltf
   std::string tracePath;
   std::string summaryJsonPath;
-  std::string saveBlockPath;
-  std::string loadBlockPath;
+  // Blocks saved at the end and loaded at the start: "PATH" for a scene of
+  // one group, "INSTANCE=PATH" naming the group in a scene of several.
+  std::vector<std::string> saveBlocks;
+  std::vector<std::string> loadBlocks;
+  // The order of 'SETM' and 'GENM' over the groups of a scene at a render
+  // frame: each group's 'SETM' then its 'GENM' (a host that builds one group's
+  // model at a time), or every 'SETM' first (one set-up pass, then one
+  // generation pass).
+  CallOrder callOrder = CallOrder::kGroupByGroup;
+  // With --gltf: the animation file the scene was imported from, written
+  // whole into the .glb with the lines beside it.
+  std::string withSourcePath;
   // Files the run reads besides the scene, the block, the plug-in and the
   // resource files (those an animation file names): no output may be one.
   std::vector<RunFile> otherInputs;

@@ -264,17 +264,112 @@ std::vector<uint8_t> ParseBlock(const SceneNode& node) {
   return MakeBlockBytes(angle, freeze, reverse, points, order);
 }
 
+SceneSource ParseSource(const SceneNode& node) {
+  node.AllowOnly({"file", "format", "node", "animation", "fps", "frames", "copyright", "up",
+                  "scale"});
+  SceneSource source;
+  if (node.Has("file")) source.file = node.Child("file").Text(kMaxSceneNameBytes);
+  if (node.Has("format")) source.format = node.Child("format").Text(kMaxSceneNameBytes);
+  if (node.Has("node")) source.node = node.Child("node").Text(kMaxSceneNameBytes);
+  if (node.Has("animation")) source.animation = node.Child("animation").Text(kMaxSceneNameBytes);
+  if (node.Has("fps")) source.fps = node.Child("fps").Number(0, 1000);
+  if (node.Has("frames")) {
+    SceneNode frames = node.Child("frames");
+    frames.AllowOnly({"first", "last"});
+    source.firstFrame = frames.Required("first").Int32();
+    source.lastFrame = frames.Required("last").Int32();
+  }
+  if (node.Has("copyright"))
+    source.copyright = node.Child("copyright").Text(kMaxSceneDescriptionBytes);
+  if (node.Has("up")) {
+    SceneNode up = node.Child("up");
+    std::string axis = up.Text();
+    if (axis != "y" && axis != "z") up.Fail("expected \"y\" or \"z\", got \"" + axis + "\"");
+    source.up = axis[0];
+  }
+  if (node.Has("scale")) {
+    source.scale = node.Child("scale").Number(-1e9, 1e9);
+    if (source.scale == 0) node.Child("scale").Fail("the scale cannot be 0");
+  }
+  return source;
+}
+
+// What one group of the plug-in brings: its objects (its group at index 0),
+// matrices, dialog answers, stored block and where its motion came from.
+void ParseInstance(const SceneNode& node, Scene* scene) {
+  ParseObjects(node.Required("objects"), scene);
+  if (node.Has("group_matrix")) scene->groupMatrix = ParseMatrix(node.Child("group_matrix"));
+  if (node.Has("blur_matrix")) scene->blurMatrix = ParseMatrix(node.Child("blur_matrix"));
+  if (node.Has("dialog")) scene->dialog = ParseDialog(node.Child("dialog"));
+  if (node.Has("block")) scene->block = ParseBlock(node.Child("block"));
+  if (node.Has("first_vertex_index"))
+    scene->firstVertexIndex =
+        static_cast<int32_t>(node.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
+  if (node.Has("source")) scene->source = ParseSource(node.Child("source"));
+}
+
+// "instances": several groups of the plug-in in one scene. Each is a scene of
+// its own sharing the frames, creator and render range; the first also
+// stands as the scene's own objects, so readers of one instance see it.
+void ParseInstances(const SceneNode& node, Scene* scene) {
+  size_t count = node.ArraySize(1, node.limits().maxObjects);
+  size_t objects = 0;
+  for (size_t i = 0; i < count; ++i) {
+    SceneNode element = node.Element(i);
+    element.AllowOnly({"name", "objects", "group_matrix", "blur_matrix", "dialog", "block",
+                       "first_vertex_index", "source"});
+    Scene instance;
+    instance.name = element.Has("name") ? element.Child("name").Text(kMaxSceneNameBytes)
+                                        : "instance " + std::to_string(i);
+    ParseInstance(element, &instance);
+    objects += instance.objects.size();
+    if (objects > node.limits().maxObjects)
+      element.Fail("the instances hold more than " + std::to_string(node.limits().maxObjects) +
+                   " objects in all");
+    scene->instances.push_back(std::move(instance));
+  }
+}
+
+// Each instance plays the scene's frames for the scene's creator; the first
+// instance's group and objects also stand as the scene's own.
+void ShareWithInstances(Scene* scene) {
+  for (Scene& instance : scene->instances) {
+    instance.description = scene->description;
+    instance.firstFrame = scene->firstFrame;
+    instance.lastFrame = scene->lastFrame;
+    instance.creator = scene->creator;
+    instance.renderFirst = scene->renderFirst;
+    instance.renderLast = scene->renderLast;
+    if (!instance.source) instance.source = scene->source;
+  }
+  if (scene->instances.empty()) return;
+  const Scene& first = scene->instances[0];
+  scene->objects = first.objects;
+  scene->groupMatrix = first.groupMatrix;
+  scene->blurMatrix = first.blurMatrix;
+  scene->dialog = first.dialog;
+  scene->block = first.block;
+  scene->firstVertexIndex = first.firstVertexIndex;
+}
+
 Scene ParseDocument(const SceneNode& root) {
-  root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix",
-                  "creator", "dialog", "block", "render", "first_vertex_index"});
+  const bool several = root.Has("instances");
+  if (several) {
+    root.AllowOnly({"name", "description", "frames", "creator", "render", "source", "instances"});
+  } else {
+    root.AllowOnly({"name", "description", "frames", "objects", "group_matrix", "blur_matrix",
+                    "creator", "dialog", "block", "render", "first_vertex_index", "source"});
+  }
   Scene scene;
   if (root.Has("name")) scene.name = root.Child("name").Text(kMaxSceneNameBytes);
   if (root.Has("description")) scene.description = root.Child("description").Text(kMaxSceneDescriptionBytes);
   ParseRange(root.Required("frames"), root.limits().maxFrames, "--max-frames", &scene.firstFrame,
              &scene.lastFrame);
-  ParseObjects(root.Required("objects"), &scene);
-  if (root.Has("group_matrix")) scene.groupMatrix = ParseMatrix(root.Child("group_matrix"));
-  if (root.Has("blur_matrix")) scene.blurMatrix = ParseMatrix(root.Child("blur_matrix"));
+  if (several) {
+    ParseInstances(root.Child("instances"), &scene);
+  } else {
+    ParseInstance(root, &scene);
+  }
   scene.creator = FourCC("VHST");
   if (root.Has("creator")) {
     SceneNode creator = root.Child("creator");
@@ -282,11 +377,7 @@ Scene ParseDocument(const SceneNode& root) {
     if (!ParseCode(text, &scene.creator))
       creator.Fail("a creator code is four printable characters, got \"" + text + "\"");
   }
-  if (root.Has("dialog")) scene.dialog = ParseDialog(root.Child("dialog"));
-  if (root.Has("block")) scene.block = ParseBlock(root.Child("block"));
-  if (root.Has("first_vertex_index"))
-    scene.firstVertexIndex =
-        static_cast<int32_t>(root.Child("first_vertex_index").Integer(INT32_MIN, INT32_MAX / 2));
+  if (several && root.Has("source")) scene.source = ParseSource(root.Child("source"));
   scene.renderFirst = scene.renderLast = scene.firstFrame;
   if (root.Has("render")) {
     SceneNode render = root.Child("render");
@@ -303,6 +394,7 @@ Scene ParseDocument(const SceneNode& root) {
                   " allowed (render fewer frames, or raise --max-frames)");
     }
   }
+  ShareWithInstances(&scene);
   return scene;
 }
 

@@ -94,6 +94,7 @@ json EntryJson(const EntrySummary& call) {
                 {"result", call.result},
                 {"frame", call.frame},
                 {"host_calls", json::object()}};
+  if (!call.instance.empty()) entry["instance"] = call.instance;
   for (const auto& count : call.hostCalls)
     entry["host_calls"][CodeName(count.first)] = count.second;
   if (const auto& d = call.description) {
@@ -157,7 +158,8 @@ std::string SummaryText(const PlaySummary& s) {
        << "plug-in: " << s.pluginPath << "\n"
        << "calls:\n";
   for (const EntrySummary& call : s.calls) {
-    text << "  " << CodeName(call.selector) << " -> " << call.result << "\n";
+    text << "  " << CodeName(call.selector) << " -> " << call.result
+         << (call.instance.empty() ? "" : "  [" + call.instance + "]") << "\n";
     for (const std::string& detail : EntryDetails(call)) text << "      " << detail << "\n";
   }
   text << "parameter block: " << BlockLine(s.finalBlock) << "\n";

@@ -29,6 +29,7 @@ struct PluginDescription {
 
 // One call of the entry and what it did.
 struct EntrySummary {
+  std::string instance;  // the group the call was for, in a scene of several
   uint32_t selector = 0;
   int32_t result = 0;
   int32_t frame = 0;

@@ -132,10 +132,11 @@ TEST(GltfOutput, HoldsWhatTheObjHolds) {
         base += f.size();
       }
       ASSERT_EQ(frames.size(), obj.vertices.size());
+      // The OBJ keeps the host's Z-up axes; glTF is Y-up: (x, y, z) -> (x, z, -y).
       for (size_t i = 0; i < obj.vertices.size(); ++i) {
         EXPECT_EQ(positions[i * 3], float(obj.vertices[i].x));
-        EXPECT_EQ(positions[i * 3 + 1], float(obj.vertices[i].y));
-        EXPECT_EQ(positions[i * 3 + 2], float(obj.vertices[i].z));
+        EXPECT_EQ(positions[i * 3 + 1], float(obj.vertices[i].z));
+        EXPECT_EQ(positions[i * 3 + 2], float(-obj.vertices[i].y));
         EXPECT_EQ(frames[i], obj.vertices[i].u);
       }
       EXPECT_EQ(segments, obj.lines);

@@ -94,7 +94,7 @@ ImportOptions With(const std::string& node, const std::string& animation = "",
                    const std::string& frames = "", Vec3 offset = {}, char up = 0,
                    double scale = 1) {
   ImportOptions options;
-  options.node = node;
+  if (!node.empty()) options.nodes = {node};
   options.animation = animation;
   options.frames = frames;
   options.offset = offset;
@@ -315,7 +315,7 @@ TEST(ImportRefusals, ChoosesTheOnlyMovedNodeOrListsThem) {
   EXPECT_EQ(result.scene->objects[1].name, "hip");
   builder.AddChannel(builder.AddNode("foot", a), "rotation", "LINEAR", {0}, {0, 0, 0, 1});
   result = Import(builder.Write("two.gltf"));
-  EXPECT_NE(result.error.find("moves 2 nodes; choose one with --node: \"hip\", \"foot\""),
+  EXPECT_NE(result.error.find("moves 2 nodes; choose one or more with --node: \"hip\", \"foot\""),
             std::string::npos)
       << result.error;
 }
