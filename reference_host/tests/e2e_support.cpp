@@ -149,4 +149,15 @@ std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trac
 
 std::string Example(const std::string& name) { return std::string(VHOST_EXAMPLES) + "/" + name; }
 
+std::string RunCommand(const std::string& command, int* exitCode) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char chunk[4096];
+  size_t n;
+  while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
+  int status = pipe ? pclose(pipe) : -1;
+  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return output;
+}
+
 }  // namespace vhost_e2e

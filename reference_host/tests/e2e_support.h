@@ -61,6 +61,9 @@ std::vector<std::string> SelectorsDuring(const std::vector<nlohmann::json>& trac
 
 std::string Example(const std::string& name);
 
+// Runs a shell command and returns its output (stdout and stderr together).
+std::string RunCommand(const std::string& command, int* exitCode);
+
 }  // namespace vhost_e2e
 
 #endif

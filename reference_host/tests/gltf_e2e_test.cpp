@@ -144,17 +144,6 @@ TEST(GltfOutput, HoldsWhatTheObjHolds) {
   }
 }
 
-std::string RunCommand(const std::string& command, int* exitCode) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char chunk[4096];
-  size_t n;
-  while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  int status = pipe ? pclose(pipe) : -1;
-  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return output;
-}
-
 TEST(GltfOutput, KhronosValidatorFindsNoErrorOrWarning) {
   if (!fs::exists(VHOST_NODE) || !fs::exists(VHOST_GLTF_VALIDATOR))
     GTEST_SKIP() << "the Khronos glTF validator is not installed (Node.js at '" VHOST_NODE

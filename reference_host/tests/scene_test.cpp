@@ -163,7 +163,24 @@ INSTANTIATE_TEST_SUITE_P(
                                     return list;
                                   }() +
                                   "]"),
-                 "at most 10000 elements"}),
+                 "at most 10000 elements"},
+        BadScene{"instances_beside_objects",
+                 SceneWith(kFrames, kObjects, "\"instances\": [{\"objects\": " + kObjects + "}]"),
+                 "unknown key \"objects\""},
+        BadScene{"no_instance", "{\"frames\": " + kFrames + ", \"instances\": []}",
+                 "$.instances: expected at least 1 elements"},
+        BadScene{"instance_without_objects",
+                 "{\"frames\": " + kFrames + ", \"instances\": [{\"name\": \"a\"}]}",
+                 "$.instances[0]: missing \"objects\""},
+        BadScene{"instance_with_a_render_range_of_its_own",
+                 "{\"frames\": " + kFrames + ", \"instances\": [{\"objects\": " + kObjects +
+                     ", \"render\": {\"first\": 0, \"last\": 1}}]}",
+                 "$.instances[0].render: unknown key"},
+        BadScene{"source_up_axis_unknown",
+                 SceneWith(kFrames, kObjects, "\"source\": {\"up\": \"x\"}"),
+                 "$.source.up: expected \"y\" or \"z\""},
+        BadScene{"source_scale_zero", SceneWith(kFrames, kObjects, "\"source\": {\"scale\": 0}"),
+                 "$.source.scale: the scale cannot be 0"}),
     [](const testing::TestParamInfo<BadScene>& info) { return std::string(info.param.name); });
 
 TEST(SceneTest, DeeplyNestedJsonIsRefusedWithoutCrashing) {
@@ -195,6 +212,37 @@ TEST(SceneTest, MinimalSceneTakesTheDefaults) {
   EXPECT_FALSE(scene.block.has_value());
   EXPECT_EQ(scene.renderFirst, 0);
   EXPECT_EQ(scene.renderLast, 0);
+}
+
+// A scene of several groups: each instance keeps its own objects, block and
+// source, and shares the scene's frames, creator and render range.
+TEST(SceneTest, InstancesShareTheScenesFramesAndKeepTheirOwnParts) {
+  const std::string text =
+      "{\"frames\": " + kFrames + ", \"creator\": \"ABCD\", \"render\": {\"first\": 2, \"last\": 3},"
+      " \"source\": {\"file\": \"a.glb\", \"up\": \"y\", \"scale\": 2},"
+      " \"instances\": [{\"name\": \"left\", \"objects\": " + kObjects + "},"
+      " {\"name\": \"right\", \"objects\": " + kObjects +
+      ", \"block\": {\"angle_tolerance\": 7}, \"source\": {\"node\": \"r\", \"up\": \"z\"}}]}";
+  SceneResult result = ParseScene(text, "two.json");
+  ASSERT_TRUE(result.scene.has_value()) << result.error;
+  const Scene& scene = *result.scene;
+  ASSERT_EQ(scene.instances.size(), 2u);
+  for (const Scene& instance : scene.instances) {
+    EXPECT_EQ(instance.lastFrame, 10);
+    EXPECT_EQ(instance.creator, FourCC("ABCD"));
+    EXPECT_EQ(instance.renderFirst, 2);
+    EXPECT_EQ(instance.renderLast, 3);
+    ASSERT_TRUE(instance.source.has_value());
+  }
+  EXPECT_EQ(scene.instances[0].name, "left");
+  EXPECT_EQ(scene.instances[0].source->file, "a.glb");
+  EXPECT_EQ(scene.instances[0].source->scale, 2);
+  EXPECT_FALSE(scene.instances[0].block.has_value());
+  EXPECT_EQ(scene.instances[1].source->node, "r");
+  EXPECT_EQ(scene.instances[1].source->up, 'z');
+  ASSERT_TRUE(scene.instances[1].block.has_value());
+  // The first instance also stands as the scene's own objects.
+  EXPECT_EQ(scene.objects.size(), 2u);
 }
 
 TEST(SceneTest, CommentsAndCommentKeysAreAllowed) {
