@@ -44,6 +44,11 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& fau
   play.add_option("--out", options.outDirectory,
                   "Folder for <scene>.obj, <scene>.svg and <scene>.gltf");
   play.add_option("--obj", options.objPath, "Write the generated line as a Wavefront OBJ file");
+  play.add_option("--obj-axes", options.objInSourceAxes,
+                  "The OBJ's axes: host (Z up, the default) or source (as the glTF: the import's "
+                  "turn and scale undone, Y up for a scene written by hand)")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"host", false},
+                                                                      {"source", true}}));
   play.add_option("--svg", options.svgPath,
                   "Write a picture of the path, the stored points and the line (SVG)");
   play.add_option("--gltf", options.gltfPath,

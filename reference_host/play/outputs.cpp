@@ -6,6 +6,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <fstream>
@@ -55,9 +56,17 @@ std::string ObjText(const std::vector<Trail>& trails, const std::string& sceneNa
       << "# is the frame its point was sampled at; each segment is an `l`.\n"
       << "# Axes: "
       << AxesSentence(sourceFrame, trails.empty() ? std::nullopt : trails[0].source) << ".\n";
-  for (const Trail& trail : trails)
+  std::vector<std::string> copyrights;  // each attribution once, however many trails share it
+  for (const Trail& trail : trails) {
     for (const std::string& line : ProvenanceLines(trail))
       obj << "# " << PrintableText(TrailName(trail)) << ": " << PrintableText(line) << "\n";
+    const std::string copyright = trail.source ? trail.source->copyright : "";
+    if (!copyright.empty() &&
+        std::find(copyrights.begin(), copyrights.end(), copyright) == copyrights.end())
+      copyrights.push_back(copyright);
+  }
+  for (const std::string& copyright : copyrights)
+    obj << "# copyright: " << PrintableText(copyright) << "\n";
   size_t base = 0;  // OBJ indices count from 1 across the whole file
   for (const Trail& trail : trails) {
     for (const GeneratedModel& model : trail.models) {

@@ -34,6 +34,7 @@ struct PlayOptions {
   std::string objPath;
   std::string svgPath;
   std::string gltfPath;  // the line as glTF: .glb by extension, else .gltf
+  bool objInSourceAxes = false;  // the OBJ in the source's frame, as the glTF, not the host's
   std::string tracePath;
   std::string summaryJsonPath;
   // Blocks saved at the end and loaded at the start: "PATH" for a scene of

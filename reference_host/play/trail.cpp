@@ -42,7 +42,6 @@ std::vector<std::string> ProvenanceLines(const Trail& trail) {
     tolerance << "angle tolerance: " << *trail.toleranceDegrees << " degrees";
     lines.push_back(tolerance.str());
   }
-  if (!s.copyright.empty()) lines.push_back("copyright: " + s.copyright);
   return lines;
 }
 

@@ -36,8 +36,8 @@ Vec3 SourceFramePoint(const Vec3& host, const std::optional<SceneSource>& source
 // "host axes: Z up, ..." or "Y up, ...": a sentence for a file's header.
 std::string AxesSentence(bool sourceFrame, const std::optional<SceneSource>& source);
 
-// The attribution and provenance of a trail as "key: value" lines, none for
-// a scene written by hand.
+// The provenance of a trail as "key: value" lines (its source and the
+// plug-in's tolerance), none for a scene written by hand.
 std::vector<std::string> ProvenanceLines(const Trail& trail);
 
 }  // namespace vhost

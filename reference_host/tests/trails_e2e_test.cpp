@@ -272,7 +272,11 @@ TEST(Provenance, AttributionAndSourceTravelIntoObjAndGltfWhereTheSceneHasThem) {
         "# b_LeftFoot02_018: source: Fox.glb (glTF), node \"b_LeftFoot02_018\", animation "
         "\"Walk\", 24 fps, frames 0 to 17",
         "# b_LeftFoot02_018: angle tolerance: 5 degrees",
-        "# b_LeftFoot02_018: copyright: CC-BY 4.0 Model by PixelMannen"},
+        "# copyright: CC-BY 4.0 Model by PixelMannen"},
+       true},
+      {"an imported fox with the OBJ in its source's axes",
+       With(FoxWalk({"b_LeftFoot02_018"}), {"--obj-axes", "source"}),
+       {"# Axes: Y up, right-handed, in the source's units"},
        true},
       {"a scene written by hand", {"play", Example("square.json")}, {"# Axes: the host's axes"},
        false},
