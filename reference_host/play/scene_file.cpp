@@ -394,6 +394,19 @@ Scene ParseDocument(const SceneNode& root) {
                   " allowed (render fewer frames, or raise --max-frames)");
     }
   }
+  if (several) {
+    // Every group samples the whole range at every pass: bound them together.
+    int64_t samples = int64_t(scene.instances.size()) *
+                      (int64_t(scene.renderLast) - scene.renderFirst + 1) *
+                      (int64_t(scene.lastFrame) - scene.firstFrame + 1);
+    int64_t allowed = std::max(root.limits().maxSamples, root.limits().maxFrames);
+    if (samples > allowed) {
+      root.Child("instances").Fail(
+          std::to_string(scene.instances.size()) + " groups sampling every frame of this range "
+          "sample " + std::to_string(samples) + " frames in all, more than the " +
+          std::to_string(allowed) + " allowed");
+    }
+  }
   ShareWithInstances(&scene);
   return scene;
 }

@@ -176,6 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "{\"frames\": " + kFrames + ", \"instances\": [{\"objects\": " + kObjects +
                      ", \"render\": {\"first\": 0, \"last\": 1}}]}",
                  "$.instances[0].render: unknown key"},
+        BadScene{"groups_sampling_too_much",
+                 "{\"frames\": {\"first\": 0, \"last\": 99999}, \"instances\": [" +
+                     [] {
+                       std::string list;
+                       for (int i = 0; i < 21; ++i)
+                         list += std::string(i ? "," : "") + "{\"objects\": " + kObjects + "}";
+                       return list;
+                     }() +
+                     "]}",
+                 "$.instances: 21 groups sampling every frame of this range sample 2100000 frames"},
         BadScene{"source_up_axis_unknown",
                  SceneWith(kFrames, kObjects, "\"source\": {\"up\": \"x\"}"),
                  "$.source.up: expected \"y\" or \"z\""},
