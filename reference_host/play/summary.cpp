@@ -151,8 +151,9 @@ std::string SummaryText(const PlaySummary& s) {
   std::ostringstream text;
   text << "vestrel-host: scene \"" << EscapedText(s.sceneName) << "\" ("
        << EscapedText(s.sceneSource) << ")\n"
-       << "  frames " << s.firstFrame << " to " << s.lastFrame << ", " << s.objects
-       << " objects, creator '" << CodeName(s.creator) << "', render frames " << s.renderFirst
+       << "  frames " << s.firstFrame << " to " << s.lastFrame << ", " << s.objects << " objects"
+       << (s.groups > 1 ? " in " + std::to_string(s.groups) + " groups of the plug-in" : "")
+       << ", creator '" << CodeName(s.creator) << "', render frames " << s.renderFirst
        << " to " << s.renderLast << "\n"
        << "  stored block: " << s.initialBlock << "\n"
        << "plug-in: " << s.pluginPath << "\n"

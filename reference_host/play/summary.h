@@ -66,6 +66,7 @@ struct PlaySummary {
   int32_t firstFrame = 0;
   int32_t lastFrame = 0;
   size_t objects = 0;
+  size_t groups = 1;  // instances of the plug-in in the scene
   uint32_t creator = 0;
   int32_t renderFirst = 0;
   int32_t renderLast = 0;
