@@ -87,6 +87,10 @@ bool IsArrayOrAbsent(const json& root, const char* key) {
 // The source's JSON as an object whose parts the trails are added to, each
 // of the type the merge needs.
 bool ParseSourceJson(const std::string& text, json* root, std::string* message) {
+  if (text.size() > kMaxSourceJsonBytes) {
+    *message = "has a JSON part larger than " + std::to_string(kMaxSourceJsonBytes >> 20) + " MB";
+    return false;
+  }
   if (!NestingWithin(text, kMaxSourceJsonDepth)) {
     *message = "nests its JSON more than " + std::to_string(kMaxSourceJsonDepth) + " levels deep";
     return false;
@@ -97,7 +101,10 @@ bool ParseSourceJson(const std::string& text, json* root, std::string* message) 
     return false;
   }
   const json& r = *root;
-  if (!r.contains("asset") || !r["asset"].is_object() || r["asset"].value("version", "") != "2.0") {
+  const bool version2 = r.contains("asset") && r["asset"].is_object() &&
+                        r["asset"].contains("version") && r["asset"]["version"].is_string() &&
+                        r["asset"]["version"].get<std::string>() == "2.0";
+  if (!version2) {
     *message = "is not glTF 2.0 (asset.version is not \"2.0\")";
     return false;
   }

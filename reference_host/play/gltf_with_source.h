@@ -28,6 +28,9 @@ struct GltfParts {
 // files nest a handful of levels, and a parser's recursion must not be left
 // to a file's mercy.
 constexpr size_t kMaxSourceJsonDepth = 64;
+// The largest JSON part a source may have: a parsed value takes many times
+// its text's bytes, and real files keep their bulk in the binary chunk.
+constexpr size_t kMaxSourceJsonBytes = size_t(32) << 20;
 
 // A .glb from the bytes of a .glb or .gltf source (sourceName for messages)
 // and the trails' parts. False with what is wrong with the source: not glTF
