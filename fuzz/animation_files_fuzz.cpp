@@ -7,12 +7,15 @@
 // The same bytes then go through what the import's child process runs (its
 // pre-checks, the reading, the sampling, the answer handed to the parent), in
 // this process, so that a fault the child would only die of is found here.
+// A glTF file is also taken as the source of a .glb with a trail beside it
+// (--with-source): a .glb, or one message naming the file.
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "reference_host/import/import.h"
 #include "reference_host/import/sandbox.h"
+#include "reference_host/play/gltf_with_source.h"
 #include "reference_host/play/scene_file.h"
 
 namespace {
@@ -60,6 +63,23 @@ void CheckImport(const vhost::AnimationFile& file, const std::string& path) {
                "read back, it has the same frames and objects");
 }
 
+// The bytes as the source of a .glb with one trail of one point beside it.
+void CheckWithSource(const std::string& bytes, const std::string& path) {
+  vhost::GltfParts parts;
+  parts.buffer = std::string(12, '\0');
+  parts.views = nlohmann::json::array({{{"buffer", 0}, {"byteOffset", 0}, {"byteLength", 12}}});
+  parts.accessors = nlohmann::json::array(
+      {{{"bufferView", 0}, {"componentType", 5126}, {"count", 1}, {"type", "VEC3"}}});
+  parts.meshes = nlohmann::json::array(
+      {{{"primitives", nlohmann::json::array({{{"attributes", {{"POSITION", 0}}}}})}}});
+  parts.nodes = nlohmann::json::array({{{"name", "trail"}, {"mesh", 0}}});
+  std::string glb, message;
+  bool ok = vhost::GlbWithSource(bytes, path, parts, &glb, &message);
+  FUZZ_REQUIRE(ok == message.empty(), "a .glb, or a message, never both");
+  FUZZ_REQUIRE(ok ? glb.compare(0, 4, "glTF") == 0 : message.rfind(path + " ", 0) == 0,
+               "a .glb begins with its magic; a message names the file");
+}
+
 }  // namespace
 
 // assimp (Debian's build, not ours) leaks the nodes it had made when a BVH
@@ -97,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   const std::string text(bytes.begin(), bytes.end());
   CheckSandboxAnswer(text, path);
+  if (path.find(".gl") != std::string::npos) CheckWithSource(text, path);
   bool ok = vhost::ParseAnimationFile(text, path, &file, &error);
   FUZZ_REQUIRE(ok == error.empty(), "a file, or a message, never both");
   if (!ok) {

@@ -169,33 +169,7 @@ std::string Copyright(const std::vector<Trail>& trails) {
   return {};
 }
 
-void Pad(std::string* chunk, char fill) {
-  while (chunk->size() % 4 != 0) chunk->push_back(fill);
-}
-
-std::string Glb(std::string jsonChunk, std::string binChunk, bool withBin) {
-  Pad(&jsonChunk, ' ');
-  Pad(&binChunk, '\0');
-  std::string glb = "glTF";
-  uint32_t total = uint32_t(12 + 8 + jsonChunk.size() + (withBin ? 8 + binChunk.size() : 0));
-  Append(&glb, uint32_t(2));
-  Append(&glb, total);
-  Append(&glb, uint32_t(jsonChunk.size()));
-  glb += "JSON";
-  glb += jsonChunk;
-  if (withBin) {
-    Append(&glb, uint32_t(binChunk.size()));
-    glb += std::string("BIN\0", 4);
-    glb += binChunk;
-  }
-  return glb;
-}
-
 }  // namespace
-
-std::string GlbBytes(std::string jsonChunk, std::string binChunk, bool withBin) {
-  return Glb(std::move(jsonChunk), std::move(binChunk), withBin);
-}
 
 bool GltfBytes(const GltfContent& content, bool binary, std::string* bytes, std::string* message) {
   GltfWriter writer;
@@ -211,7 +185,7 @@ bool GltfBytes(const GltfContent& content, bool binary, std::string* bytes, std:
   }
   const std::string copyright = Copyright(*content.trails);
   if (binary) {
-    *bytes = Glb(writer.Json(content.sceneName, copyright, ""), writer.buffer(), !writer.empty());
+    *bytes = GlbBytes(writer.Json(content.sceneName, copyright, ""), writer.buffer(), !writer.empty());
   } else {
     *bytes = writer.Json(content.sceneName, copyright,
                          "data:application/octet-stream;base64," + Base64(writer.buffer())) +

@@ -153,7 +153,35 @@ void AppendAll(json& root, const char* key, const json& items) {
   for (const json& item : items) root[key].push_back(item);
 }
 
+void Pad(std::string* chunk, char fill) {
+  while (chunk->size() % 4 != 0) chunk->push_back(fill);
+}
+
+void AppendWord(std::string* bytes, uint32_t value) {
+  char raw[4];
+  memcpy(raw, &value, 4);  // glTF is little-endian, like every target we write on
+  bytes->append(raw, 4);
+}
+
 }  // namespace
+
+std::string GlbBytes(std::string jsonChunk, std::string binChunk, bool withBin) {
+  Pad(&jsonChunk, ' ');
+  Pad(&binChunk, '\0');
+  std::string glb = "glTF";
+  uint32_t total = uint32_t(12 + 8 + jsonChunk.size() + (withBin ? 8 + binChunk.size() : 0));
+  AppendWord(&glb, 2);
+  AppendWord(&glb, total);
+  AppendWord(&glb, uint32_t(jsonChunk.size()));
+  glb += "JSON";
+  glb += jsonChunk;
+  if (withBin) {
+    AppendWord(&glb, uint32_t(binChunk.size()));
+    glb += std::string("BIN\0", 4);
+    glb += binChunk;
+  }
+  return glb;
+}
 
 std::string Base64(const std::string& bytes) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
