@@ -160,7 +160,7 @@ std::string SummaryText(const PlaySummary& s) {
        << "calls:\n";
   for (const EntrySummary& call : s.calls) {
     text << "  " << CodeName(call.selector) << " -> " << call.result
-         << (call.instance.empty() ? "" : "  [" + call.instance + "]") << "\n";
+         << (call.instance.empty() ? "" : "  [" + EscapedText(call.instance) + "]") << "\n";
     for (const std::string& detail : EntryDetails(call)) text << "      " << detail << "\n";
   }
   text << "parameter block: " << BlockLine(s.finalBlock) << "\n";
