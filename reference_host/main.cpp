@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "hostkit/host_services.h"
+#include "reference_host/play/html_output.h"
 #include "reference_host/play/player.h"
 #include "reference_host/play/safe_files.h"
 #include "reference_host/printable_text.h"
@@ -53,6 +54,13 @@ void AddPlayOptions(CLI::App& play, vhost::PlayOptions& options, FaultSpecs& fau
                   "Write a picture of the path, the stored points and the line (SVG)");
   play.add_option("--gltf", options.gltfPath,
                   "Write the generated line as glTF 2.0 (.glb by extension, else .gltf)");
+  std::string noPage;
+  play.add_option("--html", options.htmlPath,
+                  vhost::HtmlPageBuilt(&noPage)
+                      ? "Write a 3-D page of the trails to open in a browser (one HTML file; "
+                        "without a name, <scene>.html under --out)"
+                      : "Not in this build: " + noPage)
+      ->expected(0, 1);
   play.add_option("--trace", options.tracePath,
                   "Write every entry call, host call and host function call as JSON Lines");
   play.add_option("--summary-json", options.summaryJsonPath, "Write the summary as JSON");
@@ -388,6 +396,7 @@ int main(int argc, char** argv) {
     std::cerr << "vestrel-host: --dialog and --no-dialog exclude each other\n";
     return vhost::kExitBadInput;
   }
+  options.html = play->count("--html") != 0;
   if (dialog) options.sendDialog = true;
   if (noDialog) options.sendDialog = false;
   options.memoryCheck =

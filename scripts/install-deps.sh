@@ -24,11 +24,13 @@ base+=("$@")
 # sanitizers) for the fuzz targets; clang 14 with ld64.lld, llvm-lipo and
 # llvm-dwarfdump for the macOS bundle, and python3 for its checks; valgrind
 # for the memcheck run of vestrel-host; Node.js and npm for the Khronos glTF
-# validator that checks every glTF file the tests write.
+# validator that checks every glTF file the tests write, and for the 3-D page
+# (three.js bundled at build time); chromium to check that page in a real
+# browser, headless (the tests drive this one, never a browser of their own).
 platform=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 libz-mingw-w64
   g++-i686-linux-gnu g++-s390x-linux-gnu qemu-user googletest
-  clang libclang-rt-14-dev clang-14 lld-14 llvm-14 python3 valgrind nodejs npm
+  clang libclang-rt-14-dev clang-14 lld-14 llvm-14 python3 valgrind nodejs npm chromium
 )
 if [ "${VESTREL_SKIP_PLATFORM_PACKAGES:-0}" = 1 ]; then platform=(); fi
 

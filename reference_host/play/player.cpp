@@ -16,6 +16,7 @@
 #include "hostkit/host_services.h"
 #include "hostkit/host_session.h"
 #include "reference_host/play/gltf_output.h"
+#include "reference_host/play/html_output.h"
 #include "reference_host/play/outputs.h"
 #include "reference_host/play/safe_files.h"
 #include "reference_host/play/summary.h"
@@ -80,6 +81,9 @@ class ScenePlay {
   std::vector<Trail> Trails() const;
   bool MakeOutDirectory();
   bool WriteOutputs();
+  PageContent PageOfRun(const std::vector<Trail>& trails);
+  std::string PageSourcePath(const std::vector<Trail>& trails) const;
+  bool HtmlRequestHolds() const;
   int PrintSummary(int exitCode);
   std::string OutputPath(const std::string& given, const char* extension) const;
   bool OutputsAreApart() const;
@@ -420,6 +424,8 @@ bool ScenePlay::WriteOutputs() {
     made = made && GltfBytes(content, LowercaseExtension(gltfPath) == ".glb", &bytes, &message);
     add(gltfPath, made, bytes, "cannot write " + gltfPath + ": " + message);
   }
+  if (options_.html)
+    add(OutputPath(options_.htmlPath, ".html"), true, HtmlText(PageOfRun(trails)), "");
   for (const std::string& spec : options_.saveBlocks) {
     size_t index = 0;
     std::string path;
@@ -467,6 +473,62 @@ std::string ScenePlay::HomeDirectory() const {
   return fs::absolute(fs::path(pluginPath_)).parent_path().string();
 }
 
+// The 3-D page of the run's trails; with a glTF source, the source model and
+// its trails in one .glb inside the page, to play beside them.
+PageContent ScenePlay::PageOfRun(const std::vector<Trail>& trails) {
+  PageContent page = PageOfTrails(scene_.name, sceneSource_, trails);
+  // A hand-written scene's instance is named after the child its group traces.
+  for (size_t i = 0; i < page.instances.size() && i < instances_.size(); ++i) {
+    if (trails[i].source) continue;
+    for (const SceneObject& object : instances_[i]->scene.objects) {
+      if (object.parent != 0) continue;
+      page.instances[i].node = object.name;
+      if (trails[i].name.empty()) page.instances[i].name = object.name;
+      break;
+    }
+  }
+  const std::string sourcePath = PageSourcePath(trails);
+  if (!sourcePath.empty()) {
+    // A source that cannot be carried (its buffers in files beside it, say)
+    // leaves the page with the trails alone.
+    GltfContent content{scene_.name, &trails, {}, sourcePath};
+    std::string message;
+    if (!ReadRegularFile(sourcePath, "source file", kMaxSourceBytes, &content.sourceBytes,
+                         &message) ||
+        !GltfBytes(content, true, &page.glb, &message)) {
+      findings_.Note("the 3-D page shows the trails without their source model: " + message);
+      page.glb.clear();
+    }
+  }
+  return page;
+}
+
+// The glTF file the trails were imported from, where the run has it: the
+// --with-source file or the animation file played.
+std::string ScenePlay::PageSourcePath(const std::vector<Trail>& trails) const {
+  if (!options_.withSourcePath.empty()) return options_.withSourcePath;
+  if (trails.empty() || !trails.front().source || trails.front().source->format != "glTF" ||
+      options_.sceneText.empty())
+    return {};
+  return options_.scenePath;
+}
+
+// --html names a file, or --out gives the folder for one; and this
+// vestrel-host carries the page.
+bool ScenePlay::HtmlRequestHolds() const {
+  if (!options_.html) return true;
+  std::string whyNot;
+  if (!HtmlPageBuilt(&whyNot)) {
+    fprintf(stderr, "vestrel-host: %s; nothing was played\n", whyNot.c_str());
+    return false;
+  }
+  if (options_.htmlPath.empty() && options_.outDirectory.empty()) {
+    fprintf(stderr, "vestrel-host: --html without a file name needs --out; nothing was played\n");
+    return false;
+  }
+  return true;
+}
+
 // Every output names a file of its own, none of them one of the run's inputs:
 // a mistyped option must not overwrite the scene, the block or the plug-in.
 bool ScenePlay::OutputsAreApart() const {
@@ -475,6 +537,7 @@ bool ScenePlay::OutputsAreApart() const {
       {"--obj", OutputPath(options_.objPath, ".obj")},
       {"--svg", OutputPath(options_.svgPath, ".svg")},
       {"--gltf", OutputPath(options_.gltfPath, ".gltf")},
+      {"--html", options_.html ? OutputPath(options_.htmlPath, ".html") : ""},
       {"--trace", options_.tracePath},
       {"--summary-json", options_.summaryJsonPath}};
   for (const std::string& spec : options_.saveBlocks) {
@@ -554,7 +617,7 @@ int ScenePlay::Execute() {
   if (!LoadScene()) return kExitBadInput;
   if (!PrepareBlocks()) return kExitBadInput;
   if (!LoadPlugin()) return kExitNoPlugin;
-  if (!OutputsAreApart()) return kExitBadInput;
+  if (!HtmlRequestHolds() || !OutputsAreApart()) return kExitBadInput;
   if (!MakeOutDirectory()) return kExitBadInput;
   std::string message;
   if (!trace_.Open(options_.tracePath, &message)) {

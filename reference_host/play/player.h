@@ -35,6 +35,8 @@ struct PlayOptions {
   std::string svgPath;
   std::string gltfPath;  // the line as glTF: .glb by extension, else .gltf
   bool objInSourceAxes = false;  // the OBJ in the source's frame, as the glTF, not the host's
+  bool html = false;      // write the 3-D page: to htmlPath, else <scene>.html under outDirectory
+  std::string htmlPath;
   std::string tracePath;
   std::string summaryJsonPath;
   // Blocks saved at the end and loaded at the start: "PATH" for a scene of
