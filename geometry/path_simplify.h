@@ -38,10 +38,8 @@ bool CanRemoveNode(const PathNode& node, float c);
 // seeing the list as the earlier ones left it. The first and the last node
 // always stay. Then resizes the parameter block for the survivors through the
 // host and copies their points into it. Every node's links end as this
-// linking and unlinking leaves them. (It does all this in one sweep over the
-// array, four or eight samples at a time, with the same arithmetic: see
-// path_simplify.cpp.)
-//
+// linking and unlinking leaves them. (All in one sweep, four or eight samples
+// at a time, with the same arithmetic: see path_sweep_lanes.h.)
 // Returns true when the points were stored. False when the host refused the
 // resize (its error stays in theError) or granted a smaller block than asked
 // (theError is then 0); the block keeps its old points in both cases.

@@ -1,25 +1,17 @@
-// The sweep's variants and the choice among them.
-//
-// path_sweep_lanes.inc holds the sweep, written for any number of lanes; it is
-// included here once per variant, each time in a namespace of its own, with
-//   VESTREL_SWEEP_LANES   how many samples a vector holds (4 or 8)
-//   VESTREL_SWEEP_TARGET  the attribute every function of the variant carries
-//   VESTREL_SWEEP_AVX2    1 when the 8-lane vectors use AVX2 instructions
-// The eight-lane variant is compiled for AVX2 by its functions' target
-// attribute alone, so the module still loads and runs on any x86 processor;
-// it is only called once the processor has said it runs AVX2.
+// The sweep's variants and the choice among them. LaneSweep runs here in lanes
+// of four samples, which every processor runs (SSE2 on x86, plain loops
+// elsewhere); path_sweep_avx2.cpp has the eight-lane variant for AVX2, which
+// is only called once the processor has said it runs AVX2, so that the module
+// still loads and runs on any x86 processor.
 #include "geometry/path_sweep.h"
-
-#include <string.h>
 
 #include <cmath>
 
-#include "geometry/vector_math.h"
+#include "geometry/path_sweep_lanes.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VESTREL_SWEEP_HAS_AVX2_VARIANT 1
 #include <cpuid.h>
-#include <immintrin.h>
 #endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -27,27 +19,51 @@
 
 namespace {
 
-namespace four_lanes {
-#define VESTREL_SWEEP_LANES 4
-#define VESTREL_SWEEP_TARGET
-#define VESTREL_SWEEP_AVX2 0
-#include "geometry/path_sweep_lanes.inc"
-#undef VESTREL_SWEEP_LANES
-#undef VESTREL_SWEEP_TARGET
-#undef VESTREL_SWEEP_AVX2
-}  // namespace four_lanes
+struct FourLanes {
+  static constexpr int kCount = 4;
+  typedef float Floats __attribute__((vector_size(16)));
+  typedef int32_t Flags __attribute__((vector_size(16)));
+
+#if defined(__SSE2__)
+  static Floats Root(Floats v) { return _mm_sqrt_ps(v); }
+  static int Bits(Flags flags) { return _mm_movemask_ps(reinterpret_cast<__m128>(flags)); }
+
+  // The 4 x 4 transposition of the nodes' x, y, z and u.
+  static void Transpose(const PathNode* nodes, Floats* x, Floats* y, Floats* z) {
+    __m128 a = _mm_loadu_ps(&nodes[0].point.x), b = _mm_loadu_ps(&nodes[1].point.x);
+    __m128 c = _mm_loadu_ps(&nodes[2].point.x), d = _mm_loadu_ps(&nodes[3].point.x);
+    __m128 xy01 = _mm_unpacklo_ps(a, b), xy23 = _mm_unpacklo_ps(c, d);
+    *x = _mm_movelh_ps(xy01, xy23);
+    *y = _mm_movehl_ps(xy23, xy01);
+    *z = _mm_movelh_ps(_mm_unpackhi_ps(a, b), _mm_unpackhi_ps(c, d));
+  }
+  // Two instructions each, where SSE2 has no blend for the general shuffle.
+  static Floats ShiftIn(float first, Floats v) {
+    return _mm_move_ss(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(first));
+  }
+  static Floats ShiftOut(Floats v, float last) {
+    __m128 rotated = _mm_move_ss(v, _mm_set_ss(last));  // (last, v[1], v[2], v[3])
+    return _mm_shuffle_ps(rotated, rotated, _MM_SHUFFLE(0, 3, 2, 1));
+  }
+#else
+  static Floats Root(Floats v) {
+    return Floats{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+  }
+  static int Bits(Flags f) {
+    return (f[0] != 0) | (f[1] != 0) << 1 | (f[2] != 0) << 2 | (f[3] != 0) << 3;
+  }
+  static void Transpose(const PathNode* nodes, Floats* x, Floats* y, Floats* z) {
+    for (int lane = 0; lane < kCount; ++lane)
+      (*x)[lane] = nodes[lane].point.x, (*y)[lane] = nodes[lane].point.y,
+      (*z)[lane] = nodes[lane].point.z;
+  }
+  static Floats ShiftIn(float first, Floats v) { return Floats{first, v[0], v[1], v[2]}; }
+  static Floats ShiftOut(Floats v, float last) { return Floats{v[1], v[2], v[3], last}; }
+#endif
+  static Floats Broadcast(float value) { return Floats{value, value, value, value}; }
+};
 
 #if VESTREL_SWEEP_HAS_AVX2_VARIANT
-namespace eight_lanes {
-#define VESTREL_SWEEP_LANES 8
-#define VESTREL_SWEEP_TARGET __attribute__((target("avx2")))
-#define VESTREL_SWEEP_AVX2 1
-#include "geometry/path_sweep_lanes.inc"
-#undef VESTREL_SWEEP_LANES
-#undef VESTREL_SWEEP_TARGET
-#undef VESTREL_SWEEP_AVX2
-}  // namespace eight_lanes
-
 // Whether the processor executes AVX2 and the operating system saves the
 // 256-bit registers on a task switch. Asked with cpuid and xgetbv directly:
 // the compiler's own feature test would tie the module to a run-time library
@@ -69,16 +85,6 @@ bool ProcessorRunsAvx2() {
 }
 #endif
 
-typedef int (*SweepFunction)(PathNode* nodes, int n, float c, SweepChains* chains);
-
-SweepFunction FunctionOf(SweepVariant variant) {
-#if VESTREL_SWEEP_HAS_AVX2_VARIANT
-  if (variant == SweepVariant::kEightLanes) return &eight_lanes::Sweep;
-#endif
-  (void)variant;
-  return &four_lanes::Sweep;
-}
-
 // Process-wide, set at the first SimplifyPath (the plug-in runs on the host's
 // thread only). A plain variable without a dynamic initialiser: nothing runs
 // when the module loads, and no guard of the runtime is needed.
@@ -88,6 +94,10 @@ bool forcedKnown = false;
 SweepVariant forced = SweepVariant::kFourLanes;
 
 }  // namespace
+
+int SweepInFourLanes(PathNode* nodes, int n, float c, SweepChains* chains) {
+  return LaneSweep<FourLanes>::Run(nodes, n, c, chains);
+}
 
 const char* SweepVariantName(SweepVariant variant) {
   switch (variant) {
@@ -129,5 +139,9 @@ void UseSweepVariant(const SweepVariant* variant) {
 
 int SweepPath(PathNode* nodes, int n, float c, SweepChains* chains) {
   SweepVariant variant = forcedKnown ? forced : ChosenSweepVariant();
-  return FunctionOf(variant)(nodes, n, c, chains);
+#if VESTREL_SWEEP_HAS_AVX2_VARIANT
+  if (variant == SweepVariant::kEightLanes) return SweepInEightLanes(nodes, n, c, chains);
+#endif
+  (void)variant;
+  return SweepInFourLanes(nodes, n, c, chains);
 }

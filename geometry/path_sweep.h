@@ -1,21 +1,17 @@
 // The fast sweep behind SimplifyPath (path_simplify.cpp), and the choice of
 // the processor's variant of it.
 //
-// The sweep is written once (path_sweep_lanes.inc) and compiled in lanes of
-// four samples, which every processor runs (SSE2 on x86, plain loops
-// elsewhere), and on x86 also in lanes of eight with AVX2, through a target
-// attribute on its functions: the module itself is built for the baseline
-// processor. Every variant does the same single-precision operations in the
-// same order, so every variant leaves the same bits.
+// The sweep (path_sweep_lanes.h) runs in lanes of four samples on every
+// processor and, on x86, in lanes of eight with AVX2. Every variant does the
+// same single-precision operations in the same order, so every variant leaves
+// the same bits.
 #ifndef VESTREL_GEOMETRY_PATH_SWEEP_H
 #define VESTREL_GEOMETRY_PATH_SWEEP_H
 
 #include "geometry/path_simplify.h"
 
-// Where the survivors' copy starts its walks: a few kept nodes spread over the
-// array, each with its place among the survivors. The copy follows the links
-// from each start to the next one, all walks in step, so that the processor
-// fetches the nodes of many walks at once instead of waiting for each hop.
+// Where the survivors' copy starts its walks (StoreSurvivors): a few kept nodes
+// spread over the array, each with its place among the survivors.
 struct SweepChains {
   static constexpr int kCapacity = 64;
   PathNode* start[kCapacity];  // start[0] is node 0

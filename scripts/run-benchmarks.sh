@@ -12,6 +12,12 @@
 # The build is the default preset's (build/default); VESTREL_BENCH_BUILD_DIR
 # names another build directory, configured with the same settings.
 # The raw results stay in <build dir>/benchmarks.json.
+#
+# VESTREL_BENCH_BEFORE=<program> compares instead: that benchmark program,
+# built from the code before a change, and this one run in turn, once each per
+# round for VESTREL_BENCH_REPETITIONS rounds, every round with its benchmarks
+# in random order; benchmarks/compare.py prints the medians side by side. The
+# rounds' results stay in <build dir>/before-after/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +41,22 @@ echo "Processor: $(grep -m1 'model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2
 echo "Compiler:  $(grep -m1 '^CMAKE_CXX_COMPILER:' "$build_dir/CMakeCache.txt" | cut -d= -f2) ($("$(grep -m1 '^CMAKE_CXX_COMPILER:' "$build_dir/CMakeCache.txt" | cut -d= -f2)" --version | head -1))"
 echo "Build:     $(grep -m1 '^CMAKE_BUILD_TYPE:' "$build_dir/CMakeCache.txt" | cut -d= -f2)"
 echo
+
+if [ -n "${VESTREL_BENCH_BEFORE:-}" ]; then
+  folder="$build_dir/before-after"
+  rm -rf "$folder" && mkdir -p "$folder"
+  for round in $(seq "$repetitions"); do
+    for side in before after; do
+      side_program=$program
+      [ "$side" = before ] && side_program=$VESTREL_BENCH_BEFORE
+      "$side_program" --benchmark_enable_random_interleaving=true \
+        --benchmark_out="$folder/$side-$round.json" --benchmark_out_format=json "$@" >/dev/null
+    done
+    echo "round $round of $repetitions done ($(cut -d' ' -f1-3 /proc/loadavg) load)"
+  done
+  python3 benchmarks/compare.py "$folder"
+  exit 0
+fi
 
 results="$build_dir/benchmarks.json"
 "$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
