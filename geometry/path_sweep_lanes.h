@@ -19,8 +19,8 @@
 //   - One sweep instead of pass after pass (RepeatPass, AnglePass, Run).
 //   - The repeat test and the staging of survivors a group of nodes at a time,
 //     straight from the node array into lanes (RepeatPass::FillGroup).
-//   - Every unit direction computed once (Window::ComputeDirections and the
-//     directions AnglePass carries).
+//   - Every unit direction computed once (RepeatPass::FillGroup from the
+//     repeat test's differences, Window::ComputeDirections, AnglePass).
 //   - A group of lanes tested at once, each lane as if the samples before it
 //     in the group were dropped; after a kept sample the lanes after it are
 //     tested again within the group (AnglePass::DropStraight, KeepTurns).
@@ -166,9 +166,8 @@ class LaneSweep {
     bool complete;  // the array's last node is the last entry
 
     void Add(PathNode* survivor) {
-      node[count] = survivor;
       x[count] = survivor->point.x, y[count] = survivor->point.y, z[count] = survivor->point.z;
-      ++count;
+      node[count++] = survivor;
     }
 
     Fxyz Out(int entry) const { return Fxyz{outX[entry], outY[entry], outZ[entry]}; }
@@ -179,12 +178,10 @@ class LaneSweep {
 
     // Forgets the entries before `first`, to make room.
     void DropFront(int first) {
-      count -= first;
-      directions -= first;
+      count -= first, directions -= first;
       memmove(node, node + first, count * sizeof node[0]);
-      float* rows[] = {x, y, z, outX, outY, outZ};
-      for (int row = 0; row < 6; ++row)
-        memmove(rows[row], rows[row] + first, (row < 3 ? count : directions) * sizeof(float));
+      float* rows[] = {x, y, z, outX, outY, outZ};  // the last entry's direction may be known
+      for (float* row : rows) memmove(row, row + first, count * sizeof(float));
     }
 
     // The directions between the entries added since the last call, kLanes at
@@ -192,15 +189,13 @@ class LaneSweep {
     // Each serves twice: as test 1's node -> successor, and as the next test's
     // predecessor -> node when the sample stays (or test 3's successor -> its
     // successor): the same difference normalised the same way.
-    void ComputeDirections() {
-      for (int j = directions; j < count - 1; j += kLanes) {
+    void ComputeDirections(int end) {
+      for (int j = directions; j < end; j += kLanes) {
         Directions out = Normalised(Load(x + j + 1) - Load(x + j), Load(y + j + 1) - Load(y + j),
                                     Load(z + j + 1) - Load(z + j));
-        Store(outX + j, out.x);
-        Store(outY + j, out.y);
-        Store(outZ + j, out.z);
+        Store(outX + j, out.x), Store(outY + j, out.y), Store(outZ + j, out.z);
       }
-      directions = count - 1;
+      directions = end;
     }
   };
 
@@ -228,10 +223,8 @@ class LaneSweep {
       while (next_ + kLanes <= last_ && window.count + kLanes <= Window::kCapacity)
         FillGroup(window);
       while (next_ < last_ && window.count < Window::kCapacity) {
-        PathNode& node = nodes_[next_++];
-        const Fxyzu& a = node.point;
-        const Fxyzu& b = nodes_[next_].point;
-        Consider(window, &node, Close(a.x, b.x) && Close(a.y, b.y) && Close(a.z, b.z));
+        const Fxyzu &a = nodes_[next_].point, &b = nodes_[next_ + 1].point;
+        Consider(window, &nodes_[next_++], Close(a.x, b.x) && Close(a.y, b.y) && Close(a.z, b.z));
       }
       if (next_ == last_ && window.count < Window::kCapacity) {  // the last node is never dropped
         PathNode& node = nodes_[last_];
@@ -241,7 +234,8 @@ class LaneSweep {
         ++next_;
       }
       if (prefetched_ < next_) prefetched_ = next_;
-      window.ComputeDirections();
+      if (window.directions < window.count - 1) aimedAt_ = nullptr;  // stores past the last entry
+      window.ComputeDirections(window.count - 1);
     }
 
     // Asks the memory for kLanes more of the nodes the next Fill reads, so that
@@ -288,10 +282,16 @@ class LaneSweep {
       int repeats = Lanes::Bits(same);
       next_ += kLanes;
       if (repeats == 0) {
-        for (int lane = 0; lane < kLanes; ++lane) window.node[window.count + lane] = first + lane;
-        Store(window.x + window.count, x);
-        Store(window.y + window.count, y);
-        Store(window.z + window.count, z);
+        // Each node's direction to the next entry, from the differences (the
+        // last lane's holds if the node past the group stays: aimedAt_).
+        Directions d = Normalised(dx, dy, dz);
+        const int at = window.count;
+        Store(window.x + at, x), Store(window.y + at, y), Store(window.z + at, z);
+        for (int lane = 0; lane < kLanes; ++lane) window.node[at + lane] = first + lane;
+        if (window.directions < at - 1 || aimedAt_ != first) window.ComputeDirections(at);
+        Store(window.outX + at, d.x), Store(window.outY + at, d.y), Store(window.outZ + at, d.z);
+        window.directions = window.count + kLanes - 1;
+        aimedAt_ = first + kLanes;
         window.count += kLanes;
         lastSurvivor_ = first + kLanes - 1;
         return;
@@ -303,9 +303,10 @@ class LaneSweep {
 
     PathNode* nodes_;
     int last_;
-    int next_;                // the next node to look at
-    PathNode* lastSurvivor_;  // the last node the pass has kept
-    int prefetched_ = 0;      // the nodes before this one have been asked for
+    int next_;                     // the next node to look at
+    PathNode* lastSurvivor_;       // the last node the pass has kept
+    int prefetched_ = 0;           // the nodes before this one have been asked for
+    PathNode* aimedAt_ = nullptr;  // the last entry's direction is to this node, if it stays
   };
 
   // -------------------------------------------------------------------------
@@ -419,8 +420,7 @@ class LaneSweep {
     void SetAnchor(PathNode* node, const Fxyz& intoAnchor) {
       intoAnchor_ = {Lanes::Broadcast(intoAnchor.x), Lanes::Broadcast(intoAnchor.y),
                      Lanes::Broadcast(intoAnchor.z)};
-      anchorX_ = Lanes::Broadcast(node->point.x);
-      anchorY_ = Lanes::Broadcast(node->point.y);
+      anchorX_ = Lanes::Broadcast(node->point.x), anchorY_ = Lanes::Broadcast(node->point.y);
       anchorZ_ = Lanes::Broadcast(node->point.z);
       anchor_ = node;
     }
