@@ -7,18 +7,16 @@
 #include "geometry/capture_records.h"
 #include "host/creator_record.h"
 #include "host/entry.h"
+#include "hostkit/call_log.h"
 
 namespace {
+
+using vhost::RecordAt;
 
 BenchHost* currentHost = nullptr;
 
 constexpr uintptr_t kOwnGroup = 0x100;
 constexpr uintptr_t kChildGroup = 0x200;
-
-template <typename Record>
-Record& As(void* record) {
-  return *static_cast<Record*>(record);
-}
 
 }  // namespace
 
@@ -75,20 +73,20 @@ int32_t BenchHost::Serve(uint32_t selector, void* record) {
   switch (selector) {
     case kSelectorAllocate: {
       // Every block is the one reserved up front: its old bytes are there already.
-      auto& alloc = As<HostAllocDataRec>(record);
+      auto& alloc = RecordAt<HostAllocDataRec>(record);
       if (alloc.blockSize > blockCapacity_) return -108;  // out of memory
       alloc.blockAddress = block_.get();
       alloc.blockReference = nullptr;
       alloc.blockTag = 0;
       return 0;
     }
-    case kSelectorCreator: As<HostCreatorRec>(record).creatorCode = FourCC("BNCH"); return 0;
+    case kSelectorCreator: RecordAt<HostCreatorRec>(record).creatorCode = FourCC("BNCH"); return 0;
     case kSelectorTimeInfo:
-      As<HostTimeInfoRec>(record).firstFrame = 0;
-      As<HostTimeInfoRec>(record).lastFrame = lastFrame_;
+      RecordAt<HostTimeInfoRec>(record).firstFrame = 0;
+      RecordAt<HostTimeInfoRec>(record).lastFrame = lastFrame_;
       return 0;
     case kSelectorSceneObject: {
-      auto& object = As<HostSceneObjectRec>(record);
+      auto& object = RecordAt<HostSceneObjectRec>(record);
       object.objectCount = 1;
       object.objectReference =
           reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? kOwnGroup : kChildGroup);
@@ -96,18 +94,18 @@ int32_t BenchHost::Serve(uint32_t selector, void* record) {
           reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? 0 : kOwnGroup);
       return 0;
     }
-    case kSelectorSyncFrame: currentFrame_ = As<HostSyncFrameRec>(record).frameNumber; return 0;
+    case kSelectorSyncFrame: currentFrame_ = RecordAt<HostSyncFrameRec>(record).frameNumber; return 0;
     case kSelectorObjectPosition:
-      memcpy(As<HostObjectPositionRec>(record).position,
+      memcpy(RecordAt<HostObjectPositionRec>(record).position,
              &positions_[3 * static_cast<size_t>(currentFrame_)], 3 * sizeof(double));
       return 0;
     case kSelectorMemAlloc: {
-      auto& alloc = As<HostMemAllocRec>(record);
+      auto& alloc = RecordAt<HostMemAllocRec>(record);
       alloc.memoryAddress = alloc.byteCount <= sampleCapacity_ ? sampleMemory_.get() : nullptr;
       return 0;
     }
     case kSelectorAddVertex:
-      As<HostModelAddVertexRec>(record).vertexIndex = nextVertex_++;
+      RecordAt<HostModelAddVertexRec>(record).vertexIndex = nextVertex_++;
       return 0;
     default:  // 'MFRE', 'RSET', 'ADDF', 'GETG', 'DELG': nothing to do
       return 0;

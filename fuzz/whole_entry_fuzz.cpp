@@ -32,7 +32,7 @@ void ScriptScene(FuzzInput& input, TestHost& host) {
   host.objects.clear();
   for (int i = 0; i < objects; ++i) {
     const uint8_t shape = input.Take<uint8_t>();
-    SceneObject object;
+    ScriptedObject object;
     object.reference = (shape & 0x80) != 0 ? 0 : uintptr_t(0x100 * (i + 1));
     object.parent = (shape & 7) < objects ? uintptr_t(0x100 * ((shape & 7) + 1)) : 0;
     host.objects.push_back(object);
@@ -75,10 +75,10 @@ void ScriptRefusals(FuzzInput& input, TestHost& host) {
 
 // The function that gives back a handle of each kind.
 const char* ReleaseFunction(const std::string& kind) {
-  if (kind == "dialog") return "Orvo_DestroyDialog";
-  if (kind == "resource file") return "Orvo_CloseResourceFile";
-  if (kind == "file") return "Orvo_DestroyFileRef";
-  return "Orvo_DestroyDirectoryRef";
+  if (kind == "dialog") return vhost::kOrvoDestroyDialog;
+  if (kind == "resource file") return vhost::kOrvoCloseResourceFile;
+  if (kind == "file") return vhost::kOrvoDestroyFileRef;
+  return vhost::kOrvoDestroyDirectoryRef;
 }
 
 // The dialog: hidden host functions, what the user types and presses.

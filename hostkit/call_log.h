@@ -94,6 +94,13 @@ Record CopyRecord(const void* bytes) {
   return record;
 }
 
+// The record a callback call hands the host, to answer in place. The host's
+// own layout is the plug-in's, so the record is used where it lies.
+template <typename Record>
+Record& RecordAt(void* record) {
+  return *static_cast<Record*>(record);
+}
+
 // The arguments of a call from its record: sent fields from sent, answered
 // fields from answered (null: the host did not answer). Either may be the
 // same record; both must hold the selector's record of this build's layout.

@@ -276,12 +276,6 @@ size_t GuardedHeap::SizeOf(const void* p) const {
   return it == blocks_.end() ? 0 : it->second.size;
 }
 
-const std::string& GuardedHeap::LabelOf(const void* p) const {
-  static const std::string none;
-  auto it = blocks_.find(const_cast<void*>(p));
-  return it == blocks_.end() ? none : it->second.label;
-}
-
 void GuardedHeap::CheckAll() {
   for (auto& entry : blocks_) CheckBlock(entry.first, &entry.second);
 }
@@ -290,12 +284,6 @@ std::vector<std::string> GuardedHeap::TakeProblems() {
   std::vector<std::string> taken;
   taken.swap(problems_);
   return taken;
-}
-
-std::vector<void*> GuardedHeap::LiveAllocations() const {
-  std::vector<void*> live;
-  for (const auto& entry : blocks_) live.push_back(entry.first);
-  return live;
 }
 
 }  // namespace vhost

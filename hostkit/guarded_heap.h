@@ -46,9 +46,7 @@ class GuardedHeap {
   // that goes on using an address after the host moved or freed the memory
   // is stopped with a message instead of scribbling over something else.
   bool Free(void* p);
-  bool Owns(const void* p) const { return blocks_.count(const_cast<void*>(p)) != 0; }
   size_t SizeOf(const void* p) const;
-  const std::string& LabelOf(const void* p) const;
 
   // Checks the bands of every live allocation. Each damage is reported once,
   // into the problems list.
@@ -57,7 +55,6 @@ class GuardedHeap {
   std::vector<std::string> TakeProblems();
 
   size_t LiveCount() const { return blocks_.size(); }
-  std::vector<void*> LiveAllocations() const;
 
  private:
   struct Block {

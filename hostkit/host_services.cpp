@@ -76,11 +76,11 @@ void HostServices::EndEntryCall() {
     }
     live.clear();
   };
-  report(dialogs_, ResourceKind::kDialog, "dialog", "Orvo_DestroyDialog");
-  report(resources_, ResourceKind::kResourceFile, "resource file", "Orvo_CloseResourceFile");
-  report(files_, ResourceKind::kFileRef, "file reference", "Orvo_DestroyFileRef");
+  report(dialogs_, ResourceKind::kDialog, "dialog", kOrvoDestroyDialog);
+  report(resources_, ResourceKind::kResourceFile, "resource file", kOrvoCloseResourceFile);
+  report(files_, ResourceKind::kFileRef, "file reference", kOrvoDestroyFileRef);
   report(directories_, ResourceKind::kDirectoryRef, "directory reference",
-         "Orvo_DestroyDirectoryRef");
+         kOrvoDestroyDirectoryRef);
   controls_.clear();
   currentCall_.clear();
 }
@@ -172,18 +172,18 @@ Control* HostServices::FindLiveControl(void* control, const char* function) {
   } while (0)
 
 void* HostServices::GetHomeDirectory() {
-  VHOST_SERVE_OR_RETURN("Orvo_GetHomeDirectory", nullptr);
+  VHOST_SERVE_OR_RETURN(kOrvoGetHomeDirectory, nullptr);
   void* handle = MakeHandle(kDirectoryHandles, nextSerial++);
   directories_[handle] = std::make_unique<DirectoryRef>(DirectoryRef{home_});
   findings_.Obtained(ResourceKind::kDirectoryRef);
-  Record("Orvo_GetHomeDirectory", {{"result", AddressText(handle)}, {"path", home_}});
+  Record(kOrvoGetHomeDirectory, {{"result", AddressText(handle)}, {"path", home_}});
   return handle;
 }
 
 void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t fileType,
                                 const char* extension) {
-  VHOST_SERVE_OR_RETURN("Orvo_MakeFileRef", nullptr);
-  FunctionCall event{"Orvo_MakeFileRef",
+  VHOST_SERVE_OR_RETURN(kOrvoMakeFileRef, nullptr);
+  FunctionCall event{kOrvoMakeFileRef,
                      false,
                      false,
                      {{"directory", AddressText(directory)},
@@ -209,8 +209,8 @@ void* HostServices::MakeFileRef(void* directory, const char* name, uint32_t file
 }
 
 void HostServices::DestroyFileRef(void* file) {
-  VHOST_SERVE_OR_RETURN("Orvo_DestroyFileRef", );
-  Record("Orvo_DestroyFileRef", {{"file", AddressText(file)}});
+  VHOST_SERVE_OR_RETURN(kOrvoDestroyFileRef, );
+  Record(kOrvoDestroyFileRef, {{"file", AddressText(file)}});
   if (file == nullptr) return;
   if (files_.erase(file) == 0) {
     findings_.Violation("Orvo_DestroyFileRef with " + AddressText(file) +
@@ -221,8 +221,8 @@ void HostServices::DestroyFileRef(void* file) {
 }
 
 void HostServices::DestroyDirectoryRef(void* directory) {
-  VHOST_SERVE_OR_RETURN("Orvo_DestroyDirectoryRef", );
-  Record("Orvo_DestroyDirectoryRef", {{"directory", AddressText(directory)}});
+  VHOST_SERVE_OR_RETURN(kOrvoDestroyDirectoryRef, );
+  Record(kOrvoDestroyDirectoryRef, {{"directory", AddressText(directory)}});
   if (directory == nullptr) return;
   if (directories_.erase(directory) == 0) {
     findings_.Violation("Orvo_DestroyDirectoryRef with " + AddressText(directory) +
@@ -233,8 +233,8 @@ void HostServices::DestroyDirectoryRef(void* directory) {
 }
 
 void* HostServices::OpenResourceFile(void* file) {
-  VHOST_SERVE_OR_RETURN("Orvo_OpenResourceFile", nullptr);
-  FunctionCall event{"Orvo_OpenResourceFile", false, false, {{"file", AddressText(file)}}};
+  VHOST_SERVE_OR_RETURN(kOrvoOpenResourceFile, nullptr);
+  FunctionCall event{kOrvoOpenResourceFile, false, false, {{"file", AddressText(file)}}};
   void* handle = nullptr;
   auto ref = files_.find(file);
   if (file != nullptr && ref == files_.end()) {
@@ -265,8 +265,8 @@ void* HostServices::OpenResourceFile(void* file) {
 }
 
 void HostServices::CloseResourceFile(void* resourceFile) {
-  VHOST_SERVE_OR_RETURN("Orvo_CloseResourceFile", );
-  Record("Orvo_CloseResourceFile", {{"resource_file", AddressText(resourceFile)}});
+  VHOST_SERVE_OR_RETURN(kOrvoCloseResourceFile, );
+  Record(kOrvoCloseResourceFile, {{"resource_file", AddressText(resourceFile)}});
   if (resourceFile == nullptr) return;
   if (resources_.erase(resourceFile) == 0) {
     findings_.Violation("Orvo_CloseResourceFile with " + AddressText(resourceFile) +
@@ -277,8 +277,8 @@ void HostServices::CloseResourceFile(void* resourceFile) {
 }
 
 void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
-  VHOST_SERVE_OR_RETURN("Orvo_MakeDialog", nullptr);
-  FunctionCall event{"Orvo_MakeDialog",
+  VHOST_SERVE_OR_RETURN(kOrvoMakeDialog, nullptr);
+  FunctionCall event{kOrvoMakeDialog,
                      false,
                      false,
                      {{"resource_file", AddressText(resourceFile)}, {"dialog_id", dialogId}}};
@@ -308,9 +308,9 @@ void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
 }
 
 void HostServices::SetDialogTitle(void* dialog, const char* title) {
-  VHOST_SERVE_OR_RETURN("Orvo_SetDialogTitle", );
-  Record("Orvo_SetDialogTitle", {{"dialog", AddressText(dialog)}, {"title", SafeText(title)}});
-  Dialog* live = FindLiveDialog(dialog, "Orvo_SetDialogTitle");
+  VHOST_SERVE_OR_RETURN(kOrvoSetDialogTitle, );
+  Record(kOrvoSetDialogTitle, {{"dialog", AddressText(dialog)}, {"title", SafeText(title)}});
+  Dialog* live = FindLiveDialog(dialog, kOrvoSetDialogTitle);
   if (live == nullptr) return;
   if (title == nullptr) {
     findings_.Violation("Orvo_SetDialogTitle with a null title");
@@ -320,8 +320,8 @@ void HostServices::SetDialogTitle(void* dialog, const char* title) {
 }
 
 int32_t HostServices::ExecuteDialog(void* dialog) {
-  VHOST_SERVE_OR_RETURN("Orvo_ExecuteDialog", 0);
-  Dialog* live = FindLiveDialog(dialog, "Orvo_ExecuteDialog");
+  VHOST_SERVE_OR_RETURN(kOrvoExecuteDialog, 0);
+  Dialog* live = FindLiveDialog(dialog, kOrvoExecuteDialog);
   int32_t result = 0;
   if (live != nullptr) {
     DialogRun run;
@@ -338,13 +338,13 @@ int32_t HostServices::ExecuteDialog(void* dialog) {
     result = answers_.executeResult.value_or(run.accepted ? 1 : 0);
     dialogRuns_.push_back(run);
   }
-  Record("Orvo_ExecuteDialog", {{"dialog", AddressText(dialog)}, {"result", result}});
+  Record(kOrvoExecuteDialog, {{"dialog", AddressText(dialog)}, {"result", result}});
   return result;
 }
 
 void HostServices::DestroyDialog(void* dialog) {
-  VHOST_SERVE_OR_RETURN("Orvo_DestroyDialog", );
-  Record("Orvo_DestroyDialog", {{"dialog", AddressText(dialog)}});
+  VHOST_SERVE_OR_RETURN(kOrvoDestroyDialog, );
+  Record(kOrvoDestroyDialog, {{"dialog", AddressText(dialog)}});
   if (dialog == nullptr) return;
   if (dialogs_.erase(dialog) == 0) {
     findings_.Violation("Orvo_DestroyDialog with " + AddressText(dialog) +
@@ -358,50 +358,50 @@ void HostServices::DestroyDialog(void* dialog) {
 }
 
 void* HostServices::FindControlByID(void* dialog, int32_t controlId) {
-  VHOST_SERVE_OR_RETURN("Orvo_FindControlByID", nullptr);
+  VHOST_SERVE_OR_RETURN(kOrvoFindControlByID, nullptr);
   void* handle = nullptr;
-  if (FindLiveDialog(dialog, "Orvo_FindControlByID") != nullptr) {
+  if (FindLiveDialog(dialog, kOrvoFindControlByID) != nullptr) {
     for (const auto& entry : controls_) {
       if (entry.second.dialog == dialog && entry.second.control->id == controlId)
         handle = entry.first;
     }
   }
-  Record("Orvo_FindControlByID", {{"dialog", AddressText(dialog)},
+  Record(kOrvoFindControlByID, {{"dialog", AddressText(dialog)},
                                   {"control_id", controlId},
                                   {"result", AddressText(handle)}});
   return handle;
 }
 
 int32_t HostServices::GetControlValue(void* control) {
-  VHOST_SERVE_OR_RETURN("Orvo_GetControlValue", 0);
-  Control* live = FindLiveControl(control, "Orvo_GetControlValue");
+  VHOST_SERVE_OR_RETURN(kOrvoGetControlValue, 0);
+  Control* live = FindLiveControl(control, kOrvoGetControlValue);
   int32_t value = live == nullptr ? 0 : answers_.controlValue.value_or(live->value);
-  Record("Orvo_GetControlValue", {{"control", AddressText(control)}, {"result", value}});
+  Record(kOrvoGetControlValue, {{"control", AddressText(control)}, {"result", value}});
   return value;
 }
 
 void HostServices::SetControlValue(void* control, int32_t value) {
-  VHOST_SERVE_OR_RETURN("Orvo_SetControlValue", );
-  Record("Orvo_SetControlValue", {{"control", AddressText(control)}, {"value", value}});
-  Control* live = FindLiveControl(control, "Orvo_SetControlValue");
+  VHOST_SERVE_OR_RETURN(kOrvoSetControlValue, );
+  Record(kOrvoSetControlValue, {{"control", AddressText(control)}, {"value", value}});
+  Control* live = FindLiveControl(control, kOrvoSetControlValue);
   if (live != nullptr) live->value = value;
 }
 
 int32_t HostServices::GetEditTextStringSize(void* control) {
-  VHOST_SERVE_OR_RETURN("Orvo_GetEditTextStringSize", 0);
-  Control* live = FindLiveControl(control, "Orvo_GetEditTextStringSize");
+  VHOST_SERVE_OR_RETURN(kOrvoGetEditTextStringSize, 0);
+  Control* live = FindLiveControl(control, kOrvoGetEditTextStringSize);
   // The size of the text with its terminating NUL: what a buffer must hold.
   int32_t size = live == nullptr ? 0
                                  : answers_.editTextSize.value_or(
                                        static_cast<int32_t>(live->text.size() + 1));
-  Record("Orvo_GetEditTextStringSize", {{"control", AddressText(control)}, {"result", size}});
+  Record(kOrvoGetEditTextStringSize, {{"control", AddressText(control)}, {"result", size}});
   return size;
 }
 
 void HostServices::GetEditTextString(void* control, char* buffer, int32_t* length) {
-  VHOST_SERVE_OR_RETURN("Orvo_GetEditTextString", );
-  FunctionCall event{"Orvo_GetEditTextString", false, false, {{"control", AddressText(control)}}};
-  Control* live = FindLiveControl(control, "Orvo_GetEditTextString");
+  VHOST_SERVE_OR_RETURN(kOrvoGetEditTextString, );
+  FunctionCall event{kOrvoGetEditTextString, false, false, {{"control", AddressText(control)}}};
+  Control* live = FindLiveControl(control, kOrvoGetEditTextString);
   if (live != nullptr && (buffer == nullptr || length == nullptr)) {
     findings_.Violation("Orvo_GetEditTextString with a null buffer or length");
     live = nullptr;
@@ -429,9 +429,9 @@ void HostServices::GetEditTextString(void* control, char* buffer, int32_t* lengt
 }
 
 void HostServices::SetEditTextString(void* control, const char* text) {
-  VHOST_SERVE_OR_RETURN("Orvo_SetEditTextString", );
-  Record("Orvo_SetEditTextString", {{"control", AddressText(control)}, {"text", SafeText(text)}});
-  Control* live = FindLiveControl(control, "Orvo_SetEditTextString");
+  VHOST_SERVE_OR_RETURN(kOrvoSetEditTextString, );
+  Record(kOrvoSetEditTextString, {{"control", AddressText(control)}, {"text", SafeText(text)}});
+  Control* live = FindLiveControl(control, kOrvoSetEditTextString);
   if (live == nullptr) return;
   if (text == nullptr) {
     findings_.Violation("Orvo_SetEditTextString with a null text");

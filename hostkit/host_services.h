@@ -103,7 +103,6 @@ class HostServices {
   void RefusedCall(const char* name, bool hidden);
   // The plug-in looked a host function up by name.
   void Lookup(const char* name, bool found);
-  bool Hides(const char* name) const { return faults_.Hidden(name); }
   // The plug-in looks a host function up by name: whether this lookup finds
   // nothing (the function hidden, or this lookup hidden alone). A lookup
   // hidden alone is logged as a refused, hidden call of the function.

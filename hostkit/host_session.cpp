@@ -20,11 +20,6 @@ const HostOpaque kOwnerValue = reinterpret_cast<HostOpaque>(uintptr_t(0x0A0E5000
 constexpr uintptr_t kObjectReferences = 0x0B000000;
 constexpr uintptr_t kBlockReferences = 0x0B10C000;
 
-template <typename Record>
-Record& As(void* record) {
-  return *static_cast<Record*>(record);
-}
-
 }  // namespace
 
 HostSession* HostSession::Current() { return currentSession; }
@@ -236,18 +231,18 @@ void HostSession::Log(ServedCall call) {
 
 int32_t HostSession::Answer(uint32_t selector, void* record) {
   switch (selector) {
-    case kSelectorAllocate: return Allocate(As<HostAllocDataRec>(record));
-    case kSelectorCreator: return AnswerCreator(As<HostCreatorRec>(record));
+    case kSelectorAllocate: return Allocate(RecordAt<HostAllocDataRec>(record));
+    case kSelectorCreator: return AnswerCreator(RecordAt<HostCreatorRec>(record));
     case kSelectorReset: return 0;
-    case kSelectorTimeInfo: return AnswerTimeInfo(As<HostTimeInfoRec>(record));
-    case kSelectorSceneObject: return AnswerSceneObject(As<HostSceneObjectRec>(record));
-    case kSelectorSyncFrame: return Sync(As<HostSyncFrameRec>(record));
-    case kSelectorObjectPosition: return AnswerPosition(As<HostObjectPositionRec>(record));
-    case kSelectorMemAlloc: return MemAlloc(As<HostMemAllocRec>(record));
-    case kSelectorMemFree: return MemFree(As<HostMemFreeRec>(record));
-    case kSelectorAddVertex: return AddVertex(As<HostModelAddVertexRec>(record));
-    case kSelectorAddFace: return AddFace(As<HostModelAddFaceRec>(record));
-    case kSelectorGetGroup: return GetGroup(As<HostGetGroupRec>(record));
+    case kSelectorTimeInfo: return AnswerTimeInfo(RecordAt<HostTimeInfoRec>(record));
+    case kSelectorSceneObject: return AnswerSceneObject(RecordAt<HostSceneObjectRec>(record));
+    case kSelectorSyncFrame: return Sync(RecordAt<HostSyncFrameRec>(record));
+    case kSelectorObjectPosition: return AnswerPosition(RecordAt<HostObjectPositionRec>(record));
+    case kSelectorMemAlloc: return MemAlloc(RecordAt<HostMemAllocRec>(record));
+    case kSelectorMemFree: return MemFree(RecordAt<HostMemFreeRec>(record));
+    case kSelectorAddVertex: return AddVertex(RecordAt<HostModelAddVertexRec>(record));
+    case kSelectorAddFace: return AddFace(RecordAt<HostModelAddFaceRec>(record));
+    case kSelectorGetGroup: return GetGroup(RecordAt<HostGetGroupRec>(record));
     case kSelectorDeleteGroup: return 0;  // the checker knows the groups handed out
     default: return kHostErrorBadRecord;
   }

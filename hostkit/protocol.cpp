@@ -29,15 +29,6 @@ bool ParseCode(const std::string& text, uint32_t* code) {
   return true;
 }
 
-const char* const kHostFunctionNames[16] = {
-    "Orvo_GetHomeDirectory",    "Orvo_MakeFileRef",           "Orvo_DestroyFileRef",
-    "Orvo_DestroyDirectoryRef", "Orvo_OpenResourceFile",      "Orvo_CloseResourceFile",
-    "Orvo_MakeDialog",          "Orvo_SetDialogTitle",        "Orvo_ExecuteDialog",
-    "Orvo_DestroyDialog",       "Orvo_FindControlByID",       "Orvo_GetControlValue",
-    "Orvo_SetControlValue",     "Orvo_GetEditTextStringSize", "Orvo_GetEditTextString",
-    "Orvo_SetEditTextString",
-};
-
 bool IsHostFunctionName(const std::string& name) {
   for (const char* known : kHostFunctionNames) {
     if (name == known) return true;

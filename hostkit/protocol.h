@@ -102,9 +102,44 @@ constexpr int32_t kHostErrorBadRecord = -50;  // a record the host cannot serve
 constexpr int32_t kHostErrorNoMemory = -108;  // more memory than the host gives
 
 // The sixteen host functions by name, in the order of the host's table. The
-// plug-in finds each at run time by this name.
+// plug-in finds each at run time by this name. This is the one place the names
+// are spelled: every other part of the host side names a function by its
+// constant.
+inline constexpr char kOrvoGetHomeDirectory[] = "Orvo_GetHomeDirectory";
+inline constexpr char kOrvoMakeFileRef[] = "Orvo_MakeFileRef";
+inline constexpr char kOrvoDestroyFileRef[] = "Orvo_DestroyFileRef";
+inline constexpr char kOrvoDestroyDirectoryRef[] = "Orvo_DestroyDirectoryRef";
+inline constexpr char kOrvoOpenResourceFile[] = "Orvo_OpenResourceFile";
+inline constexpr char kOrvoCloseResourceFile[] = "Orvo_CloseResourceFile";
+inline constexpr char kOrvoMakeDialog[] = "Orvo_MakeDialog";
+inline constexpr char kOrvoSetDialogTitle[] = "Orvo_SetDialogTitle";
+inline constexpr char kOrvoExecuteDialog[] = "Orvo_ExecuteDialog";
+inline constexpr char kOrvoDestroyDialog[] = "Orvo_DestroyDialog";
+inline constexpr char kOrvoFindControlByID[] = "Orvo_FindControlByID";
+inline constexpr char kOrvoGetControlValue[] = "Orvo_GetControlValue";
+inline constexpr char kOrvoSetControlValue[] = "Orvo_SetControlValue";
+inline constexpr char kOrvoGetEditTextStringSize[] = "Orvo_GetEditTextStringSize";
+inline constexpr char kOrvoGetEditTextString[] = "Orvo_GetEditTextString";
+inline constexpr char kOrvoSetEditTextString[] = "Orvo_SetEditTextString";
+
 constexpr int kHostFunctionCount = 16;
-extern const char* const kHostFunctionNames[kHostFunctionCount];
+inline constexpr const char* kHostFunctionNames[kHostFunctionCount] = {
+    kOrvoGetHomeDirectory,
+    kOrvoMakeFileRef,
+    kOrvoDestroyFileRef,
+    kOrvoDestroyDirectoryRef,
+    kOrvoOpenResourceFile,
+    kOrvoCloseResourceFile,
+    kOrvoMakeDialog,
+    kOrvoSetDialogTitle,
+    kOrvoExecuteDialog,
+    kOrvoDestroyDialog,
+    kOrvoFindControlByID,
+    kOrvoGetControlValue,
+    kOrvoSetControlValue,
+    kOrvoGetEditTextStringSize,
+    kOrvoGetEditTextString,
+    kOrvoSetEditTextString};
 bool IsHostFunctionName(const std::string& name);
 
 // 'ALOC' as text: the four characters, or the hexadecimal value when the code

@@ -240,11 +240,6 @@ Vec3 NodeSampler::At(double time) const {
           m[8] * o.x + m[9] * o.y + m[10] * o.z + m[11]};
 }
 
-Vec3 WorldPoint(const AnimationFile& file, const AnimationClip* clip, int node, double time,
-                const Vec3& offset) {
-  return NodeSampler(file, clip, node, offset).At(time);
-}
-
 std::vector<int> AnimatedNodes(const AnimationClip& clip) {
   std::vector<int> nodes;
   for (const AnimationChannel& c : clip.channels) nodes.push_back(c.node);

@@ -103,9 +103,6 @@ class NodeSampler {
   Vec3 offset_;
 };
 
-Vec3 WorldPoint(const AnimationFile& file, const AnimationClip* clip, int node, double time,
-                const Vec3& offset);
-
 // The deepest node chain the import follows (CheckNodes refuses deeper ones).
 constexpr size_t kMaxNodeDepth = 1000;
 

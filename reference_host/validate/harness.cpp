@@ -10,10 +10,10 @@ namespace {
 // blamed for what stays out when the host will not take it back.
 const char* ReleaseFunction(ResourceKind kind) {
   switch (kind) {
-    case ResourceKind::kDirectoryRef: return "Orvo_DestroyDirectoryRef";
-    case ResourceKind::kFileRef: return "Orvo_DestroyFileRef";
-    case ResourceKind::kResourceFile: return "Orvo_CloseResourceFile";
-    case ResourceKind::kDialog: return "Orvo_DestroyDialog";
+    case ResourceKind::kDirectoryRef: return kOrvoDestroyDirectoryRef;
+    case ResourceKind::kFileRef: return kOrvoDestroyFileRef;
+    case ResourceKind::kResourceFile: return kOrvoCloseResourceFile;
+    case ResourceKind::kDialog: return kOrvoDestroyDialog;
     case ResourceKind::kSampleMemory: return "";
   }
   return "";

@@ -219,41 +219,41 @@ bool FoundControl(const FunctionCall* call) {
 // whether the dialog was accepted. Sets the result code of 6 and 4.
 bool DesignCheck::InterfaceFunctions(std::vector<std::string>* sequence, DialogReads* reads) {
   auto call = [&](const char* name) { return CallFunction(name, sequence); };
-  bool directory = call("Orvo_GetHomeDirectory");
-  bool file = call("Orvo_MakeFileRef") && directory;
-  bool resource = call("Orvo_OpenResourceFile") && file;
-  call("Orvo_DestroyFileRef");
-  call("Orvo_DestroyDirectoryRef");
+  bool directory = call(kOrvoGetHomeDirectory);
+  bool file = call(kOrvoMakeFileRef) && directory;
+  bool resource = call(kOrvoOpenResourceFile) && file;
+  call(kOrvoDestroyFileRef);
+  call(kOrvoDestroyDirectoryRef);
   if (!resource) {
     SetResult(6, "no resource file");
     return false;
   }
-  if (!call("Orvo_MakeDialog")) {
+  if (!call(kOrvoMakeDialog)) {
     SetResult(6, "no dialog");
-    call("Orvo_CloseResourceFile");
+    call(kOrvoCloseResourceFile);
     return false;
   }
-  auto found = [&]() { return FoundControl(call("Orvo_FindControlByID")); };
-  if (found()) call("Orvo_SetEditTextString");
-  if (found()) call("Orvo_SetControlValue");
-  if (found()) call("Orvo_SetControlValue");
-  call("Orvo_SetDialogTitle");
+  auto found = [&]() { return FoundControl(call(kOrvoFindControlByID)); };
+  if (found()) call(kOrvoSetEditTextString);
+  if (found()) call(kOrvoSetControlValue);
+  if (found()) call(kOrvoSetControlValue);
+  call(kOrvoSetDialogTitle);
   // Any answer but 0 accepts, whatever the user did.
-  bool accepted = IntegerField(call("Orvo_ExecuteDialog"), "result") != 0;
+  bool accepted = IntegerField(call(kOrvoExecuteDialog), "result") != 0;
   if (accepted) {
     if (found()) {
-      call("Orvo_GetEditTextStringSize");
-      const FunctionCall* text = call("Orvo_GetEditTextString");
+      call(kOrvoGetEditTextStringSize);
+      const FunctionCall* text = call(kOrvoGetEditTextString);
       const FieldValue* written = text != nullptr ? text->Find("text") : nullptr;
       if (written != nullptr) reads->text = written->text;
     }
-    if (found()) reads->freeze = IntegerField(call("Orvo_GetControlValue"), "result");
-    if (found()) reads->reverse = IntegerField(call("Orvo_GetControlValue"), "result");
+    if (found()) reads->freeze = IntegerField(call(kOrvoGetControlValue), "result");
+    if (found()) reads->reverse = IntegerField(call(kOrvoGetControlValue), "result");
   } else {
     SetResult(4, "the dialog was cancelled");
   }
-  call("Orvo_DestroyDialog");
-  call("Orvo_CloseResourceFile");
+  call(kOrvoDestroyDialog);
+  call(kOrvoCloseResourceFile);
   return accepted;
 }
 

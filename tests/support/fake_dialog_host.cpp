@@ -160,7 +160,7 @@ FakeControl* FakeDialogHost::FindControl(uintptr_t control, const char* function
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 FAKE_EXPORT void* Orvo_GetHomeDirectory() {
-  FakeDialogHost* host = Serving("Orvo_GetHomeDirectory");
+  FakeDialogHost* host = Serving(vhost::kOrvoGetHomeDirectory);
   if (host == nullptr) return nullptr;
   FakeDialogHost::Object directory;
   directory.kind = "directory";
@@ -170,13 +170,13 @@ FAKE_EXPORT void* Orvo_GetHomeDirectory() {
 
 FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t type,
                                    const char* extension) {
-  FakeDialogHost* host = Serving("Orvo_MakeFileRef");
+  FakeDialogHost* host = Serving(vhost::kOrvoMakeFileRef);
   if (host == nullptr) return nullptr;
   host->fileNames.push_back(name ? name : "(null)");
   host->fileTypes.push_back(type);
   host->extensions.push_back(extension ? extension : "(null)");
   if (directory == nullptr || name == nullptr) return nullptr;
-  FakeDialogHost::Object* folder = host->Find(Raw(directory), "directory", "Orvo_MakeFileRef");
+  FakeDialogHost::Object* folder = host->Find(Raw(directory), "directory", vhost::kOrvoMakeFileRef);
   if (folder == nullptr) return nullptr;
   FakeDialogHost::Object file;
   file.kind = "file";
@@ -185,20 +185,20 @@ FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t t
 }
 
 FAKE_EXPORT void Orvo_DestroyFileRef(void* file) {
-  if (FakeDialogHost* host = Serving("Orvo_DestroyFileRef"))
-    host->Release(Raw(file), "file", "Orvo_DestroyFileRef");
+  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyFileRef))
+    host->Release(Raw(file), "file", vhost::kOrvoDestroyFileRef);
 }
 
 FAKE_EXPORT void Orvo_DestroyDirectoryRef(void* directory) {
-  if (FakeDialogHost* host = Serving("Orvo_DestroyDirectoryRef")) {
-    host->Release(Raw(directory), "directory", "Orvo_DestroyDirectoryRef");
+  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyDirectoryRef)) {
+    host->Release(Raw(directory), "directory", vhost::kOrvoDestroyDirectoryRef);
   }
 }
 
 FAKE_EXPORT void* Orvo_OpenResourceFile(void* file) {
-  FakeDialogHost* host = Serving("Orvo_OpenResourceFile");
+  FakeDialogHost* host = Serving(vhost::kOrvoOpenResourceFile);
   if (host == nullptr || file == nullptr) return nullptr;
-  FakeDialogHost::Object* reference = host->Find(Raw(file), "file", "Orvo_OpenResourceFile");
+  FakeDialogHost::Object* reference = host->Find(Raw(file), "file", vhost::kOrvoOpenResourceFile);
   if (reference == nullptr) return nullptr;
   std::ifstream stream(reference->path);
   if (!stream) return nullptr;
@@ -212,17 +212,17 @@ FAKE_EXPORT void* Orvo_OpenResourceFile(void* file) {
 }
 
 FAKE_EXPORT void Orvo_CloseResourceFile(void* resources) {
-  if (FakeDialogHost* host = Serving("Orvo_CloseResourceFile")) {
-    host->Release(Raw(resources), "resource file", "Orvo_CloseResourceFile");
+  if (FakeDialogHost* host = Serving(vhost::kOrvoCloseResourceFile)) {
+    host->Release(Raw(resources), "resource file", vhost::kOrvoCloseResourceFile);
   }
 }
 
 FAKE_EXPORT void* Orvo_MakeDialog(void* resources, int32_t id) {
-  FakeDialogHost* host = Serving("Orvo_MakeDialog");
+  FakeDialogHost* host = Serving(vhost::kOrvoMakeDialog);
   if (host == nullptr) return nullptr;
   host->dialogIds.push_back(id);
   if (resources == nullptr) return nullptr;
-  FakeDialogHost::Object* file = host->Find(Raw(resources), "resource file", "Orvo_MakeDialog");
+  FakeDialogHost::Object* file = host->Find(Raw(resources), "resource file", vhost::kOrvoMakeDialog);
   if (file == nullptr) return nullptr;
   for (const FakeDialog& made : file->dialogs) {
     if (made.id != id) continue;
@@ -245,57 +245,57 @@ FAKE_EXPORT void* Orvo_MakeDialog(void* resources, int32_t id) {
 }
 
 FAKE_EXPORT void Orvo_SetDialogTitle(void* dialog, const char* title) {
-  FakeDialogHost* host = Serving("Orvo_SetDialogTitle");
+  FakeDialogHost* host = Serving(vhost::kOrvoSetDialogTitle);
   if (host == nullptr) return;
-  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_SetDialogTitle"))
+  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoSetDialogTitle))
     made->dialog.title = title;
 }
 
 FAKE_EXPORT int32_t Orvo_ExecuteDialog(void* dialog) {
-  FakeDialogHost* host = Serving("Orvo_ExecuteDialog");
+  FakeDialogHost* host = Serving(vhost::kOrvoExecuteDialog);
   if (host == nullptr) return 0;
-  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_ExecuteDialog");
+  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoExecuteDialog);
   if (made == nullptr) return 0;
   host->shown.push_back(made->dialog);
   return host->user(made->dialog);
 }
 
 FAKE_EXPORT void Orvo_DestroyDialog(void* dialog) {
-  if (FakeDialogHost* host = Serving("Orvo_DestroyDialog"))
-    host->Release(Raw(dialog), "dialog", "Orvo_DestroyDialog");
+  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyDialog))
+    host->Release(Raw(dialog), "dialog", vhost::kOrvoDestroyDialog);
 }
 
 FAKE_EXPORT void* Orvo_FindControlByID(void* dialog, int32_t id) {
-  FakeDialogHost* host = Serving("Orvo_FindControlByID");
+  FakeDialogHost* host = Serving(vhost::kOrvoFindControlByID);
   if (host == nullptr) return nullptr;
-  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", "Orvo_FindControlByID");
+  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoFindControlByID);
   if (made == nullptr || made->dialog.Control(id) == nullptr) return nullptr;
   return AsHandle(host->ControlHandle(Raw(dialog), id));
 }
 
 FAKE_EXPORT int32_t Orvo_GetControlValue(void* control) {
-  FakeDialogHost* host = Serving("Orvo_GetControlValue");
-  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetControlValue") : nullptr;
+  FakeDialogHost* host = Serving(vhost::kOrvoGetControlValue);
+  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoGetControlValue) : nullptr;
   return found ? found->value : 0;
 }
 
 FAKE_EXPORT void Orvo_SetControlValue(void* control, int32_t value) {
-  FakeDialogHost* host = Serving("Orvo_SetControlValue");
-  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_SetControlValue") : nullptr;
+  FakeDialogHost* host = Serving(vhost::kOrvoSetControlValue);
+  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoSetControlValue) : nullptr;
   if (found) found->value = value;
 }
 
 // The size of the text with its terminator.
 FAKE_EXPORT int32_t Orvo_GetEditTextStringSize(void* control) {
-  FakeDialogHost* host = Serving("Orvo_GetEditTextStringSize");
+  FakeDialogHost* host = Serving(vhost::kOrvoGetEditTextStringSize);
   FakeControl* found =
-      host ? host->FindControl(Raw(control), "Orvo_GetEditTextStringSize") : nullptr;
+      host ? host->FindControl(Raw(control), vhost::kOrvoGetEditTextStringSize) : nullptr;
   return found ? static_cast<int32_t>(found->text.size() + 1) : 0;
 }
 
 FAKE_EXPORT void Orvo_GetEditTextString(void* control, char* buffer, int32_t* length) {
-  FakeDialogHost* host = Serving("Orvo_GetEditTextString");
-  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_GetEditTextString") : nullptr;
+  FakeDialogHost* host = Serving(vhost::kOrvoGetEditTextString);
+  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoGetEditTextString) : nullptr;
   if (found == nullptr) return;
   host->textLengthsOffered.push_back(*length);
   if (*length <= 0) return;
@@ -311,30 +311,33 @@ FAKE_EXPORT void Orvo_GetEditTextString(void* control, char* buffer, int32_t* le
 }
 
 FAKE_EXPORT void Orvo_SetEditTextString(void* control, const char* text) {
-  FakeDialogHost* host = Serving("Orvo_SetEditTextString");
-  FakeControl* found = host ? host->FindControl(Raw(control), "Orvo_SetEditTextString") : nullptr;
+  FakeDialogHost* host = Serving(vhost::kOrvoSetEditTextString);
+  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoSetEditTextString) : nullptr;
   if (found) found->text = text;
 }
 
 void* FakeDialogHost::ExportedFunction(const std::string& name) {
-  static const std::map<std::string, void*> functions = {
-      {"Orvo_GetHomeDirectory", reinterpret_cast<void*>(&Orvo_GetHomeDirectory)},
-      {"Orvo_MakeFileRef", reinterpret_cast<void*>(&Orvo_MakeFileRef)},
-      {"Orvo_DestroyFileRef", reinterpret_cast<void*>(&Orvo_DestroyFileRef)},
-      {"Orvo_DestroyDirectoryRef", reinterpret_cast<void*>(&Orvo_DestroyDirectoryRef)},
-      {"Orvo_OpenResourceFile", reinterpret_cast<void*>(&Orvo_OpenResourceFile)},
-      {"Orvo_CloseResourceFile", reinterpret_cast<void*>(&Orvo_CloseResourceFile)},
-      {"Orvo_MakeDialog", reinterpret_cast<void*>(&Orvo_MakeDialog)},
-      {"Orvo_SetDialogTitle", reinterpret_cast<void*>(&Orvo_SetDialogTitle)},
-      {"Orvo_ExecuteDialog", reinterpret_cast<void*>(&Orvo_ExecuteDialog)},
-      {"Orvo_DestroyDialog", reinterpret_cast<void*>(&Orvo_DestroyDialog)},
-      {"Orvo_FindControlByID", reinterpret_cast<void*>(&Orvo_FindControlByID)},
-      {"Orvo_GetControlValue", reinterpret_cast<void*>(&Orvo_GetControlValue)},
-      {"Orvo_SetControlValue", reinterpret_cast<void*>(&Orvo_SetControlValue)},
-      {"Orvo_GetEditTextStringSize", reinterpret_cast<void*>(&Orvo_GetEditTextStringSize)},
-      {"Orvo_GetEditTextString", reinterpret_cast<void*>(&Orvo_GetEditTextString)},
-      {"Orvo_SetEditTextString", reinterpret_cast<void*>(&Orvo_SetEditTextString)},
+  // In the order of the kit's table of names.
+  static void* const functions[vhost::kHostFunctionCount] = {
+      reinterpret_cast<void*>(&Orvo_GetHomeDirectory),
+      reinterpret_cast<void*>(&Orvo_MakeFileRef),
+      reinterpret_cast<void*>(&Orvo_DestroyFileRef),
+      reinterpret_cast<void*>(&Orvo_DestroyDirectoryRef),
+      reinterpret_cast<void*>(&Orvo_OpenResourceFile),
+      reinterpret_cast<void*>(&Orvo_CloseResourceFile),
+      reinterpret_cast<void*>(&Orvo_MakeDialog),
+      reinterpret_cast<void*>(&Orvo_SetDialogTitle),
+      reinterpret_cast<void*>(&Orvo_ExecuteDialog),
+      reinterpret_cast<void*>(&Orvo_DestroyDialog),
+      reinterpret_cast<void*>(&Orvo_FindControlByID),
+      reinterpret_cast<void*>(&Orvo_GetControlValue),
+      reinterpret_cast<void*>(&Orvo_SetControlValue),
+      reinterpret_cast<void*>(&Orvo_GetEditTextStringSize),
+      reinterpret_cast<void*>(&Orvo_GetEditTextString),
+      reinterpret_cast<void*>(&Orvo_SetEditTextString),
   };
-  auto found = functions.find(name);
-  return found == functions.end() ? nullptr : found->second;
+  for (int i = 0; i < vhost::kHostFunctionCount; ++i) {
+    if (name == vhost::kHostFunctionNames[i]) return functions[i];
+  }
+  return nullptr;
 }

@@ -35,7 +35,7 @@
 using RecordedCall = vhost::ServedCall;
 
 // An object of the scene, in index order (index 0 is the plug-in's own group).
-struct SceneObject {
+struct ScriptedObject {
   uintptr_t reference = 0;  // 0 stands for a null reference
   uintptr_t parent = 0;
 };
@@ -77,7 +77,7 @@ class TestHost {
   int32_t lastFrame = 10;
   // The scene's objects; 'UOBJ' with index -1 answers objects.size() - 1
   // unless objectCount is set.
-  std::vector<SceneObject> objects = {{0x100, 0}, {0x200, 0x100}};
+  std::vector<ScriptedObject> objects = {{0x100, 0}, {0x200, 0x100}};
   bool useObjectCount = false;
   int32_t objectCount = 0;
   // Position of an object at a frame ('TOBJ'); by default (frame, 0, 0).
