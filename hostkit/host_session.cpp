@@ -106,12 +106,7 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
   reports_.push_back(report);
   currentSelector_ = selector;
   memoryFreeRefused_ = false;
-  samples_.clear();
-  if (selector == kSelectorGenerate) {
-    GeneratedModel model;
-    model.frame = renderFrame;
-    models_.push_back(model);
-  }
+  verticesHandedOut_ = 0;
   PrepareInfoRecord(selector);
   services_.BeginEntryCall(CodeName(selector));
   checker_.BeginEntryCall(selector, owner_, block_);
@@ -133,10 +128,6 @@ int32_t HostSession::Call(EntryFunction entry, uint32_t selector, int32_t render
 void HostSession::EndOfCall(uint32_t selector) {
   CheckInfoRecord(selector);
   checker_.EndEntryCall();
-  if (selector == kSelectorSetup) {
-    if (!samples_.empty()) lastSamples_ = samples_;
-    reports_.back().framesSampled = static_cast<int>(samples_.size());
-  }
   for (void* memory : sampleMemory_) {
     const std::string text =
         "sample memory " + AddressText(memory) + " (" + std::to_string(heap_.SizeOf(memory)) +
@@ -219,6 +210,7 @@ void HostSession::Log(ServedCall call) {
   EntryCallReport& report = reports_.back();
   ++report.calls[call.selector];
   if (call.selector == kSelectorReset && call.result == 0) report.resetSent = true;
+  if (call.selector == kSelectorObjectPosition && call.result == 0) ++report.framesSampled;
   if (call.refused && call.selector == kSelectorMemFree) memoryFreeRefused_ = true;
   if (call.refused) {
     report.refused.push_back(Quoted(call.selector) + " (call #" + std::to_string(call.number) +
@@ -241,7 +233,7 @@ int32_t HostSession::Answer(uint32_t selector, void* record) {
     case kSelectorMemAlloc: return MemAlloc(RecordAt<HostMemAllocRec>(record));
     case kSelectorMemFree: return MemFree(RecordAt<HostMemFreeRec>(record));
     case kSelectorAddVertex: return AddVertex(RecordAt<HostModelAddVertexRec>(record));
-    case kSelectorAddFace: return AddFace(RecordAt<HostModelAddFaceRec>(record));
+    case kSelectorAddFace: return 0;  // the checker knows the vertices handed out
     case kSelectorGetGroup: return GetGroup(RecordAt<HostGetGroupRec>(record));
     case kSelectorDeleteGroup: return 0;  // the checker knows the groups handed out
     default: return kHostErrorBadRecord;
@@ -341,7 +333,6 @@ int32_t HostSession::AnswerPosition(HostObjectPositionRec& position) {
   position.position[0] = p.x;
   position.position[1] = p.y;
   position.position[2] = p.z;
-  samples_.push_back(Sample{currentFrame_, p});
   return 0;
 }
 
@@ -371,27 +362,11 @@ int32_t HostSession::MemFree(const HostMemFreeRec& free) {
 }
 
 int32_t HostSession::AddVertex(HostModelAddVertexRec& vertex) {
-  if (models_.empty()) return kHostErrorBadRecord;
-  GeneratedModel& model = models_.back();
-  ReceivedVertex received;
   // Counted in 32 bits with wrap-around, so a first index near the top of the
   // range carries on from the bottom instead of overflowing.
-  received.index = static_cast<int32_t>(static_cast<uint32_t>(scene_.firstVertexIndex) +
-                                        static_cast<uint32_t>(overrides_.vertexIndexStep) *
-                                            static_cast<uint32_t>(model.vertices.size()));
-  for (int k = 0; k < 3; ++k) {
-    received.position[k] = vertex.position[k];
-    received.blur[k] = vertex.blurPosition[k];
-  }
-  received.u = vertex.uVector[0];
-  vertex.vertexIndex = received.index;
-  model.vertices.push_back(received);
-  return 0;
-}
-
-int32_t HostSession::AddFace(const HostModelAddFaceRec& face) {
-  if (models_.empty()) return kHostErrorBadRecord;
-  models_.back().faces.push_back(ReceivedFace{face.firstVertex, face.secondVertex});
+  vertex.vertexIndex = static_cast<int32_t>(static_cast<uint32_t>(scene_.firstVertexIndex) +
+                                            static_cast<uint32_t>(overrides_.vertexIndexStep) *
+                                                verticesHandedOut_++);
   return 0;
 }
 

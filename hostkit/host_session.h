@@ -3,8 +3,9 @@
 // the plug-in sends from the scene. Each call goes the same way (Serve): the
 // protocol checker admits the record, the host answers it (or refuses it, as
 // the fault plan says), and the call is logged once as a typed record that
-// the checker, the reports and every observer read. Violations, overruns and
-// leaks go to the findings.
+// the checker, the reports and every observer read; the call log is the one
+// record of what was served (call_views.h reads the line and the samples from
+// it). Violations, overruns and leaks go to the findings.
 #ifndef VESTREL_HOSTKIT_HOST_SESSION_H
 #define VESTREL_HOSTKIT_HOST_SESSION_H
 
@@ -33,30 +34,6 @@
 
 namespace vhost {
 
-struct ReceivedVertex {
-  int32_t index = 0;
-  double position[3] = {0, 0, 0};
-  double blur[3] = {0, 0, 0};
-  double u = 0;
-};
-
-struct ReceivedFace {
-  int32_t first = 0;
-  int32_t second = 0;
-};
-
-// What one 'GENM' handed the host.
-struct GeneratedModel {
-  int32_t frame = 0;  // the render frame
-  std::vector<ReceivedVertex> vertices;
-  std::vector<ReceivedFace> faces;
-};
-
-struct Sample {
-  int32_t frame = 0;
-  Vec3 position;
-};
-
 // One call of the entry as the host saw it.
 struct EntryCallReport {
   uint32_t selector = 0;
@@ -65,7 +42,7 @@ struct EntryCallReport {
   std::map<uint32_t, int> calls;     // callback calls by selector
   std::vector<std::string> refused;  // "'TOBJ' #45 refused with -1"
   bool resetSent = false;
-  int framesSampled = 0;
+  int framesSampled = 0;  // positions 'TOBJ' gave
 };
 
 // Answers that a validator twists to see the plug-in cope with a hostile
@@ -107,8 +84,6 @@ class HostSession {
 
   const HostInfoRec& info() const { return *info_; }
   const std::vector<EntryCallReport>& reports() const { return reports_; }
-  const std::vector<GeneratedModel>& models() const { return models_; }
-  const std::vector<Sample>& lastSamples() const { return lastSamples_; }
   uint64_t callbackCalls() const { return callNumber_; }
   const std::map<uint32_t, int>& totals() const { return totals_; }
 
@@ -122,8 +97,6 @@ class HostSession {
   // takes the log after every entry call never holds two copies of it.
   std::vector<ServedCall> TakeCallLog() { return std::exchange(log_, {}); }
   void SetOverrides(const HostAnswerOverrides& overrides) { overrides_ = overrides; }
-  // The samples 'TOBJ' gave during the most recent entry call.
-  const std::vector<Sample>& callSamples() const { return samples_; }
   // The session whose entry call is running: Call sets it for the length of
   // the call (restoring the one before, so sessions may nest) and the
   // callback serves it. Null between entry calls.
@@ -148,7 +121,6 @@ class HostSession {
   int32_t MemAlloc(HostMemAllocRec& alloc);
   int32_t MemFree(const HostMemFreeRec& free);
   int32_t AddVertex(HostModelAddVertexRec& vertex);
-  int32_t AddFace(const HostModelAddFaceRec& face);
   int32_t GetGroup(HostGetGroupRec& group);
 
   void PrepareInfoRecord(uint32_t selector);
@@ -184,9 +156,7 @@ class HostSession {
   bool memoryFreeRefused_ = false;  // the host refused an 'MFRE' of this entry call
   uintptr_t nextGroup_ = 0x06000000;
   std::vector<EntryCallReport> reports_;
-  std::vector<GeneratedModel> models_;
-  std::vector<Sample> samples_;
-  std::vector<Sample> lastSamples_;
+  uint32_t verticesHandedOut_ = 0;  // by 'ADDV' in the running entry call
   std::map<uint32_t, int> totals_;
   bool keepLog_ = false;
   std::vector<ServedCall> log_;

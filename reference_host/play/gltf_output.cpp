@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -59,10 +58,9 @@ class GltfWriter {
  public:
   bool AddModel(const Trail& trail, const GeneratedModel& model, std::string* message) {
     if (model.vertices.empty()) return true;  // an accessor needs at least one element
-    std::map<int32_t, uint32_t> position;     // vertex index the plug-in gave -> element
     float min[3] = {INFINITY, INFINITY, INFINITY}, max[3] = {-INFINITY, -INFINITY, -INFINITY};
     size_t positions = buffer_.size();
-    for (const ReceivedVertex& v : model.vertices) {
+    for (const AddVertexCall& v : model.vertices) {
       const Vec3 p = SourceFramePoint({v.position[0], v.position[1], v.position[2]}, trail.source);
       const double coordinates[3] = {p.x, p.y, p.z};
       for (int k = 0; k < 3; ++k) {
@@ -77,7 +75,6 @@ class GltfWriter {
         max[k] = fmaxf(max[k], f);
         Append(&buffer_, f);
       }
-      position.emplace(v.index, uint32_t(position.size()));
     }
     size_t count = model.vertices.size();
     json attributes;
@@ -85,17 +82,15 @@ class GltfWriter {
     accessors_.back()["min"] = {min[0], min[1], min[2]};
     accessors_.back()["max"] = {max[0], max[1], max[2]};
     size_t frames = buffer_.size();
-    for (const ReceivedVertex& v : model.vertices) Append(&buffer_, float(v.u));
+    for (const AddVertexCall& v : model.vertices) Append(&buffer_, float(v.u));
     attributes["_FRAME"] = Accessor(View(frames, kArrayBuffer), count, "SCALAR", kFloat);
 
     json primitive = {{"attributes", attributes}, {"mode", kModePoints}};
     size_t indices = buffer_.size();
     size_t segments = 0;
-    for (const ReceivedFace& face : model.faces) {
-      auto a = position.find(face.first), b = position.find(face.second);
-      if (a == position.end() || b == position.end()) continue;  // not a vertex it handed over
-      Append(&buffer_, a->second);
-      Append(&buffer_, b->second);
+    for (const auto& segment : Segments(model)) {
+      Append(&buffer_, uint32_t(segment.first));
+      Append(&buffer_, uint32_t(segment.second));
       ++segments;
     }
     if (segments > 0) {

@@ -3,8 +3,6 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <map>
-
 #include <nlohmann/json.hpp>
 
 
@@ -106,10 +104,8 @@ void AddSamples(const PageInstance& instance, json* out, json* notes) {
   const size_t count = instance.samples.size(), stride = Stride(count);
   for (size_t i = 0; i < count; ++i) {
     if (!Kept(i, count, stride)) continue;
-    const Sample& s = instance.samples[i];
-    Append(&positions, float(s.position.x));
-    Append(&positions, float(s.position.y));
-    Append(&positions, float(s.position.z));
+    const ObjectPositionCall& s = instance.samples[i];
+    for (double coordinate : s.position) Append(&positions, float(coordinate));
     Append(&frames, float(s.frame));
   }
   if (stride > 1) notes->push_back(ThinnedNote("sampled path", count));
@@ -215,17 +211,11 @@ std::array<float, 3> PagePoint(const Vec3& host, const std::optional<SceneSource
 // The trail of a generated model, as the glTF file holds it.
 void SetPageLine(const GeneratedModel& model, const std::optional<SceneSource>& source,
                  PageInstance* instance) {
-  std::map<int32_t, uint32_t> position;  // vertex index the plug-in gave -> element
-  for (const ReceivedVertex& v : model.vertices) {
+  for (const AddVertexCall& v : model.vertices)
     instance->linePoints.push_back(
         PagePoint({v.position[0], v.position[1], v.position[2]}, source));
-    position.emplace(v.index, uint32_t(position.size()));
-  }
-  for (const ReceivedFace& face : model.faces) {
-    auto a = position.find(face.first), b = position.find(face.second);
-    if (a == position.end() || b == position.end()) continue;  // not a vertex it handed over
-    instance->lineSegments.push_back({a->second, b->second});
-  }
+  for (const auto& segment : Segments(model))
+    instance->lineSegments.push_back({uint32_t(segment.first), uint32_t(segment.second)});
 }
 
 PageInstance InstanceOfTrail(const Trail& trail) {
@@ -234,9 +224,13 @@ PageInstance InstanceOfTrail(const Trail& trail) {
   instance.node = trail.source ? trail.source->node : trail.name;
   if (trail.source) instance.clip = trail.source->animation;
   instance.framesSampled = trail.samples.size();
-  for (const Sample& sample : trail.samples) {
-    const Vec3 p = SourceFramePoint(sample.position, trail.source);
-    instance.samples.push_back(Sample{sample.frame, p});
+  for (ObjectPositionCall sample : trail.samples) {
+    const Vec3 p = SourceFramePoint({sample.position[0], sample.position[1], sample.position[2]},
+                                    trail.source);
+    sample.position[0] = p.x;
+    sample.position[1] = p.y;
+    sample.position[2] = p.z;
+    instance.samples.push_back(sample);
   }
   for (const StoredPoint& point : trail.storedPoints) {
     const std::array<float, 3> p = PagePoint({point[0], point[1], point[2]}, trail.source);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "hostkit/block_codec.h"
-#include "hostkit/host_session.h"
+#include "hostkit/call_views.h"
 #include "reference_host/play/trail.h"
 
 namespace vhost {
@@ -24,7 +24,7 @@ struct PageInstance {
   std::string clip;                      // the animation it moved in, where known
   size_t framesSampled = 0;
   std::vector<StoredPoint> storedPoints;  // x, y, z and the frame, in the page's axes
-  std::vector<Sample> samples;            // the sampled motion path, in the page's axes
+  std::vector<ObjectPositionCall> samples;  // the sampled motion path, in the page's axes
   // The trail: the generated line's vertex positions, in the order the glTF
   // file holds them, and its segments as pairs of positions in that list.
   std::vector<std::array<float, 3>> linePoints;

@@ -7,10 +7,8 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace vhost {
@@ -71,21 +69,15 @@ std::string ObjText(const std::vector<Trail>& trails, const std::string& sceneNa
   for (const Trail& trail : trails) {
     for (const GeneratedModel& model : trail.models) {
       obj << "o " << ObjectName(trail, model) << "\n";
-      std::map<int32_t, size_t> objIndex;
-      for (size_t i = 0; i < model.vertices.size(); ++i) {
-        const ReceivedVertex& v = model.vertices[i];
+      for (const AddVertexCall& v : model.vertices) {
         Vec3 p{v.position[0], v.position[1], v.position[2]};
         if (sourceFrame) p = SourceFramePoint(p, trail.source);
         obj << "v " << NumberText(p.x) << " " << NumberText(p.y) << " " << NumberText(p.z) << "\n";
         obj << "vt " << NumberText(v.u) << " 0\n";
-        objIndex.emplace(v.index, base + i + 1);
       }
-      for (const ReceivedFace& face : model.faces) {
-        // A face naming a vertex the plug-in never handed over has no index.
-        auto a = objIndex.find(face.first), b = objIndex.find(face.second);
-        if (a == objIndex.end() || b == objIndex.end()) continue;
-        obj << "l " << a->second << "/" << a->second << " " << b->second << "/" << b->second
-            << "\n";
+      for (const auto& segment : Segments(model)) {
+        size_t a = base + segment.first + 1, b = base + segment.second + 1;
+        obj << "l " << a << "/" << a << " " << b << "/" << b << "\n";
       }
       base += model.vertices.size();
     }
@@ -108,8 +100,6 @@ struct Projection {
 
 constexpr Projection kProjections[] = {
     {"top", 0, 1, "x", "y"}, {"front", 0, 2, "x", "z"}, {"side", 1, 2, "y", "z"}};
-
-double Coordinate(const double (&p)[3], int k) { return p[k]; }
 
 struct Bounds {
   double minA = INFINITY, maxA = -INFINITY, minB = INFINITY, maxB = -INFINITY;
@@ -199,17 +189,15 @@ const GeneratedModel* LastModel(const Trail& trail) {
   return trail.models.empty() ? nullptr : &trail.models.back();
 }
 
-std::array<double, 3> SampleAt(const Sample& s) { return {s.position.x, s.position.y, s.position.z}; }
-
 Bounds BoundsOf(const std::vector<Trail>& trails, const Projection& projection) {
   Bounds bounds;
   for (const Trail& trail : trails) {
-    for (const Sample& s : trail.samples)
-      bounds.Add(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    for (const ObjectPositionCall& s : trail.samples)
+      bounds.Add(s.position[projection.a], s.position[projection.b]);
     for (const StoredPoint& p : trail.storedPoints) bounds.Add(p[projection.a], p[projection.b]);
     if (const GeneratedModel* model = LastModel(trail)) {
-      for (const ReceivedVertex& v : model->vertices)
-        bounds.Add(Coordinate(v.position, projection.a), Coordinate(v.position, projection.b));
+      for (const AddVertexCall& v : model->vertices)
+        bounds.Add(v.position[projection.a], v.position[projection.b]);
     }
   }
   return bounds;
@@ -223,15 +211,15 @@ void SampledPath(std::ostringstream& svg, const Trail& trail, const Projection& 
   const size_t count = trail.samples.size(), stride = Stride(count);
   for (size_t i = 0; i < count; ++i) {
     if (!Drawn(i, count, stride)) continue;
-    const Sample& s = trail.samples[i];
-    Point2 p = map.Map(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    const ObjectPositionCall& s = trail.samples[i];
+    Point2 p = map.Map(s.position[projection.a], s.position[projection.b]);
     if (isfinite(p.x) && isfinite(p.y)) svg << Fixed(p.x) << "," << Fixed(p.y) << " ";
   }
   svg << "\"/>\n";
   for (size_t i = 0; i < count; ++i) {
     if (!Drawn(i, count, stride)) continue;
-    const Sample& s = trail.samples[i];
-    Point2 p = map.Map(SampleAt(s)[projection.a], SampleAt(s)[projection.b]);
+    const ObjectPositionCall& s = trail.samples[i];
+    Point2 p = map.Map(s.position[projection.a], s.position[projection.b]);
     if (!isfinite(p.x) || !isfinite(p.y)) continue;
     svg << "<circle class=\"sample\" cx=\"" << Fixed(p.x) << "\" cy=\"" << Fixed(p.y)
         << "\" r=\"1.5\" fill=\"#999\"/>\n";
@@ -240,16 +228,14 @@ void SampledPath(std::ostringstream& svg, const Trail& trail, const Projection& 
 
 void GeneratedLine(std::ostringstream& svg, const GeneratedModel& model, const char* colour,
                    const Projection& projection, const PanelMap& map) {
-  std::map<int32_t, const ReceivedVertex*> byIndex;
-  for (const ReceivedVertex& v : model.vertices) byIndex.emplace(v.index, &v);
-  const size_t count = model.faces.size(), stride = Stride(count);
+  const std::vector<std::pair<size_t, size_t>> segments = Segments(model);
+  const size_t count = segments.size(), stride = Stride(count);
   for (size_t i = 0; i < count; ++i) {
     if (!Drawn(i, count, stride)) continue;
-    const ReceivedFace& face = model.faces[i];
-    auto a = byIndex.find(face.first), b = byIndex.find(face.second);
-    if (a == byIndex.end() || b == byIndex.end()) continue;
-    Point2 pa = map.Map(a->second->position[projection.a], a->second->position[projection.b]);
-    Point2 pb = map.Map(b->second->position[projection.a], b->second->position[projection.b]);
+    const AddVertexCall& a = model.vertices[segments[i].first];
+    const AddVertexCall& b = model.vertices[segments[i].second];
+    Point2 pa = map.Map(a.position[projection.a], a.position[projection.b]);
+    Point2 pb = map.Map(b.position[projection.a], b.position[projection.b]);
     if (!isfinite(pa.x + pa.y + pb.x + pb.y)) continue;
     svg << "<line class=\"generated\" x1=\"" << Fixed(pa.x) << "\" y1=\"" << Fixed(pa.y)
         << "\" x2=\"" << Fixed(pb.x) << "\" y2=\"" << Fixed(pb.y) << "\" stroke=\"" << colour
@@ -309,7 +295,7 @@ void TrailLegend(std::ostringstream& svg, const std::vector<Trail>& trails, doub
   for (size_t i = 0; i < trails.size(); ++i) {
     const double rowY = y + 18 * double(i);
     const GeneratedModel* model = LastModel(trails[i]);
-    const size_t segments = model ? model->faces.size() : 0;
+    const size_t segments = model ? Segments(*model).size() : 0;
     svg << "<line x1=\"" << kMargin << "\" y1=\"" << rowY - 4 << "\" x2=\"" << kMargin + 24
         << "\" y2=\"" << rowY - 4 << "\" stroke=\"" << ColoursOf(i, trails.size()).line
         << "\" stroke-width=\"3\"/><text class=\"trail\" x=\"" << kMargin + 30 << "\" y=\"" << rowY
@@ -329,7 +315,7 @@ std::string SvgText(const std::string& title, const std::vector<Trail>& trails) 
   for (const Trail& trail : trails) {
     samples += trail.samples.size();
     stored += trail.storedPoints.size();
-    if (const GeneratedModel* model = LastModel(trail)) segments += model->faces.size();
+    if (const GeneratedModel* model = LastModel(trail)) segments += Segments(*model).size();
   }
   std::ostringstream svg;
   svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

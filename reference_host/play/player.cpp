@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hostkit/call_views.h"
 #include "hostkit/dialogs.h"
 #include "hostkit/file_read.h"
 #include "reference_host/play/terminal_dialog.h"
@@ -60,6 +61,7 @@ class ScenePlay {
   struct Instance {
     Scene scene;
     std::vector<uint8_t> initialBlock;
+    ModelRecorder recorder;  // the group's lines and samples, from its calls as served
     std::unique_ptr<HostSession> session;
     std::vector<uint8_t> finalBlock;
   };
@@ -265,7 +267,7 @@ void ScenePlay::DescribeCall(const Instance& instance, const EntryCallReport& re
       break;
     }
     case kSelectorGenerate: {
-      const GeneratedModel& model = session.models().back();
+      const GeneratedModel& model = instance.recorder.models().back();
       entry.model = EntrySummary::Model{model.vertices.size(), model.faces.size()};
       break;
     }
@@ -376,8 +378,8 @@ std::vector<Trail> ScenePlay::Trails() const {
     Trail trail;
     trail.name = instance->scene.name;
     trail.source = instance->scene.source;
-    trail.models = instance->session->models();
-    trail.samples = instance->session->lastSamples();
+    trail.models = instance->recorder.models();
+    trail.samples = instance->recorder.lastSamples();
     BlockView block = DecodeBlock(instance->finalBlock.data(), instance->finalBlock.size());
     trail.storedPoints = block.points;
     if (block.isBlock) trail.toleranceDegrees = block.angle;
@@ -638,6 +640,7 @@ int ScenePlay::Execute() {
     instance->session = std::make_unique<HostSession>(instance->scene, *heap_, options_.faults,
                                                       findings_, *services_);
     instance->session->AddObserver(&trace_);
+    instance->session->AddObserver(&instance->recorder);
     if (!instance->initialBlock.empty() && !instance->session->SetBlock(instance->initialBlock)) {
       fprintf(stderr, "vestrel-host: the stored parameter block is too large\n");
       return kExitBadInput;

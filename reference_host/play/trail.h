@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "hostkit/block_codec.h"
-#include "hostkit/host_session.h"
+#include "hostkit/call_views.h"
 #include "hostkit/scene.h"
 
 namespace vhost {
@@ -19,7 +19,7 @@ struct Trail {
   std::string name;                   // the group's name in the scene (the traced node)
   std::optional<SceneSource> source;  // an imported motion's origin
   std::vector<GeneratedModel> models;
-  std::vector<Sample> samples;
+  std::vector<ObjectPositionCall> samples;
   std::vector<StoredPoint> storedPoints;
   std::optional<float> toleranceDegrees;  // the block's angle tolerance, when it has a block
 };

@@ -83,7 +83,7 @@ TEST(HtmlPage, LongPathsAreThinnedKeepingTheLastElement) {
     PageContent content;
     PageInstance instance;
     for (size_t i = 0; i < c.samples; ++i)
-      instance.samples.push_back(Sample{int32_t(i), Vec3{double(i), 0, 0}});
+      instance.samples.push_back(ObjectPositionCall{nullptr, int32_t(i), {double(i), 0, 0}});
     content.instances.push_back(instance);
     json data = PageData(HtmlText(content))["instances"][0];
     std::vector<float> frames = Floats(data["sampleFrames"]);

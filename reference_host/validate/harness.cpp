@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "hostkit/call_views.h"
+
 namespace vhost {
 
 namespace {
@@ -123,7 +125,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   // megabytes, more than twice of which a 32-bit host under emulation lacks.
   observation.calls = instance.session->TakeCallLog();
   observation.functions = services_->functionLog();
-  observation.samples = instance.session->callSamples();
+  observation.samples = SamplesOf(observation.calls);
   if (services_->dialogRuns().size() > dialogsBefore)
     observation.dialog = services_->dialogRuns().back();
   observation.after = instance.Block();
@@ -149,9 +151,7 @@ int32_t Harness::Call(Instance& instance, uint32_t selector) {
   }
   TakeFindings(where + Quoted(selector));
 
-  size_t vertices = 0;
-  for (const ServedCall& call : observation.calls)
-    vertices += call.selector == kSelectorAddVertex && !call.refused;
+  const size_t vertices = ModelOf(observation.calls, instance.scene.renderFirst).vertices.size();
   instance.outcomes.push_back({selector, observation.result, observation.after.bytes, vertices});
   return observation.result;
 }

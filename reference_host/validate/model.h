@@ -46,7 +46,7 @@ struct EntryObservation {
   BlockState after;
   std::vector<ServedCall> calls;        // this call's only
   std::vector<FunctionCall> functions;  // this call's only
-  std::vector<Sample> samples;          // positions 'TOBJ' gave
+  std::vector<ObjectPositionCall> samples;  // positions 'TOBJ' gave
   const Scene* scene = nullptr;
   std::set<std::string> deadFunctions;    // hidden or refusing service
   std::set<std::string> hiddenFunctions;  // hidden: the plug-in cannot call them

@@ -148,7 +148,7 @@ void DesignCheck::CheckStoredPath(const AllocateCall& resize, int64_t first, int
       return;
     }
   }
-  const std::vector<Sample>& samples = call_.samples;
+  const std::vector<ObjectPositionCall>& samples = call_.samples;
   if (int64_t(samples.size()) != last - first + 1) {
     Problem("the host gave " + std::to_string(samples.size()) + " positions for " +
             std::to_string(last - first + 1) + " frames");
@@ -156,11 +156,11 @@ void DesignCheck::CheckStoredPath(const AllocateCall& resize, int64_t first, int
   }
   auto matches = [&](int64_t i, size_t s) {
     const size_t at = PointAt(i);
-    const Sample& sample = samples[s];
+    const ObjectPositionCall& sample = samples[s];
     return SameFloatBits(static_cast<float>(sample.frame), Read<float>(got, at + 12)) &&
-           SameFloatBits(static_cast<float>(sample.position.x), Read<float>(got, at)) &&
-           SameFloatBits(static_cast<float>(sample.position.y), Read<float>(got, at + 4)) &&
-           SameFloatBits(static_cast<float>(sample.position.z), Read<float>(got, at + 8));
+           SameFloatBits(static_cast<float>(sample.position[0]), Read<float>(got, at)) &&
+           SameFloatBits(static_cast<float>(sample.position[1]), Read<float>(got, at + 4)) &&
+           SameFloatBits(static_cast<float>(sample.position[2]), Read<float>(got, at + 8));
   };
   // Point 0 is the first sample, the last point the last sample, and the
   // ones between follow the samples in order.
