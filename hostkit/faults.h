@@ -36,6 +36,9 @@ class FaultPlan {
   bool AddHiddenFunction(const std::string& name, std::string* message);
   bool AddFunctionCallRefusal(const std::string& number, std::string* message);
   bool AddHiddenLookup(const std::string& number, std::string* message);
+  // The same refusals from values, for hosts that script them in code.
+  void RefuseSelector(uint32_t selector, int32_t code) { refusedSelectors_[selector] = code; }
+  void RefuseCall(uint64_t callNumber, int32_t code) { refusedCalls_[callNumber] = code; }
 
   // The code with which callback call number callNumber (from 1) of selector
   // is refused, if it is.

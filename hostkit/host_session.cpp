@@ -55,6 +55,12 @@ void HostSession::FreeBlock() {
   blockSize_ = 0;
 }
 
+void HostSession::RemoveBlock() {
+  FreeBlock();
+  blockReference_ = nullptr;
+  blockTag_ = 0;
+}
+
 bool HostSession::SetBlock(const std::vector<uint8_t>& bytes) {
   FreeBlock();
   void* block = heap_.Allocate(bytes.size(), "parameter block");
@@ -73,10 +79,40 @@ std::vector<uint8_t> HostSession::BlockBytes() const {
   return std::vector<uint8_t>(bytes, bytes + blockSize_);
 }
 
+// References are made from indices unless the scene names its own.
 void* HostSession::ObjectReference(int32_t index) const {
   if (index < 0 || static_cast<size_t>(index) >= scene_.objects.size()) return nullptr;
-  if (scene_.objects[index].nullReference) return nullptr;
+  const SceneObject& object = scene_.objects[index];
+  if (object.nullReference) return nullptr;
+  if (object.reference) return reinterpret_cast<void*>(*object.reference);
   return reinterpret_cast<void*>(kObjectReferences + 0x100 * (uintptr_t(index) + 1));
+}
+
+void* HostSession::ParentReference(int32_t index) const {
+  const SceneObject& object = scene_.objects[index];
+  if (object.parentReference) return reinterpret_cast<void*>(*object.parentReference);
+  return ObjectReference(object.parent);
+}
+
+// A made reference gives its index back by arithmetic, checked by making the
+// reference again; a scene's own references are looked for.
+int32_t HostSession::ObjectIndex(const void* reference) const {
+  if (reference == nullptr) return -1;
+  const uintptr_t value = reinterpret_cast<uintptr_t>(reference);
+  if (value > kObjectReferences && (value - kObjectReferences) % 0x100 == 0) {
+    const uintptr_t candidate = (value - kObjectReferences) / 0x100 - 1;
+    if (candidate < scene_.objects.size()) {
+      if (ObjectReference(static_cast<int32_t>(candidate)) == reference)
+        return static_cast<int32_t>(candidate);
+    } else if (overrides_.objectCount && *overrides_.objectCount >= 0 &&
+               candidate <= uintptr_t(*overrides_.objectCount)) {
+      return static_cast<int32_t>(candidate);  // announced beyond the scene's objects
+    }
+  }
+  for (size_t i = 0; i < scene_.objects.size(); ++i) {
+    if (ObjectReference(static_cast<int32_t>(i)) == reference) return static_cast<int32_t>(i);
+  }
+  return -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -88,7 +124,7 @@ void HostSession::PrepareInfoRecord(uint32_t selector) {
   info_->parameterBlockSize = blockSize_;
   info_->blockReference = blockReference_;
   info_->blockTag = blockTag_;
-  info_->hostProc = &HostSession::Callback;
+  info_->hostProc = callbackInRecord_;
   info_->owner = owner_;
   if (selector == kSelectorSetup) {
     memcpy(info_->setup.groupMatrix, scene_.groupMatrix.data(), sizeof info_->setup.groupMatrix);
@@ -197,6 +233,10 @@ int32_t HostSession::Serve(uint32_t selector, int32_t size, void* record) {
     answered = call.result == 0;
   }
   if (whole) call.arguments = DecodeCall(selector, sent.data(), answered ? record : nullptr);
+  if (whole && keepBytes_) {
+    call.answered.assign(static_cast<uint8_t*>(record), static_cast<uint8_t*>(record) + size);
+    call.sent = std::move(sent);
+  }
   if (auto* position = std::get_if<ObjectPositionCall>(&call.arguments))
     position->frame = currentFrame_;
   const int32_t result = call.result;
@@ -241,7 +281,8 @@ int32_t HostSession::Answer(uint32_t selector, void* record) {
 }
 
 // 'ALOC' always moves the block: a new allocation of exactly the size asked
-// for, the old bytes carried over up to the smaller size, the old block freed.
+// for, the old bytes carried over up to the smaller size, kNewBlockFill
+// after them, the old block freed.
 // A plug-in that keeps using the old address is caught that way.
 int32_t HostSession::Allocate(HostAllocDataRec& alloc) {
   // A hostile host may grant less than asked and still report success.
@@ -255,7 +296,9 @@ int32_t HostSession::Allocate(HostAllocDataRec& alloc) {
                    " bytes refused: more than the host gives");
     return kHostErrorNoMemory;
   }
-  if (block_ != nullptr) memcpy(fresh, block_, static_cast<size_t>(std::min(blockSize_, granted)));
+  const size_t kept = block_ != nullptr ? static_cast<size_t>(std::min(blockSize_, granted)) : 0;
+  if (kept != 0) memcpy(fresh, block_, kept);
+  memset(static_cast<uint8_t*>(fresh) + kept, kNewBlockFill, static_cast<size_t>(granted) - kept);
   FreeBlock();
   block_ = fresh;
   blockSize_ = granted;
@@ -303,7 +346,7 @@ int32_t HostSession::AnswerSceneObject(HostSceneObjectRec& object) {
     return kHostErrorBadRecord;
   }
   object.objectReference = ObjectReference(index);
-  object.parentReference = ObjectReference(scene_.objects[index].parent);
+  object.parentReference = ParentReference(index);
   return 0;
 }
 
@@ -313,23 +356,17 @@ int32_t HostSession::Sync(const HostSyncFrameRec& sync) {
 }
 
 int32_t HostSession::AnswerPosition(HostObjectPositionRec& position) {
-  // References are made from indices (ObjectReference): the index comes back
-  // by arithmetic, checked by making the reference again.
-  int32_t index = -1;
-  const uintptr_t reference = reinterpret_cast<uintptr_t>(position.objectReference);
-  if (reference > kObjectReferences && (reference - kObjectReferences) % 0x100 == 0) {
-    const uintptr_t candidate = (reference - kObjectReferences) / 0x100 - 1;
-    if (candidate < scene_.objects.size() &&
-        ObjectReference(static_cast<int32_t>(candidate)) == position.objectReference)
-      index = static_cast<int32_t>(candidate);
-  }
+  const int32_t index = ObjectIndex(position.objectReference);
   if (index < 0) {
     findings_.Violation("'TOBJ' for " + AddressText(position.objectReference) +
                         ", which is no object's reference");
     return kHostErrorBadRecord;
   }
-  Vec3 p = scene_.objects[index].motion.At(currentFrame_);
-  if (overrides_.position) p = overrides_.position(currentFrame_, p);
+  // Objects announced beyond the scene's stand still at the origin.
+  Vec3 p = static_cast<size_t>(index) < scene_.objects.size()
+               ? scene_.objects[index].motion.At(currentFrame_)
+               : Vec3{};
+  if (overrides_.position) p = overrides_.position(position.objectReference, currentFrame_, p);
   position.position[0] = p.x;
   position.position[1] = p.y;
   position.position[2] = p.z;

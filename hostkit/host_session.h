@@ -45,15 +45,22 @@ struct EntryCallReport {
   int framesSampled = 0;  // positions 'TOBJ' gave
 };
 
-// Answers that a validator twists to see the plug-in cope with a hostile
-// host. Unset fields keep the scene's answers.
+// The position 'TOBJ' reports for an object at a frame, given the scene's.
+using PositionAnswer =
+    std::function<Vec3(const void* object, int32_t frame, const Vec3& scenePosition)>;
+
+// The bytes 'ALOC' gives a block past what it carries over from the old one:
+// not zero, so that a plug-in that reads a byte it never set shows.
+constexpr uint8_t kNewBlockFill = 0xCD;
+
+// Answers that a validator or a test twists to see the plug-in cope with a
+// hostile host. Unset fields keep the scene's answers.
 struct HostAnswerOverrides {
   std::optional<int32_t> objectCount;  // the answer to 'UOBJ' index -1
   // Indices past the scene's objects, up to objectCount: answered with this
   // result; on 0 with an object of its own (a fresh reference, no parent).
   int32_t beyondObjectsResult = 0;
-  // Replaces the position 'TOBJ' reports at a frame.
-  std::function<Vec3(int32_t frame, const Vec3& scenePosition)> position;
+  PositionAnswer position;  // replaces the position 'TOBJ' reports
   int32_t allocationShortBy = 0;  // 'ALOC' grants this many bytes fewer than asked, with success
   int32_t allocationExtra = 0;    // ... or this many more
   bool memoryNullWithSuccess = false;  // 'MMAL' answers 0 without memory
@@ -71,8 +78,12 @@ class HostSession {
 
   // Gives the instance a parameter block holding bytes, as stored with a scene.
   bool SetBlock(const std::vector<uint8_t>& bytes);
+  // Takes the instance's block away: it has none, as a new instance.
+  void RemoveBlock();
   // The instance's block as it stands (empty when it has none).
   std::vector<uint8_t> BlockBytes() const;
+  void* block() const { return block_; }
+  int32_t blockSize() const { return blockSize_; }
 
   // Calls the entry with selector and returns its result. For 'SETM' the info
   // record carries the scene's matrices; renderFrame is the frame the host
@@ -83,6 +94,11 @@ class HostSession {
   void Finish();
 
   const HostInfoRec& info() const { return *info_; }
+  // The owner value every record of the plug-in must carry.
+  HostOpaque owner() const { return owner_; }
+  // The callback the info record carries: Callback unless a host wraps it
+  // (a wrapper must forward to Callback).
+  void SetCallbackInRecord(HostProc callback) { callbackInRecord_ = callback; }
   const std::vector<EntryCallReport>& reports() const { return reports_; }
   uint64_t callbackCalls() const { return callNumber_; }
   const std::map<uint32_t, int>& totals() const { return totals_; }
@@ -90,8 +106,12 @@ class HostSession {
   // observer is told of every entry call and callback call from now on; it
   // must outlive the session or be removed first.
   void AddObserver(CallObserver* observer) { observers_.push_back(observer); }
-  // Keeps every callback call in callLog() from now on.
-  void KeepCallLog(bool keep) { keepLog_ = keep; }
+  // Keeps every callback call in callLog() from now on; with bytes, also the
+  // record's bytes as sent and as answered (ServedCall::sent, answered).
+  void KeepCallLog(bool keep, bool withBytes = false) {
+    keepLog_ = keep;
+    keepBytes_ = keep && withBytes;
+  }
   const std::vector<ServedCall>& callLog() const { return log_; }
   // Hands over the calls kept so far and keeps none of them: a reader that
   // takes the log after every entry call never holds two copies of it.
@@ -128,6 +148,9 @@ class HostSession {
   void CheckMemory();
   void EndOfCall(uint32_t selector);
   void* ObjectReference(int32_t index) const;
+  void* ParentReference(int32_t index) const;
+  // The index of the object whose reference this is, or -1.
+  int32_t ObjectIndex(const void* reference) const;
   void FreeBlock();
 
   const Scene& scene_;
@@ -159,6 +182,8 @@ class HostSession {
   uint32_t verticesHandedOut_ = 0;  // by 'ADDV' in the running entry call
   std::map<uint32_t, int> totals_;
   bool keepLog_ = false;
+  bool keepBytes_ = false;
+  HostProc callbackInRecord_ = &HostSession::Callback;
   std::vector<ServedCall> log_;
   HostAnswerOverrides overrides_;
 };

@@ -59,6 +59,11 @@ struct SceneObject {
   int32_t parent = -1;         // index of the parent object, -1 for none
   bool nullReference = false;  // the host reports a null reference for it
   Motion motion;
+  // A host's own references, for a host that numbers its objects itself (the
+  // unit tests' host): the object's, and its parent's, which need not be an
+  // object of the scene (0: none). Unset, both are made from the indices.
+  std::optional<uintptr_t> reference;
+  std::optional<uintptr_t> parentReference;
 };
 
 // The user's answers at the dialog. Texts go into edit controls, values into

@@ -164,33 +164,33 @@ void AddReferenceChecks(Battery& battery) {
 
 // Positions that are not numbers, infinite or huge.
 void AddPositionChecks(Battery& battery) {
-  const std::vector<std::pair<std::string, std::function<Vec3(int32_t, const Vec3&)>>> positions = {
+  const std::vector<std::pair<std::string, PositionAnswer>> positions = {
       {"nan",
-       [=](int32_t, const Vec3&) {
+       [=](const void*, int32_t, const Vec3&) {
          return Vec3{kNaN64, kNaN64, kNaN64};
        }},
       {"infinite",
-       [=](int32_t, const Vec3&) {
+       [=](const void*, int32_t, const Vec3&) {
          return Vec3{kInf64, -kInf64, kInf64};
        }},
       {"nan-at-one-frame",
-       [=](int32_t f, const Vec3& p) {
+       [=](const void*, int32_t f, const Vec3& p) {
          return f == 3 ? Vec3{kNaN64, p.y, p.z} : p;
        }},
       {"beyond-float",
-       [](int32_t f, const Vec3&) {
+       [](const void*, int32_t f, const Vec3&) {
          return Vec3{1e300 * f, -1e39, 3.5e38};
        }},
       {"subnormal",
-       [](int32_t f, const Vec3&) {
+       [](const void*, int32_t f, const Vec3&) {
          return Vec3{1e-320 * f, -0.0, 1e-45};
        }},
       {"all-equal",
-       [](int32_t, const Vec3&) {
+       [](const void*, int32_t, const Vec3&) {
          return Vec3{1, 2, 3};
        }},
       {"alternating",
-       [](int32_t f, const Vec3&) {
+       [](const void*, int32_t f, const Vec3&) {
          return Vec3{double(f % 2), 0, 0};
        }},
   };
@@ -401,7 +401,7 @@ void AddRandomAnswerRounds(Battery& battery) {
       overrides.memoryNullWithSuccess = rng.Chance(0.05);
       if (rng.Chance(0.2)) {
         uint64_t badFrame = rng.Next();
-        overrides.position = [badFrame](int32_t frame, const Vec3& p) {
+        overrides.position = [badFrame](const void*, int32_t frame, const Vec3& p) {
           return (uint64_t(uint32_t(frame)) * 2654435761u + badFrame) % 5 == 0
                      ? Vec3{kNaN64, p.y, -p.z}
                      : p;
