@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t at = (uint32_t(frame) + object / 0x100) % 8;
     return Position{positions[at], positions[(at + 3) % 8], -positions[(at + 5) % 8]};
   };
-  for (double& element : host.Info().setup.groupMatrix) element = input.Take<double>();
+  for (double& element : host.groupMatrix) element = input.Take<double>();
   const uint8_t refusedCall = input.Take<uint8_t>();
   if (refusedCall != 0) host.RefuseCall(refusedCall - 1, input.Take<int32_t>() | 1);
 

@@ -34,7 +34,7 @@ HostSession::HostSession(const Scene& scene, GuardedHeap& heap, const FaultPlan&
       checker_([&findings](const std::string& text) { findings.Violation(text); }),
       owner_(kOwnerValue) {
   info_ = static_cast<HostInfoRec*>(heap_.Allocate(sizeof(HostInfoRec), "info record"));
-  memset(static_cast<void*>(info_), kHostFill, sizeof(HostInfoRec));
+  PrepareInfoRecord(0);
 }
 
 HostSession::~HostSession() { Finish(); }
@@ -59,6 +59,7 @@ void HostSession::RemoveBlock() {
   FreeBlock();
   blockReference_ = nullptr;
   blockTag_ = 0;
+  NameBlockInInfoRecord();
 }
 
 bool HostSession::SetBlock(const std::vector<uint8_t>& bytes) {
@@ -70,6 +71,7 @@ bool HostSession::SetBlock(const std::vector<uint8_t>& bytes) {
   blockSize_ = static_cast<int32_t>(bytes.size());
   blockReference_ = reinterpret_cast<HostOpaque>(kBlockReferences);
   blockTag_ = 0;
+  NameBlockInInfoRecord();
   return true;
 }
 
@@ -118,12 +120,18 @@ int32_t HostSession::ObjectIndex(const void* reference) const {
 // ---------------------------------------------------------------------------
 // Entry calls
 
-void HostSession::PrepareInfoRecord(uint32_t selector) {
-  memset(static_cast<void*>(info_), kHostFill, sizeof(HostInfoRec));
+// The info record names the instance's block from the moment it has one.
+void HostSession::NameBlockInInfoRecord() {
+  if (info_ == nullptr) return;
   info_->parameterBlock = block_;
   info_->parameterBlockSize = blockSize_;
   info_->blockReference = blockReference_;
   info_->blockTag = blockTag_;
+}
+
+void HostSession::PrepareInfoRecord(uint32_t selector) {
+  memset(static_cast<void*>(info_), kHostFill, sizeof(HostInfoRec));
+  NameBlockInInfoRecord();
   info_->hostProc = callbackInRecord_;
   info_->owner = owner_;
   if (selector == kSelectorSetup) {

@@ -144,6 +144,7 @@ class HostSession {
   int32_t GetGroup(HostGetGroupRec& group);
 
   void PrepareInfoRecord(uint32_t selector);
+  void NameBlockInInfoRecord();
   void CheckInfoRecord(uint32_t selector);
   void CheckMemory();
   void EndOfCall(uint32_t selector);

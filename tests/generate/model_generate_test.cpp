@@ -54,7 +54,7 @@ std::vector<Point3> BlurPositions(const TestHost& host) {
   return positions;
 }
 
-void SetMatrix(double (&m)[16], double scale, double dx, double dy, double dz) {
+void SetMatrix(double* m, double scale, double dx, double dy, double dz) {
   for (int i = 0; i < 16; ++i) m[i] = 0;
   m[0] = m[5] = m[10] = scale;
   m[15] = 1;
@@ -254,7 +254,7 @@ TEST_P(ModelGenerateXolr, GroupCallsNeverStopTheGeneration) {
   EXPECT_EQ(getGroup.fixedValue, 1);
   if (c.firstCalls.size() == 2) {
     EXPECT_EQ(host_.calls[1].Sent<HostDeleteGroupRec>().groupReference,
-              reinterpret_cast<HostOpaque>(0x6000));
+              host_.calls[0].Answered<HostGetGroupRec>().groupReference);
   }
 }
 
@@ -302,8 +302,8 @@ TEST_F(ModelGenerateTest, CapturedPathComesBackAsALine) {
   host_.motion = [](uintptr_t, int32_t frame) {
     return frame <= 5 ? Position{double(frame - 1), 0, 0} : Position{4, double(frame - 5), 0};
   };
-  SetMatrix(host_.Info().setup.groupMatrix, 1, 10, 20, 30);
-  SetMatrix(host_.Info().setup.groupBlurMatrix, 2, 0, 0, 0);
+  SetMatrix(host_.groupMatrix.data(), 1, 10, 20, 30);
+  SetMatrix(host_.blurMatrix.data(), 2, 0, 0, 0);
 
   ASSERT_EQ(host_.Send(kSelectorSetup), 0);
   host_.ClearCalls();
@@ -317,7 +317,9 @@ TEST_F(ModelGenerateTest, CapturedPathComesBackAsALine) {
   EXPECT_EQ(Us(host_), (std::vector<double>{1, 4, 5, 6, 9}));
   EXPECT_EQ(FacesSent(host_), (std::vector<Face>{{0, 1}, {1, 2}, {2, 3}, {3, 4}}));
 
+  // Indices of its own this time: the line must name these, not the last ones.
   host_.Block()->reverseFlag = 1;
+  host_.firstVertexIndex = 5;
   host_.ClearCalls();
   EXPECT_EQ(host_.Send(kSelectorGenerate), 0);
 

@@ -94,8 +94,8 @@ class ModelSetupTest : public ::testing::Test {
       return Corner(int64_t(frame) - host_.firstFrame);
     };
     for (int i = 0; i < 16; ++i) {
-      host_.Info().setup.groupMatrix[i] = i + 0.5;
-      host_.Info().setup.groupBlurMatrix[i] = -i - 0.25;
+      host_.groupMatrix[i] = i + 0.5;
+      host_.blurMatrix[i] = -i - 0.25;
     }
   }
   // theCreator is process-wide: give the other tests back what they had.

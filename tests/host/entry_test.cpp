@@ -39,8 +39,8 @@ TEST(Entry, ResultCodeStartsAtZeroOnEveryCall) {
 
 TEST(Information, WritesTheSelfDescriptionAndNothingElse) {
   TestHost host;
-  std::vector<uint8_t> before(reinterpret_cast<uint8_t*>(&host.Info()),
-                              reinterpret_cast<uint8_t*>(&host.Info()) + sizeof(HostInfoRec));
+  std::vector<uint8_t> before(reinterpret_cast<const uint8_t*>(&host.Info()),
+                              reinterpret_cast<const uint8_t*>(&host.Info()) + sizeof(HostInfoRec));
 
   EXPECT_EQ(host.Send(kSelectorInfo), 0);
 

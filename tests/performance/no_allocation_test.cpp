@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "host/entry.h"
 #include "host/host_functions_detail.h"
 #include "host/info_record.h"
 #include "tests/support/test_host.h"
@@ -236,13 +237,20 @@ void* LookUpDialogHost(const char* name) {
 
 // ---------------------------------------------------------------------------
 
+// The plug-in's entry with the count running: what the host does around the
+// call is not the plug-in's.
+int32_t CountedMain(uint32_t selector, void* unused, HostInfoRec* info) {
+  counting = true;
+  int32_t result = Main(selector, unused, info);
+  counting = false;
+  return result;
+}
+
 // Sends the selector and returns how many heap operations the plug-in made.
 long HeapOperationsOf(TestHost& host, uint32_t selector, int32_t* result) {
-  host.Info().hostProc = &UncountedCallback;
+  host.WrapCallback(&UncountedCallback);
   heapOperations = 0;
-  counting = true;
-  *result = host.Send(selector);
-  counting = false;
+  *result = host.SendTo(&CountedMain, selector);
   return heapOperations;
 }
 

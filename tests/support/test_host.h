@@ -1,14 +1,17 @@
-// An in-process host for the tests: a scripting façade over the host kit. It
-// calls the plug-in's entry with its own info record and serves every
-// selector of the host callback with answers the test scripts, recording each
-// call as the kit's typed record (with the record's bytes as sent and as
-// answered) so that a test can check the whole conversation.
+// An in-process host for the tests: a scripting façade over the host kit.
+// The kit's HostSession calls the plug-in's entry and serves every selector
+// of the host callback, as it does in every host of the project; the test
+// scripts its answers with the fields below, which become the session's
+// scene, answer overrides and fault plan before each call. Every call is
+// kept as the kit's typed record, with the record's bytes as sent and as
+// answered, so that a test can check the whole conversation.
 //
 // The kit's protocol checker watches every call (record sizes, the owner
 // value, the entry calls each selector may come in, 'SYNC' before 'TOBJ',
-// 'MFRE' of memory 'MMAL' gave, 'ADDF' of vertices handed out, ...) and the
-// parameter block and sample memory come from the kit's guarded heap, so a
-// write past either end is caught. Anything wrong lands in violations.
+// 'MFRE' of memory 'MMAL' gave, 'ADDF' of vertices handed out, the info
+// record's fields, ...) and the parameter block and sample memory come from
+// the kit's guarded heap, so a write past either end is caught. Anything
+// wrong lands in violations.
 #ifndef VESTREL_TESTS_SUPPORT_TEST_HOST_H
 #define VESTREL_TESTS_SUPPORT_TEST_HOST_H
 
@@ -17,18 +20,18 @@
 
 #include <array>
 #include <functional>
-#include <map>
-#include <memory>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "controldata/control_data.h"
 #include "host/info_record.h"
 #include "hostkit/call_log.h"
+#include "hostkit/dialogs.h"
+#include "hostkit/faults.h"
+#include "hostkit/findings.h"
 #include "hostkit/guarded_heap.h"
-#include "hostkit/protocol_checker.h"
+#include "hostkit/host_services.h"
+#include "hostkit/host_session.h"
 
 // One call of the host callback as the test host saw it: the host kit's
 // typed record, with the record's bytes as sent and as answered kept.
@@ -62,7 +65,7 @@ class TestHost {
   int32_t RunInsideEntryCall(uint32_t selector, const std::function<void()>& body);
   // The same through another entry, such as the Main of a plug-in loaded with
   // dlopen.
-  using EntryFunction = int32_t (*)(uint32_t selector, void* unused, HostInfoRec* info);
+  using EntryFunction = vhost::EntryFunction;
   int32_t SendTo(EntryFunction entry, uint32_t selector);
 
   // ---- Scripted answers -------------------------------------------------
@@ -76,17 +79,20 @@ class TestHost {
   int32_t firstFrame = 1;                 // answers of 'TINF'
   int32_t lastFrame = 10;
   // The scene's objects; 'UOBJ' with index -1 answers objects.size() - 1
-  // unless objectCount is set.
+  // unless objectCount is set (the kit answers indices beyond the objects
+  // with objects of their own, without a parent).
   std::vector<ScriptedObject> objects = {{0x100, 0}, {0x200, 0x100}};
   bool useObjectCount = false;
   int32_t objectCount = 0;
   // Position of an object at a frame ('TOBJ'); by default (frame, 0, 0).
   std::function<Position(uintptr_t object, int32_t frame)> motion;
+  // The group's matrices that 'SETM' carries in the info record.
+  vhost::Matrix4 groupMatrix = vhost::IdentityMatrix();
+  vhost::Matrix4 blurMatrix = vhost::IdentityMatrix();
   bool memAllocReturnsNull = false;  // 'MMAL' succeeds without memory
   int32_t allocShortfall = 0;        // 'ALOC' returns this many bytes fewer
   int32_t firstVertexIndex = 0;      // 'ADDV' hands out first, first + step, ...
   int32_t vertexIndexStep = 1;
-  uintptr_t groupReference = 0x6000;  // answer of 'GETG'
 
   // ---- The instance's parameter block ----------------------------------
   // Gives the instance a block with these bytes (allocated to exactly their size).
@@ -103,50 +109,40 @@ class TestHost {
   static std::vector<uint8_t> MakeBlock(float angle, int32_t freeze, int32_t reverse,
                                         const std::vector<Fxyzu>& points);
 
-  HostInfoRec& Info() { return *info_; }
-  HostOpaque Owner() const { return info_->owner; }
+  // The info record as the last entry call left it.
+  const HostInfoRec& Info() const { return session_.info(); }
+  HostOpaque Owner() const { return session_.owner(); }
+  // The callback the info record carries: a wrapper that forwards to Callback.
+  void WrapCallback(HostProc wrapper) { session_.SetCallbackInRecord(wrapper); }
 
   // ---- What the plug-in did ---------------------------------------------
   std::vector<RecordedCall> calls;
   std::vector<uint32_t> Selectors() const;
   // Calls of one selector, in order.
   std::vector<const RecordedCall*> CallsOf(uint32_t selector) const;
-  std::vector<std::string> violations;
-  size_t outstandingMemory() const { return memory_.size(); }
+  std::vector<std::string> violations;  // violations and overruns the kit found
+  // Sample memory that 'MMAL' gave and the plug-in did not give back by the
+  // end of the entry call (the session takes it back then).
+  size_t outstandingMemory();
   void ClearCalls() { calls.clear(); }
 
   // The callback the info record carries.
   static int32_t Callback(uint32_t selector, int32_t size, void* record);
 
  private:
-  int32_t Serve(uint32_t selector, int32_t size, void* record);
-  int32_t ScriptedResult(uint32_t selector) const;
-  int32_t Answer(uint32_t selector, void* record);
-  void TakeHeapProblems();
-  int32_t Allocate(void* record);
-  void AnswerCreator(void* record);
-  void AnswerTimeInfo(void* record);
-  void AnswerSceneObject(void* record);
-  void Sync(void* record);
-  void AnswerPosition(void* record);
-  int32_t MemAlloc(void* record);
-  void MemFree(void* record);
-  void AddVertex(void* record);
-  void AddFace(void* record);
-  void GetGroup(void* record);
+  // The script as the session's scene and answer overrides.
+  void Script();
+  void TakeFindings();
 
+  vhost::Scene scene_;
   vhost::GuardedHeap heap_;
-  vhost::ProtocolChecker checker_;
-  std::unique_ptr<uint8_t[]> infoBytes_;
-  HostInfoRec* info_ = nullptr;
-  void* block_ = nullptr;  // from heap_
-  std::map<uint32_t, int32_t> refusedSelectors_;
-  std::map<size_t, int32_t> refusedCalls_;
-  size_t callsServed_ = 0;
-  std::set<void*> memory_;  // sample memory out, from heap_
-  uint32_t entry_ = 0;      // the entry call running
-  int32_t currentFrame_ = 0;
-  int32_t nextVertex_ = 0;
+  vhost::FaultPlan faults_;
+  vhost::Findings findings_;
+  vhost::ScriptedDialogRunner runner_;
+  vhost::HostServices services_;  // idle: the tests' host functions are FakeDialogHost's
+  vhost::HostSession session_;
+  size_t violationsSeen_ = 0;
+  size_t overrunsSeen_ = 0;
 };
 
 #endif
