@@ -69,9 +69,10 @@ bool FaultPlan::AddSelectorRefusal(const std::string& spec, std::string* message
   if (!SplitCode(spec, &name, &code, message)) return false;
   uint32_t selector;
   if (!ParseCode(name, &selector) || !IsCallbackSelector(selector)) {
-    *message = "'" + name +
-               "' is not a selector the plug-in sends (ALOC, CREA, RSET, TINF, UOBJ, SYNC, TOBJ, "
-               "MMAL, MFRE, ADDV, ADDF, GETG, DELG)";
+    std::string known;
+    for (const CallbackSelector& row : kCallbackSelectors)
+      known += (known.empty() ? "" : ", ") + CodeName(row.selector);
+    *message = "'" + name + "' is not a selector the plug-in sends (" + known + ")";
     return false;
   }
   refusedSelectors_[selector] = code;
