@@ -289,7 +289,7 @@ int32_t HostSession::Answer(uint32_t selector, void* record) {
 }
 
 // 'ALOC' always moves the block: a new allocation of exactly the size asked
-// for, the old bytes carried over up to the smaller size, kNewBlockFill
+// for, the old bytes carried over up to the smaller size, the host's fill
 // after them, the old block freed.
 // A plug-in that keeps using the old address is caught that way.
 int32_t HostSession::Allocate(HostAllocDataRec& alloc) {
@@ -306,7 +306,7 @@ int32_t HostSession::Allocate(HostAllocDataRec& alloc) {
   }
   const size_t kept = block_ != nullptr ? static_cast<size_t>(std::min(blockSize_, granted)) : 0;
   if (kept != 0) memcpy(fresh, block_, kept);
-  memset(static_cast<uint8_t*>(fresh) + kept, kNewBlockFill, static_cast<size_t>(granted) - kept);
+  memset(static_cast<uint8_t*>(fresh) + kept, newBlockFill_, static_cast<size_t>(granted) - kept);
   FreeBlock();
   block_ = fresh;
   blockSize_ = granted;

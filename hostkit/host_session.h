@@ -49,9 +49,12 @@ struct EntryCallReport {
 using PositionAnswer =
     std::function<Vec3(const void* object, int32_t frame, const Vec3& scenePosition)>;
 
-// The bytes 'ALOC' gives a block past what it carries over from the old one:
-// not zero, so that a plug-in that reads a byte it never set shows.
-constexpr uint8_t kNewBlockFill = 0xCD;
+// A fill for the bytes 'ALOC' gives a block past what it carries over from
+// the old one, for the hosts that look for reads of bytes the plug-in never
+// set (the tests' host, the validator): not zero, so such a read shows.
+// vestrel-host play leaves them zero, so a block it saves holds what it
+// always held.
+constexpr uint8_t kUnsetBytesFill = 0xCD;
 
 // Answers that a validator or a test twists to see the plug-in cope with a
 // hostile host. Unset fields keep the scene's answers.
@@ -117,6 +120,8 @@ class HostSession {
   // takes the log after every entry call never holds two copies of it.
   std::vector<ServedCall> TakeCallLog() { return std::exchange(log_, {}); }
   void SetOverrides(const HostAnswerOverrides& overrides) { overrides_ = overrides; }
+  // What 'ALOC' writes past the bytes it carries over (zero unless set).
+  void SetNewBlockFill(uint8_t fill) { newBlockFill_ = fill; }
   // The session whose entry call is running: Call sets it for the length of
   // the call (restoring the one before, so sessions may nest) and the
   // callback serves it. Null between entry calls.
@@ -184,6 +189,7 @@ class HostSession {
   std::map<uint32_t, int> totals_;
   bool keepLog_ = false;
   bool keepBytes_ = false;
+  uint8_t newBlockFill_ = 0;
   HostProc callbackInRecord_ = &HostSession::Callback;
   std::vector<ServedCall> log_;
   HostAnswerOverrides overrides_;

@@ -39,9 +39,10 @@ inline void Write(std::vector<uint8_t>& bytes, size_t at, T value) {
 }
 
 // The block the host hands back from 'ALOC': the old bytes up to the smaller
-// size, the host's fill after them.
+// size, the validator's fill after them (the harness sets it on every
+// instance).
 inline std::vector<uint8_t> HostMove(const BlockState& old, int64_t granted) {
-  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(0, granted)), kNewBlockFill);
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(0, granted)), kUnsetBytesFill);
   if (old.present)
     std::copy_n(old.bytes.begin(), std::min(bytes.size(), old.bytes.size()), bytes.begin());
   return bytes;

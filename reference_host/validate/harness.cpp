@@ -95,6 +95,7 @@ Instance& Harness::AddInstance(const Scene& scene, const std::string& name) {
   instance->session =
       std::make_unique<HostSession>(instance->scene, heap_, faults_, findings_, *services_);
   instance->session->KeepCallLog(true);
+  instance->session->SetNewBlockFill(kUnsetBytesFill);  // a read of an unset byte shows
   instances_.push_back(std::move(instance));
   return *instances_.back();
 }

@@ -26,6 +26,7 @@ TestHost::TestHost()
       session_(scene_, heap_, faults_, findings_, services_) {
   findings_.echo = false;
   session_.KeepCallLog(true, true);
+  session_.SetNewBlockFill(vhost::kUnsetBytesFill);  // a read of an unset byte shows
   motion = [](uintptr_t, int32_t frame) { return Position{double(frame), 0.0, 0.0}; };
 }
 
