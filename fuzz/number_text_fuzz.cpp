@@ -11,6 +11,7 @@
 #include "fuzz/fuzz_support.h"
 #include "host/host_functions.h"
 #include "host/host_functions_detail.h"
+#include "hostkit/protocol.h"
 
 namespace {
 
@@ -79,9 +80,9 @@ void TextInto(void*, char* buffer, int32_t* length) {
 }
 
 void* LookUp(const char* name) {
-  if (strcmp(name, "Orvo_FindControlByID") == 0) return reinterpret_cast<void*>(&FindControl);
-  if (strcmp(name, "Orvo_GetEditTextStringSize") == 0) return reinterpret_cast<void*>(&TextSize);
-  if (strcmp(name, "Orvo_GetEditTextString") == 0) return reinterpret_cast<void*>(&TextInto);
+  if (strcmp(name, vhost::kOrvoFindControlByID) == 0) return reinterpret_cast<void*>(&FindControl);
+  if (strcmp(name, vhost::kOrvoGetEditTextStringSize) == 0) return reinterpret_cast<void*>(&TextSize);
+  if (strcmp(name, vhost::kOrvoGetEditTextString) == 0) return reinterpret_cast<void*>(&TextInto);
   return nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "host/four_char_code.h"
+#include "hostkit/protocol.h"
 
 namespace vhost {
 namespace {
@@ -137,7 +138,7 @@ TEST(FaultPlanTest, OptionValuesAreParsedOrRefused) {
   EXPECT_TRUE(plan.AddSelectorRefusal("TOBJ", &message));
   EXPECT_TRUE(plan.AddSelectorRefusal("ALOC:-108", &message));
   EXPECT_TRUE(plan.AddCallRefusal("3:7", &message));
-  EXPECT_TRUE(plan.AddHiddenFunction("Orvo_ExecuteDialog", &message));
+  EXPECT_TRUE(plan.AddHiddenFunction(vhost::kOrvoExecuteDialog, &message));
   EXPECT_FALSE(plan.AddSelectorRefusal("INFO", &message));    // the host sends that one
   EXPECT_FALSE(plan.AddSelectorRefusal("TOBJ:0", &message));  // 0 is success
   EXPECT_FALSE(plan.AddSelectorRefusal("TOBJ:x", &message));
@@ -148,7 +149,7 @@ TEST(FaultPlanTest, OptionValuesAreParsedOrRefused) {
   EXPECT_EQ(plan.CallbackRefusal(FourCC("ALOC"), 1), -108);
   EXPECT_EQ(plan.CallbackRefusal(FourCC("CREA"), 3), 7);
   EXPECT_EQ(plan.CallbackRefusal(FourCC("CREA"), 4), std::nullopt);
-  EXPECT_TRUE(plan.Hidden("Orvo_ExecuteDialog"));
+  EXPECT_TRUE(plan.Hidden(vhost::kOrvoExecuteDialog));
 }
 
 TEST(FaultPlanTest, NumbersAreWholeDecimalsWithinTheCountRange) {

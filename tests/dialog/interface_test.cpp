@@ -254,8 +254,8 @@ TEST(Interface, CancelLeavesTheBlockByteForByteAndSendsNoReset) {
 
   EXPECT_EQ(host.BlockBytes(), before);
   EXPECT_TRUE(host.calls.empty());
-  EXPECT_EQ(fake.CallsOf("Orvo_DestroyDialog"), 1);
-  EXPECT_EQ(fake.CallsOf("Orvo_CloseResourceFile"), 1);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoDestroyDialog), 1);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoCloseResourceFile), 1);
   ExpectBalanced(fake);
 
   fake.user = Cancels();
@@ -298,8 +298,8 @@ TEST(Interface, ResourceFileThatDoesNotOpenGivesResult6) {
 
   EXPECT_EQ(host.Send(kSelectorInterface), 6);
 
-  EXPECT_EQ(fake.CallsOf("Orvo_MakeDialog"), 0);
-  EXPECT_EQ(fake.CallsOf("Orvo_CloseResourceFile"), 0);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoMakeDialog), 0);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoCloseResourceFile), 0);
   EXPECT_EQ(host.BlockBytes(), before);
   EXPECT_TRUE(host.calls.empty());
   ExpectBalanced(fake);
@@ -315,8 +315,8 @@ TEST(Interface, ResourceFileWithoutTheDialogGivesResult6AndIsClosed) {
   EXPECT_EQ(host.Send(kSelectorInterface), 6);
 
   EXPECT_EQ(fake.dialogIds, std::vector<int32_t>{21000});
-  EXPECT_EQ(fake.CallsOf("Orvo_CloseResourceFile"), 1);
-  EXPECT_EQ(fake.CallsOf("Orvo_ExecuteDialog"), 0);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoCloseResourceFile), 1);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 0);
   EXPECT_TRUE(host.calls.empty());
   ExpectBalanced(fake);
 }
@@ -365,22 +365,22 @@ struct MissingCase {
 
 TEST(Interface, EachMissingHostFunctionTakesItsOwnPath) {
   const MissingCase cases[] = {
-      {"Orvo_GetHomeDirectory", 6, false, 0, 0, 0, {}},
-      {"Orvo_MakeFileRef", 6, false, 0, 0, 0, {}},
-      {"Orvo_DestroyFileRef", 0, true, 12, 2, 3, {{"file", 1}}},
-      {"Orvo_DestroyDirectoryRef", 0, true, 12, 2, 3, {{"directory", 1}}},
-      {"Orvo_OpenResourceFile", 6, false, 0, 0, 0, {}},
-      {"Orvo_CloseResourceFile", 0, true, 12, 2, 3, {{"resource file", 1}}},
-      {"Orvo_MakeDialog", 6, false, 0, 0, 0, {}},
-      {"Orvo_SetDialogTitle", 0, true, 12, 2, 3, {}},
-      {"Orvo_ExecuteDialog", 4, false, 0, 0, 0, {}},
-      {"Orvo_DestroyDialog", 0, true, 12, 2, 3, {{"dialog", 1}}},
-      {"Orvo_FindControlByID", 0, true, 0, 0, 0, {}},
-      {"Orvo_GetControlValue", 0, true, 12, 0, 0, {}},
-      {"Orvo_SetControlValue", 0, true, 12, 2, 3, {}},
-      {"Orvo_GetEditTextStringSize", 0, true, 0, 2, 3, {}},
-      {"Orvo_GetEditTextString", 0, true, 0, 2, 3, {}},
-      {"Orvo_SetEditTextString", 0, true, 12, 2, 3, {}},
+      {vhost::kOrvoGetHomeDirectory, 6, false, 0, 0, 0, {}},
+      {vhost::kOrvoMakeFileRef, 6, false, 0, 0, 0, {}},
+      {vhost::kOrvoDestroyFileRef, 0, true, 12, 2, 3, {{"file", 1}}},
+      {vhost::kOrvoDestroyDirectoryRef, 0, true, 12, 2, 3, {{"directory", 1}}},
+      {vhost::kOrvoOpenResourceFile, 6, false, 0, 0, 0, {}},
+      {vhost::kOrvoCloseResourceFile, 0, true, 12, 2, 3, {{"resource file", 1}}},
+      {vhost::kOrvoMakeDialog, 6, false, 0, 0, 0, {}},
+      {vhost::kOrvoSetDialogTitle, 0, true, 12, 2, 3, {}},
+      {vhost::kOrvoExecuteDialog, 4, false, 0, 0, 0, {}},
+      {vhost::kOrvoDestroyDialog, 0, true, 12, 2, 3, {{"dialog", 1}}},
+      {vhost::kOrvoFindControlByID, 0, true, 0, 0, 0, {}},
+      {vhost::kOrvoGetControlValue, 0, true, 12, 0, 0, {}},
+      {vhost::kOrvoSetControlValue, 0, true, 12, 2, 3, {}},
+      {vhost::kOrvoGetEditTextStringSize, 0, true, 0, 2, 3, {}},
+      {vhost::kOrvoGetEditTextString, 0, true, 0, 2, 3, {}},
+      {vhost::kOrvoSetEditTextString, 0, true, 12, 2, 3, {}},
   };
   ASSERT_EQ(sizeof cases / sizeof cases[0], std::size(kHostFunctionNames));
   for (const MissingCase& c : cases) {
@@ -410,11 +410,11 @@ TEST(Interface, EachMissingHostFunctionTakesItsOwnPath) {
       EXPECT_EQ(host.BlockBytes(), before);
     }
     // What was shown tells whether the showing functions were there.
-    if (!fake.shown.empty() && std::string(c.function) != "Orvo_FindControlByID") {
+    if (!fake.shown.empty() && std::string(c.function) != vhost::kOrvoFindControlByID) {
       const FakeDialog& shown = fake.shown[0];
-      bool titled = std::string(c.function) != "Orvo_SetDialogTitle";
-      bool texted = std::string(c.function) != "Orvo_SetEditTextString";
-      bool valued = std::string(c.function) != "Orvo_SetControlValue";
+      bool titled = std::string(c.function) != vhost::kOrvoSetDialogTitle;
+      bool texted = std::string(c.function) != vhost::kOrvoSetEditTextString;
+      bool valued = std::string(c.function) != vhost::kOrvoSetControlValue;
       EXPECT_EQ(shown.title, titled ? "Vestrel 1.6" : "Vestrel");
       EXPECT_EQ(shown.Control(3)->text, texted ? "7.5" : "5");
       EXPECT_EQ(shown.Control(4)->value, valued ? 1 : 0);

@@ -21,7 +21,7 @@ TEST(HostFunctionLookup, FindsTheHostsExportsNotThePluginsOwnFunctions) {
     EXPECT_NE(found, nullptr) << name;
     EXPECT_EQ(found, FakeDialogHost::ExportedFunction(name)) << name;
   }
-  EXPECT_NE(LookUpInProcess("Orvo_MakeDialog"), reinterpret_cast<void*>(&Orvo_MakeDialog));
+  EXPECT_NE(LookUpInProcess(vhost::kOrvoMakeDialog), reinterpret_cast<void*>(&Orvo_MakeDialog));
 }
 
 TEST(HostFunctionLookup, LooksEachNameUpOnceOnFirstUseOnly) {
@@ -35,10 +35,10 @@ TEST(HostFunctionLookup, LooksEachNameUpOnceOnFirstUseOnly) {
   Orvo_DestroyDialog(dialog);
   Orvo_CloseResourceFile(file);
 
-  EXPECT_EQ(fake.lookups["Orvo_FindControlByID"], 1);
-  EXPECT_EQ(fake.CallsOf("Orvo_FindControlByID"), 3);
-  EXPECT_EQ(fake.lookups["Orvo_MakeDialog"], 1);
-  EXPECT_EQ(fake.lookups.count("Orvo_ExecuteDialog"), 0u)
+  EXPECT_EQ(fake.lookups[vhost::kOrvoFindControlByID], 1);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoFindControlByID), 3);
+  EXPECT_EQ(fake.lookups[vhost::kOrvoMakeDialog], 1);
+  EXPECT_EQ(fake.lookups.count(vhost::kOrvoExecuteDialog), 0u)
       << "a function never called is never looked up";
   EXPECT_EQ(fake.LiveCount(), 0);
   EXPECT_TRUE(fake.violations.empty());
@@ -46,21 +46,21 @@ TEST(HostFunctionLookup, LooksEachNameUpOnceOnFirstUseOnly) {
 
 TEST(HostFunctionLookup, MissingFunctionIsNotCalledAndLookedUpAgainOnEveryCall) {
   FakeDialogHost fake;
-  fake.Hide("Orvo_ExecuteDialog");
+  fake.Hide(vhost::kOrvoExecuteDialog);
   HostResourceFile file = OpenResourceFile("Vestrel.rsc");
   HostDialog dialog = Orvo_MakeDialog(file, 21000);
 
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 0);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 0);
-  EXPECT_EQ(fake.lookups["Orvo_ExecuteDialog"], 2);
-  EXPECT_EQ(fake.CallsOf("Orvo_ExecuteDialog"), 0);
+  EXPECT_EQ(fake.lookups[vhost::kOrvoExecuteDialog], 2);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 0);
 
   // Once the host has it, the next call finds and calls it.
-  fake.Unhide("Orvo_ExecuteDialog");
+  fake.Unhide(vhost::kOrvoExecuteDialog);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 1);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 1);
-  EXPECT_EQ(fake.lookups["Orvo_ExecuteDialog"], 3);
-  EXPECT_EQ(fake.CallsOf("Orvo_ExecuteDialog"), 2);
+  EXPECT_EQ(fake.lookups[vhost::kOrvoExecuteDialog], 3);
+  EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 2);
 
   Orvo_DestroyDialog(dialog);
   Orvo_CloseResourceFile(file);
@@ -72,8 +72,8 @@ TEST(OpenResourceFile, PassesNameTypeAndExtensionThenReleasesBothReferences) {
   HostResourceFile file = OpenResourceFile("Vestrel.rsc");
 
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(fake.calls, (Calls{"Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile",
-                               "Orvo_DestroyFileRef", "Orvo_DestroyDirectoryRef"}));
+  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
+                               vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.fileNames, (Calls{"Vestrel.rsc"}));
   EXPECT_EQ(fake.fileTypes, (std::vector<uint32_t>{FourCC("rsrc")}));
   EXPECT_EQ(fake.extensions, (Calls{"rsc"}));
@@ -89,19 +89,19 @@ TEST(OpenResourceFile, FileThatDoesNotOpenStillReleasesBothReferences) {
   fake.homeDirectory = "/nonexistent-vestrel-home";
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls, (Calls{"Orvo_GetHomeDirectory", "Orvo_MakeFileRef", "Orvo_OpenResourceFile",
-                               "Orvo_DestroyFileRef", "Orvo_DestroyDirectoryRef"}));
+  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
+                               vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.LiveCount(), 0);
   EXPECT_TRUE(fake.violations.empty());
 }
 
 TEST(OpenResourceFile, NoStepIsSkippedWhenTheHomeDirectoryIsMissing) {
   FakeDialogHost fake;
-  fake.Hide("Orvo_GetHomeDirectory");
+  fake.Hide(vhost::kOrvoGetHomeDirectory);
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls, (Calls{"Orvo_MakeFileRef", "Orvo_OpenResourceFile", "Orvo_DestroyFileRef",
-                               "Orvo_DestroyDirectoryRef"}));
+  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
+                               vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.nullReleases, 2);
   EXPECT_TRUE(fake.violations.empty());
 }

@@ -212,22 +212,22 @@ void* Address(Function function) {
 
 void* LookUpDialogHost(const char* name) {
   static const NamedFunction functions[] = {
-      {"Orvo_GetHomeDirectory", Address(&GetHomeDirectory)},
-      {"Orvo_MakeFileRef", Address(&MakeFileRef)},
-      {"Orvo_DestroyFileRef", Address(&DestroyReference)},
-      {"Orvo_DestroyDirectoryRef", Address(&DestroyReference)},
-      {"Orvo_OpenResourceFile", Address(&OpenResourceFile)},
-      {"Orvo_CloseResourceFile", Address(&DestroyReference)},
-      {"Orvo_MakeDialog", Address(&MakeDialog)},
-      {"Orvo_SetDialogTitle", Address(&SetDialogTitle)},
-      {"Orvo_ExecuteDialog", Address(&ExecuteDialog)},
-      {"Orvo_DestroyDialog", Address(&DestroyReference)},
-      {"Orvo_FindControlByID", Address(&FindControlByID)},
-      {"Orvo_GetControlValue", Address(&GetControlValue)},
-      {"Orvo_SetControlValue", Address(&SetControlValue)},
-      {"Orvo_GetEditTextStringSize", Address(&GetEditTextStringSize)},
-      {"Orvo_GetEditTextString", Address(&GetEditTextString)},
-      {"Orvo_SetEditTextString", Address(&SetEditTextString)},
+      {vhost::kOrvoGetHomeDirectory, Address(&GetHomeDirectory)},
+      {vhost::kOrvoMakeFileRef, Address(&MakeFileRef)},
+      {vhost::kOrvoDestroyFileRef, Address(&DestroyReference)},
+      {vhost::kOrvoDestroyDirectoryRef, Address(&DestroyReference)},
+      {vhost::kOrvoOpenResourceFile, Address(&OpenResourceFile)},
+      {vhost::kOrvoCloseResourceFile, Address(&DestroyReference)},
+      {vhost::kOrvoMakeDialog, Address(&MakeDialog)},
+      {vhost::kOrvoSetDialogTitle, Address(&SetDialogTitle)},
+      {vhost::kOrvoExecuteDialog, Address(&ExecuteDialog)},
+      {vhost::kOrvoDestroyDialog, Address(&DestroyReference)},
+      {vhost::kOrvoFindControlByID, Address(&FindControlByID)},
+      {vhost::kOrvoGetControlValue, Address(&GetControlValue)},
+      {vhost::kOrvoSetControlValue, Address(&SetControlValue)},
+      {vhost::kOrvoGetEditTextStringSize, Address(&GetEditTextStringSize)},
+      {vhost::kOrvoGetEditTextString, Address(&GetEditTextString)},
+      {vhost::kOrvoSetEditTextString, Address(&SetEditTextString)},
   };
   for (const NamedFunction& function : functions) {
     if (strcmp(function.name, name) == 0) return function.address;
