@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& violation : host.violations)
       fprintf(stderr, "fuzz: %s\n", violation.c_str());
     FUZZ_REQUIRE(host.violations.empty(), "the plug-in keeps the host's protocol rules");
-    FUZZ_REQUIRE(fake.violations.empty(), "the plug-in uses only live handles");
+    FUZZ_REQUIRE(fake.violations().empty(), "the plug-in uses only live handles");
     // A handle stays out only where the host hides the function that takes it back.
     for (const auto& live : fake.Live()) {
       FUZZ_REQUIRE(hidden.count(ReleaseFunction(live.first)) != 0,

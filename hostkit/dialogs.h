@@ -46,6 +46,9 @@ struct DialogRun {
   std::map<int32_t, std::string> finalTexts;  // edits as the user left them, by id
   std::map<int32_t, int32_t> finalValues;     // checkboxes as the user left them
   bool accepted = false;
+  // What the host's Orvo_ExecuteDialog returns, when the runner says (any
+  // value but 0 accepts); unset: 1 accepted, 0 cancelled.
+  std::optional<int32_t> answer;
   std::vector<std::string> problems;  // answers that fit no control
 };
 

@@ -39,6 +39,8 @@ class FaultPlan {
   // The same refusals from values, for hosts that script them in code.
   void RefuseSelector(uint32_t selector, int32_t code) { refusedSelectors_[selector] = code; }
   void RefuseCall(uint64_t callNumber, int32_t code) { refusedCalls_[callNumber] = code; }
+  void HideFunction(const std::string& name) { hiddenFunctions_.insert(name); }
+  void ShowFunction(const std::string& name) { hiddenFunctions_.erase(name); }
 
   // The code with which callback call number callNumber (from 1) of selector
   // is refused, if it is.

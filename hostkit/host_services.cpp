@@ -85,6 +85,17 @@ void HostServices::EndEntryCall() {
   currentCall_.clear();
 }
 
+size_t HostServices::LiveHandles(ResourceKind kind) const {
+  switch (kind) {
+    case ResourceKind::kDirectoryRef: return directories_.size();
+    case ResourceKind::kFileRef: return files_.size();
+    case ResourceKind::kResourceFile: return resources_.size();
+    case ResourceKind::kDialog: return dialogs_.size();
+    case ResourceKind::kSampleMemory: return 0;  // the session's
+  }
+  return 0;
+}
+
 bool HostServices::Refuses(const char* name) {
   ++functionCallNumber_;
   return faults_.Hidden(name) || faults_.FunctionRefused(name) ||
@@ -295,6 +306,12 @@ void* HostServices::MakeDialog(void* resourceFile, int32_t dialogId) {
     } else {
       handle = MakeHandle(kDialogHandles, nextSerial++);
       std::unique_ptr<Dialog> dialog = BuildDialog(*found);
+      auto& controls = dialog->controls;
+      controls.erase(std::remove_if(controls.begin(), controls.end(),
+                                    [this](const std::unique_ptr<Control>& control) {
+                                      return answers_.removedControls.count(control->id) != 0;
+                                    }),
+                     controls.end());
       for (const auto& control : dialog->controls) {
         controls_[MakeHandle(kControlHandles, nextSerial++)] = ControlEntry{handle, control.get()};
       }
@@ -335,7 +352,7 @@ int32_t HostServices::ExecuteDialog(void* dialog) {
       if (control->kind == ControlKind::kCheckbox) run.finalValues[control->id] = control->value;
     }
     for (const std::string& problem : run.problems) findings_.Note(problem);
-    result = answers_.executeResult.value_or(run.accepted ? 1 : 0);
+    result = answers_.executeResult.value_or(run.answer.value_or(run.accepted ? 1 : 0));
     dialogRuns_.push_back(run);
   }
   Record(kOrvoExecuteDialog, {{"dialog", AddressText(dialog)}, {"result", result}});
@@ -417,6 +434,9 @@ void HostServices::GetEditTextString(void* control, char* buffer, int32_t* lengt
       size_t n = room <= 0 ? 0 : std::min(bytes.size(), size_t(room));
       memcpy(buffer, bytes.data(), n);
       event.Add("text", std::string(buffer, n));
+    } else if (answers_.textFillsRoom && room > 0 && live->text.size() >= size_t(room)) {
+      memcpy(buffer, live->text.data(), size_t(room));  // no room left for a terminator
+      event.Add("text", std::string(buffer, size_t(room)));
     } else if (room > 0) {
       size_t n = live->text.size() < size_t(room - 1) ? live->text.size() : size_t(room - 1);
       memcpy(buffer, live->text.data(), n);

@@ -65,6 +65,10 @@ struct FunctionAnswerOverrides {
   std::optional<int32_t> lengthWritten;  // ... and leaves *length at this
   std::optional<int32_t> controlValue;   // Orvo_GetControlValue answers this
   std::optional<int32_t> executeResult;  // Orvo_ExecuteDialog answers this once the dialog ran
+  // Orvo_GetEditTextString fills the whole room with the control's text and
+  // writes no terminator when the text does not fit.
+  bool textFillsRoom = false;
+  std::set<int32_t> removedControls;  // left out of every dialog the host makes
 };
 
 class HostServices {
@@ -117,6 +121,9 @@ class HostServices {
   const std::map<std::string, int>& calls() const { return calls_; }
   const std::map<std::string, int>& lookups() const { return lookups_; }
   const std::string& homeDirectory() const { return home_; }
+  void SetHomeDirectory(const std::string& home) { home_ = home; }
+  // Handles handed out and not taken back yet, of one kind.
+  size_t LiveHandles(ResourceKind kind) const;
 
  private:
   // Numbers the call; whether the host hides the function or it refuses

@@ -57,7 +57,7 @@ void ExpectOnlyParametersChanged(const std::vector<uint8_t>& before,
 
 void ExpectBalanced(const FakeDialogHost& fake) {
   EXPECT_EQ(fake.LiveCount(), 0) << "a handle was not released";
-  EXPECT_TRUE(fake.violations.empty()) << fake.violations.front();
+  EXPECT_TRUE(fake.violations().empty()) << fake.violations().front();
 }
 
 const std::vector<Fxyzu> kPath = {{1, 2, 3, 1}, {4, 5, 6, 2}};
@@ -132,7 +132,7 @@ TEST(Interface, ShowsTheBlocksParametersUnderItsOwnTitle) {
 
     ASSERT_EQ(fake.shown.size(), 1u);
     const FakeDialog& shown = fake.shown[0];
-    EXPECT_EQ(fake.dialogIds, std::vector<int32_t>{21000});
+    EXPECT_EQ(fake.dialogIds(), std::vector<int32_t>{21000});
     EXPECT_EQ(shown.title, "Vestrel 1.6");
     EXPECT_EQ(shown.Control(3)->text, c.text);
     EXPECT_EQ(shown.Control(4)->value, c.freeze);
@@ -194,7 +194,7 @@ TEST(Interface, AcceptStoresWhatTheUserTypedAndSendsReset) {
     ExpectOnlyParametersChanged(before, host.BlockBytes());
     ASSERT_EQ(host.Selectors(), std::vector<uint32_t>{kSelectorReset});
     EXPECT_EQ(host.calls[0].Sent<HostResetRec>().owner, host.Owner());
-    for (int32_t offered : fake.textLengthsOffered) EXPECT_LE(offered, 256);
+    for (int32_t offered : fake.textLengthsOffered()) EXPECT_LE(offered, 256);
     EXPECT_TRUE(host.violations.empty());
     ExpectBalanced(fake);
   }
@@ -209,7 +209,7 @@ TEST(Interface, HostThatFillsTheWholeTextBufferCountsOnly255Characters) {
 
   EXPECT_EQ(host.Send(kSelectorInterface), 0);
 
-  EXPECT_EQ(fake.textLengthsOffered, std::vector<int32_t>{256});
+  EXPECT_EQ(fake.textLengthsOffered(), std::vector<int32_t>{256});
   EXPECT_EQ(host.Block()->angleTolerance, 12345.0f);
   ExpectBalanced(fake);
 }
@@ -285,7 +285,7 @@ TEST(Interface, RefusedBlockOpensNothing) {
 
   EXPECT_EQ(host.Send(kSelectorInterface), 55);
 
-  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_TRUE(fake.calls().empty());
   EXPECT_EQ(host.Selectors(), std::vector<uint32_t>{kSelectorAllocate});
 }
 
@@ -314,7 +314,7 @@ TEST(Interface, ResourceFileWithoutTheDialogGivesResult6AndIsClosed) {
 
   EXPECT_EQ(host.Send(kSelectorInterface), 6);
 
-  EXPECT_EQ(fake.dialogIds, std::vector<int32_t>{21000});
+  EXPECT_EQ(fake.dialogIds(), std::vector<int32_t>{21000});
   EXPECT_EQ(fake.CallsOf(vhost::kOrvoCloseResourceFile), 1);
   EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 0);
   EXPECT_TRUE(host.calls.empty());
@@ -396,9 +396,9 @@ TEST(Interface, EachMissingHostFunctionTakesItsOwnPath) {
     EXPECT_EQ(host.Send(kSelectorInterface), c.result);
 
     EXPECT_EQ(fake.CallsOf(c.function), 0);
-    EXPECT_GE(fake.lookups[c.function], 1);
+    EXPECT_GE(fake.lookups()[c.function], 1);
     EXPECT_EQ(fake.Live(), c.left);
-    EXPECT_TRUE(fake.violations.empty());
+    EXPECT_TRUE(fake.violations().empty());
     if (c.stored) {
       EXPECT_EQ(host.Selectors(), std::vector<uint32_t>{kSelectorReset});
       EXPECT_EQ(host.Block()->angleTolerance, c.angle);

@@ -35,13 +35,13 @@ TEST(HostFunctionLookup, LooksEachNameUpOnceOnFirstUseOnly) {
   Orvo_DestroyDialog(dialog);
   Orvo_CloseResourceFile(file);
 
-  EXPECT_EQ(fake.lookups[vhost::kOrvoFindControlByID], 1);
+  EXPECT_EQ(fake.lookups()[vhost::kOrvoFindControlByID], 1);
   EXPECT_EQ(fake.CallsOf(vhost::kOrvoFindControlByID), 3);
-  EXPECT_EQ(fake.lookups[vhost::kOrvoMakeDialog], 1);
-  EXPECT_EQ(fake.lookups.count(vhost::kOrvoExecuteDialog), 0u)
+  EXPECT_EQ(fake.lookups()[vhost::kOrvoMakeDialog], 1);
+  EXPECT_EQ(fake.lookups().count(vhost::kOrvoExecuteDialog), 0u)
       << "a function never called is never looked up";
   EXPECT_EQ(fake.LiveCount(), 0);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_TRUE(fake.violations().empty());
 }
 
 TEST(HostFunctionLookup, MissingFunctionIsNotCalledAndLookedUpAgainOnEveryCall) {
@@ -52,19 +52,19 @@ TEST(HostFunctionLookup, MissingFunctionIsNotCalledAndLookedUpAgainOnEveryCall) 
 
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 0);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 0);
-  EXPECT_EQ(fake.lookups[vhost::kOrvoExecuteDialog], 2);
+  EXPECT_EQ(fake.lookups()[vhost::kOrvoExecuteDialog], 2);
   EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 0);
 
   // Once the host has it, the next call finds and calls it.
   fake.Unhide(vhost::kOrvoExecuteDialog);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 1);
   EXPECT_EQ(Orvo_ExecuteDialog(dialog), 1);
-  EXPECT_EQ(fake.lookups[vhost::kOrvoExecuteDialog], 3);
+  EXPECT_EQ(fake.lookups()[vhost::kOrvoExecuteDialog], 3);
   EXPECT_EQ(fake.CallsOf(vhost::kOrvoExecuteDialog), 2);
 
   Orvo_DestroyDialog(dialog);
   Orvo_CloseResourceFile(file);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_TRUE(fake.violations().empty());
 }
 
 TEST(OpenResourceFile, PassesNameTypeAndExtensionThenReleasesBothReferences) {
@@ -72,16 +72,16 @@ TEST(OpenResourceFile, PassesNameTypeAndExtensionThenReleasesBothReferences) {
   HostResourceFile file = OpenResourceFile("Vestrel.rsc");
 
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
                                vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
-  EXPECT_EQ(fake.fileNames, (Calls{"Vestrel.rsc"}));
-  EXPECT_EQ(fake.fileTypes, (std::vector<uint32_t>{FourCC("rsrc")}));
-  EXPECT_EQ(fake.extensions, (Calls{"rsc"}));
+  EXPECT_EQ(fake.fileNames(), (Calls{"Vestrel.rsc"}));
+  EXPECT_EQ(fake.fileTypes(), (std::vector<uint32_t>{FourCC("rsrc")}));
+  EXPECT_EQ(fake.extensions(), (Calls{"rsc"}));
   EXPECT_EQ(fake.Live(), (std::map<std::string, int>{{"resource file", 1}}));
 
   Orvo_CloseResourceFile(file);
   EXPECT_EQ(fake.LiveCount(), 0);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_TRUE(fake.violations().empty());
 }
 
 TEST(OpenResourceFile, FileThatDoesNotOpenStillReleasesBothReferences) {
@@ -89,10 +89,10 @@ TEST(OpenResourceFile, FileThatDoesNotOpenStillReleasesBothReferences) {
   fake.homeDirectory = "/nonexistent-vestrel-home";
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
                                vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.LiveCount(), 0);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_TRUE(fake.violations().empty());
 }
 
 TEST(OpenResourceFile, NoStepIsSkippedWhenTheHomeDirectoryIsMissing) {
@@ -100,10 +100,10 @@ TEST(OpenResourceFile, NoStepIsSkippedWhenTheHomeDirectoryIsMissing) {
   fake.Hide(vhost::kOrvoGetHomeDirectory);
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls, (Calls{vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
                                vhost::kOrvoDestroyDirectoryRef}));
-  EXPECT_EQ(fake.nullReleases, 2);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_EQ(fake.nullReleases(), 2);
+  EXPECT_TRUE(fake.violations().empty());
 }
 
 }  // namespace

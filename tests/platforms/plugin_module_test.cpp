@@ -40,10 +40,10 @@ TEST(PluginModule, LoadedPluginRunsTheDialogThroughThisProgramsHostFunctions) {
   EXPECT_EQ(host.Block()->freezeFlag, 1);
   EXPECT_EQ(host.Selectors(), std::vector<uint32_t>{kSelectorReset});
   EXPECT_EQ(fake.LiveCount(), 0);
-  EXPECT_TRUE(fake.violations.empty());
+  EXPECT_TRUE(fake.violations().empty());
   // The module has its own cache and its own lookup: the fake's lookup in this
   // program was never asked.
-  EXPECT_TRUE(fake.lookups.empty());
+  EXPECT_TRUE(fake.lookups().empty());
   dlclose(module);
 }
 

@@ -1,11 +1,6 @@
 #include "tests/support/fake_dialog_host.h"
 
-#include <errno.h>
 #include <stdlib.h>
-#include <string.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "host/host_functions_detail.h"
 #include "hostkit/resource_file.h"
@@ -17,18 +12,24 @@ namespace {
 
 FakeDialogHost* currentFake = nullptr;
 
-// ---- Handles ---------------------------------------------------------------
+// The kinds of handle by the names the tests use.
+constexpr std::pair<vhost::ResourceKind, const char*> kHandleKinds[] = {
+    {vhost::ResourceKind::kDirectoryRef, "directory"},
+    {vhost::ResourceKind::kFileRef, "file"},
+    {vhost::ResourceKind::kResourceFile, "resource file"},
+    {vhost::ResourceKind::kDialog, "dialog"},
+};
 
-template <typename Handle>
-uintptr_t Raw(Handle handle) {
-  return reinterpret_cast<uintptr_t>(handle);
-}
-
-void* AsHandle(uintptr_t value) { return reinterpret_cast<void*>(value); }
-
-FakeDialogHost* Serving(const char* function) {
-  if (currentFake != nullptr) currentFake->calls.push_back(function);
-  return currentFake;
+FakeDialog FakeOf(const vhost::Dialog& dialog) {
+  FakeDialog fake;
+  fake.id = dialog.id;
+  fake.title = dialog.title;
+  for (const auto& control : dialog.controls) {
+    fake.controls.push_back(
+        FakeControl{vhost::ControlKindName(control->kind), control->id, control->text,
+                    control->value});
+  }
+  return fake;
 }
 
 }  // namespace
@@ -52,26 +53,21 @@ bool ReadFakeDialogs(const std::string& text, std::vector<FakeDialog>* dialogs,
     *error = parsed.errors.empty() ? "not a resource file" : parsed.errors.front();
     return false;
   }
-  for (const vhost::DialogTemplate& dialogTemplate : parsed.file.dialogs) {
-    FakeDialog dialog;
-    dialog.id = dialogTemplate.id;
-    dialog.title = dialogTemplate.title;
-    for (const vhost::ControlTemplate& controlTemplate : dialogTemplate.controls) {
-      FakeControl control;
-      control.kind = vhost::ControlKindName(controlTemplate.kind);
-      control.id = controlTemplate.id;
-      control.text = controlTemplate.caption;
-      dialog.controls.push_back(control);
-    }
-    dialogs->push_back(dialog);
-  }
+  for (const vhost::DialogTemplate& dialogTemplate : parsed.file.dialogs)
+    dialogs->push_back(FakeOf(*vhost::BuildDialog(dialogTemplate)));
   return true;
 }
 
 // ---- FakeDialogHost ---------------------------------------------------------
 
-FakeDialogHost::FakeDialogHost() : homeDirectory(VESTREL_TEST_HOME_DIRECTORY) {
+FakeDialogHost::FakeDialogHost()
+    : homeDirectory(VESTREL_TEST_HOME_DIRECTORY),
+      runner_(*this),
+      services_(homeDirectory, &runner_, faults_, findings_) {
+  findings_.echo = false;
   user = [](FakeDialog&) { return 1; };
+  services_.KeepFunctionLog(true);
+  services_.BeginEntryCall("the test");
   previousHost_ = currentFake;
   currentFake = this;
   previousLookup_ = ReplaceHostSymbolLookup(&FakeDialogHost::CountingLookup);
@@ -84,236 +80,214 @@ FakeDialogHost::~FakeDialogHost() {
   currentFake = previousHost_;
 }
 
-FakeDialogHost* FakeDialogHost::Current() { return currentFake; }
+vhost::HostServices* FakeDialogHost::Serving() {
+  if (currentFake == nullptr) return nullptr;
+  vhost::HostServices& services = currentFake->services_;
+  services.SetHomeDirectory(currentFake->homeDirectory);
+  vhost::FunctionAnswerOverrides answers;
+  answers.removedControls = currentFake->removedControls;
+  answers.textFillsRoom = currentFake->textFillsWholeBuffer;
+  services.SetAnswerOverrides(answers);
+  return &services;
+}
+
+// The user sees the dialog as the host shows it and answers; what the user
+// typed and set goes back into the host's dialog.
+bool FakeDialogHost::UserRunner::Run(vhost::Dialog& dialog, vhost::DialogRun* run) {
+  fake_.shown.push_back(FakeOf(dialog));
+  FakeDialog answered = fake_.shown.back();
+  const int32_t answer = fake_.user(answered);
+  for (const auto& control : dialog.controls) {
+    if (const FakeControl* edited = answered.Control(control->id)) {
+      control->text = edited->text;
+      control->value = edited->value;
+    }
+  }
+  run->answer = answer;
+  return answer != 0;
+}
 
 void* FakeDialogHost::CountingLookup(const char* name) {
   if (currentFake == nullptr) return LookUpInProcess(name);
-  ++currentFake->lookups[name];
-  if (currentFake->hidden_.count(name)) return nullptr;
-  return LookUpInProcess(name);
+  vhost::HostServices& services = currentFake->services_;
+  void* found = services.HidesLookup(name) ? nullptr : LookUpInProcess(name);
+  services.Lookup(name, found != nullptr);
+  return found;
+}
+
+std::vector<std::string> FakeDialogHost::calls() const {
+  std::vector<std::string> names;
+  for (const vhost::FunctionCall& call : services_.functionLog()) names.push_back(call.name);
+  return names;
 }
 
 int FakeDialogHost::CallsOf(const std::string& name) const {
   int count = 0;
-  for (const std::string& call : calls) count += call == name;
+  for (const vhost::FunctionCall& call : services_.functionLog()) count += call.name == name;
+  return count;
+}
+
+std::vector<const vhost::FieldValue*> FakeDialogHost::Fields(const char* function,
+                                                            const char* key) const {
+  std::vector<const vhost::FieldValue*> values;
+  for (const vhost::FunctionCall& call : services_.functionLog()) {
+    const vhost::FieldValue* value = call.name == function ? call.Find(key) : nullptr;
+    if (value != nullptr) values.push_back(value);
+  }
+  return values;
+}
+
+std::vector<std::string> FakeDialogHost::fileNames() const {
+  std::vector<std::string> names;
+  for (const vhost::FieldValue* value : Fields(vhost::kOrvoMakeFileRef, "name"))
+    names.push_back(value->text);
+  return names;
+}
+
+std::vector<std::string> FakeDialogHost::extensions() const {
+  std::vector<std::string> extensions;
+  for (const vhost::FieldValue* value : Fields(vhost::kOrvoMakeFileRef, "extension"))
+    extensions.push_back(value->text);
+  return extensions;
+}
+
+// The log names a type as its four characters, or in hexadecimal.
+std::vector<uint32_t> FakeDialogHost::fileTypes() const {
+  std::vector<uint32_t> types;
+  for (const vhost::FieldValue* value : Fields(vhost::kOrvoMakeFileRef, "type")) {
+    uint32_t type = 0;
+    if (!vhost::ParseCode(value->text, &type))
+      type = static_cast<uint32_t>(strtoul(value->text.c_str(), nullptr, 16));
+    types.push_back(type);
+  }
+  return types;
+}
+
+std::vector<int32_t> FakeDialogHost::dialogIds() const {
+  std::vector<int32_t> ids;
+  for (const vhost::FieldValue* value : Fields(vhost::kOrvoMakeDialog, "dialog_id"))
+    ids.push_back(static_cast<int32_t>(value->integer));
+  return ids;
+}
+
+std::vector<int32_t> FakeDialogHost::textLengthsOffered() const {
+  std::vector<int32_t> lengths;
+  for (const vhost::FieldValue* value : Fields(vhost::kOrvoGetEditTextString, "length"))
+    lengths.push_back(static_cast<int32_t>(value->integer));
+  return lengths;
+}
+
+int FakeDialogHost::nullReleases() const {
+  const std::pair<const char*, const char*> releases[] = {
+      {vhost::kOrvoDestroyFileRef, "file"},
+      {vhost::kOrvoDestroyDirectoryRef, "directory"},
+      {vhost::kOrvoCloseResourceFile, "resource_file"},
+      {vhost::kOrvoDestroyDialog, "dialog"},
+  };
+  int count = 0;
+  for (const auto& release : releases) {
+    for (const vhost::FieldValue* value : Fields(release.first, release.second))
+      count += value->text == vhost::AddressText(nullptr);
+  }
   return count;
 }
 
 std::map<std::string, int> FakeDialogHost::Live() const {
   std::map<std::string, int> live;
-  for (const auto& entry : objects_) ++live[entry.second.kind];
+  for (const auto& kind : kHandleKinds) {
+    if (size_t count = services_.LiveHandles(kind.first)) live[kind.second] = int(count);
+  }
   return live;
 }
 
-int FakeDialogHost::LiveCount() const { return static_cast<int>(objects_.size()); }
-
-uintptr_t FakeDialogHost::Add(Object object) {
-  uintptr_t handle = nextHandle_;
-  nextHandle_ += 0x10;
-  objects_[handle] = std::move(object);
-  return handle;
-}
-
-FakeDialogHost::Object* FakeDialogHost::Find(uintptr_t handle, const char* kind,
-                                             const char* function) {
-  auto found = objects_.find(handle);
-  if (found == objects_.end() || found->second.kind != kind) {
-    violations.push_back(std::string(function) + " with a handle that is not a live " + kind);
-    return nullptr;
-  }
-  return &found->second;
-}
-
-bool FakeDialogHost::Release(uintptr_t handle, const char* kind, const char* function) {
-  if (handle == 0) {
-    ++nullReleases;
-    return false;
-  }
-  if (Find(handle, kind, function) == nullptr) return false;
-  objects_.erase(handle);
-  return true;
-}
-
-uintptr_t FakeDialogHost::ControlHandle(uintptr_t dialog, int32_t id) {
-  for (const auto& entry : controls_) {
-    if (entry.second == std::make_pair(dialog, id)) return entry.first;
-  }
-  uintptr_t handle = nextHandle_;
-  nextHandle_ += 0x10;
-  controls_[handle] = {dialog, id};
-  return handle;
-}
-
-FakeControl* FakeDialogHost::FindControl(uintptr_t control, const char* function) {
-  auto found = controls_.find(control);
-  if (found == controls_.end()) {
-    violations.push_back(std::string(function) +
-                         " with a control handle the host did not hand out");
-    return nullptr;
-  }
-  Object* dialog = Find(found->second.first, "dialog", function);
-  return dialog ? dialog->dialog.Control(found->second.second) : nullptr;
+int FakeDialogHost::LiveCount() const {
+  int count = 0;
+  for (const auto& entry : Live()) count += entry.second;
+  return count;
 }
 
 // ---- The exported host functions ----------------------------------------------
+// Each forwards to the fake's services; without a fake it answers null or 0.
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
 FAKE_EXPORT void* Orvo_GetHomeDirectory() {
-  FakeDialogHost* host = Serving(vhost::kOrvoGetHomeDirectory);
-  if (host == nullptr) return nullptr;
-  FakeDialogHost::Object directory;
-  directory.kind = "directory";
-  directory.path = host->homeDirectory;
-  return AsHandle(host->Add(directory));
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->GetHomeDirectory() : nullptr;
 }
 
 FAKE_EXPORT void* Orvo_MakeFileRef(void* directory, const char* name, uint32_t type,
                                    const char* extension) {
-  FakeDialogHost* host = Serving(vhost::kOrvoMakeFileRef);
-  if (host == nullptr) return nullptr;
-  host->fileNames.push_back(name ? name : "(null)");
-  host->fileTypes.push_back(type);
-  host->extensions.push_back(extension ? extension : "(null)");
-  if (directory == nullptr || name == nullptr) return nullptr;
-  FakeDialogHost::Object* folder = host->Find(Raw(directory), "directory", vhost::kOrvoMakeFileRef);
-  if (folder == nullptr) return nullptr;
-  FakeDialogHost::Object file;
-  file.kind = "file";
-  file.path = folder->path + "/" + name;
-  return AsHandle(host->Add(file));
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->MakeFileRef(directory, name, type, extension) : nullptr;
 }
 
 FAKE_EXPORT void Orvo_DestroyFileRef(void* file) {
-  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyFileRef))
-    host->Release(Raw(file), "file", vhost::kOrvoDestroyFileRef);
+  if (vhost::HostServices* services = FakeDialogHost::Serving()) services->DestroyFileRef(file);
 }
 
 FAKE_EXPORT void Orvo_DestroyDirectoryRef(void* directory) {
-  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyDirectoryRef)) {
-    host->Release(Raw(directory), "directory", vhost::kOrvoDestroyDirectoryRef);
-  }
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->DestroyDirectoryRef(directory);
 }
 
 FAKE_EXPORT void* Orvo_OpenResourceFile(void* file) {
-  FakeDialogHost* host = Serving(vhost::kOrvoOpenResourceFile);
-  if (host == nullptr || file == nullptr) return nullptr;
-  FakeDialogHost::Object* reference = host->Find(Raw(file), "file", vhost::kOrvoOpenResourceFile);
-  if (reference == nullptr) return nullptr;
-  std::ifstream stream(reference->path);
-  if (!stream) return nullptr;
-  std::stringstream text;
-  text << stream.rdbuf();
-  FakeDialogHost::Object resources;
-  resources.kind = "resource file";
-  std::string error;
-  if (!ReadFakeDialogs(text.str(), &resources.dialogs, &error)) return nullptr;
-  return AsHandle(host->Add(resources));
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->OpenResourceFile(file) : nullptr;
 }
 
 FAKE_EXPORT void Orvo_CloseResourceFile(void* resources) {
-  if (FakeDialogHost* host = Serving(vhost::kOrvoCloseResourceFile)) {
-    host->Release(Raw(resources), "resource file", vhost::kOrvoCloseResourceFile);
-  }
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->CloseResourceFile(resources);
 }
 
 FAKE_EXPORT void* Orvo_MakeDialog(void* resources, int32_t id) {
-  FakeDialogHost* host = Serving(vhost::kOrvoMakeDialog);
-  if (host == nullptr) return nullptr;
-  host->dialogIds.push_back(id);
-  if (resources == nullptr) return nullptr;
-  FakeDialogHost::Object* file = host->Find(Raw(resources), "resource file", vhost::kOrvoMakeDialog);
-  if (file == nullptr) return nullptr;
-  for (const FakeDialog& made : file->dialogs) {
-    if (made.id != id) continue;
-    FakeDialogHost::Object dialog;
-    dialog.kind = "dialog";
-    dialog.owner = Raw(resources);
-    dialog.dialog = made;
-    for (int32_t removed : host->removedControls) {
-      auto& controls = dialog.dialog.controls;
-      for (auto it = controls.begin(); it != controls.end(); ++it) {
-        if (it->id == removed) {
-          controls.erase(it);
-          break;
-        }
-      }
-    }
-    return AsHandle(host->Add(dialog));
-  }
-  return nullptr;
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->MakeDialog(resources, id) : nullptr;
 }
 
 FAKE_EXPORT void Orvo_SetDialogTitle(void* dialog, const char* title) {
-  FakeDialogHost* host = Serving(vhost::kOrvoSetDialogTitle);
-  if (host == nullptr) return;
-  if (FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoSetDialogTitle))
-    made->dialog.title = title;
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->SetDialogTitle(dialog, title);
 }
 
 FAKE_EXPORT int32_t Orvo_ExecuteDialog(void* dialog) {
-  FakeDialogHost* host = Serving(vhost::kOrvoExecuteDialog);
-  if (host == nullptr) return 0;
-  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoExecuteDialog);
-  if (made == nullptr) return 0;
-  host->shown.push_back(made->dialog);
-  return host->user(made->dialog);
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->ExecuteDialog(dialog) : 0;
 }
 
 FAKE_EXPORT void Orvo_DestroyDialog(void* dialog) {
-  if (FakeDialogHost* host = Serving(vhost::kOrvoDestroyDialog))
-    host->Release(Raw(dialog), "dialog", vhost::kOrvoDestroyDialog);
+  if (vhost::HostServices* services = FakeDialogHost::Serving()) services->DestroyDialog(dialog);
 }
 
 FAKE_EXPORT void* Orvo_FindControlByID(void* dialog, int32_t id) {
-  FakeDialogHost* host = Serving(vhost::kOrvoFindControlByID);
-  if (host == nullptr) return nullptr;
-  FakeDialogHost::Object* made = host->Find(Raw(dialog), "dialog", vhost::kOrvoFindControlByID);
-  if (made == nullptr || made->dialog.Control(id) == nullptr) return nullptr;
-  return AsHandle(host->ControlHandle(Raw(dialog), id));
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->FindControlByID(dialog, id) : nullptr;
 }
 
 FAKE_EXPORT int32_t Orvo_GetControlValue(void* control) {
-  FakeDialogHost* host = Serving(vhost::kOrvoGetControlValue);
-  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoGetControlValue) : nullptr;
-  return found ? found->value : 0;
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->GetControlValue(control) : 0;
 }
 
 FAKE_EXPORT void Orvo_SetControlValue(void* control, int32_t value) {
-  FakeDialogHost* host = Serving(vhost::kOrvoSetControlValue);
-  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoSetControlValue) : nullptr;
-  if (found) found->value = value;
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->SetControlValue(control, value);
 }
 
-// The size of the text with its terminator.
 FAKE_EXPORT int32_t Orvo_GetEditTextStringSize(void* control) {
-  FakeDialogHost* host = Serving(vhost::kOrvoGetEditTextStringSize);
-  FakeControl* found =
-      host ? host->FindControl(Raw(control), vhost::kOrvoGetEditTextStringSize) : nullptr;
-  return found ? static_cast<int32_t>(found->text.size() + 1) : 0;
+  vhost::HostServices* services = FakeDialogHost::Serving();
+  return services ? services->GetEditTextStringSize(control) : 0;
 }
 
 FAKE_EXPORT void Orvo_GetEditTextString(void* control, char* buffer, int32_t* length) {
-  FakeDialogHost* host = Serving(vhost::kOrvoGetEditTextString);
-  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoGetEditTextString) : nullptr;
-  if (found == nullptr) return;
-  host->textLengthsOffered.push_back(*length);
-  if (*length <= 0) return;
-  size_t usable = static_cast<size_t>(*length);
-  const std::string& text = found->text;
-  if (host->textFillsWholeBuffer && text.size() >= usable) {
-    memcpy(buffer, text.data(), usable);  // no room left for a terminator, none written
-    return;
-  }
-  size_t n = text.size() < usable - 1 ? text.size() : usable - 1;
-  memcpy(buffer, text.data(), n);
-  buffer[n] = 0;
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->GetEditTextString(control, buffer, length);
 }
 
 FAKE_EXPORT void Orvo_SetEditTextString(void* control, const char* text) {
-  FakeDialogHost* host = Serving(vhost::kOrvoSetEditTextString);
-  FakeControl* found = host ? host->FindControl(Raw(control), vhost::kOrvoSetEditTextString) : nullptr;
-  if (found) found->text = text;
+  if (vhost::HostServices* services = FakeDialogHost::Serving())
+    services->SetEditTextString(control, text);
 }
 
 void* FakeDialogHost::ExportedFunction(const std::string& name) {

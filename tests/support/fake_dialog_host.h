@@ -1,12 +1,16 @@
-// A scriptable stand-in for the host's sixteen file and dialog functions.
+// A scriptable stand-in for the host's sixteen file and dialog functions: a
+// façade over the host kit's HostServices, which serve them as in every host
+// of the project.
 //
 // The test program exports the functions under their plain C names
 // (fake_dialog_host.cpp), so the plug-in finds them with its ordinary run-time
-// lookup, exactly as it finds a host application's. They serve the
-// FakeDialogHost that exists at the time. The fake reads real resource files
-// from its home directory (by default the build directory, where the shipped
-// Vestrel.rsc lies), builds dialogs from them, lets a scripted user edit and
-// close them, and keeps count of every handle it hands out and takes back.
+// lookup, exactly as it finds a host application's. They forward to the
+// services of the FakeDialogHost that exists at the time, which read real
+// resource files from its home directory (by default the build directory,
+// where the shipped Vestrel.rsc lies), build dialogs from them, let the
+// scripted user edit and close them, and check and count every handle. The
+// fake's services stay in one call for its whole life, so the handles the
+// plug-in leaves out stay live for the test to see.
 //
 // While a FakeDialogHost exists it also owns the plug-in's name lookup: it
 // counts lookups by name and makes hidden functions unfindable, as if the host
@@ -23,6 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/dialogs.h"
+#include "hostkit/faults.h"
+#include "hostkit/findings.h"
+#include "hostkit/host_services.h"
 #include "hostkit/protocol.h"
 
 // The names of the sixteen host functions, in the order of the host's table
@@ -68,23 +76,25 @@ class FakeDialogHost {
   // terminator when the text does not fit (a careless host).
   bool textFillsWholeBuffer = false;
   // The plug-in's lookup finds nothing under this name.
-  void Hide(const std::string& name) { hidden_.insert(name); }
-  void Unhide(const std::string& name) { hidden_.erase(name); }
+  void Hide(const std::string& name) { faults_.HideFunction(name); }
+  void Unhide(const std::string& name) { faults_.ShowFunction(name); }
 
-  // ---- What happened ----------------------------------------------------
-  std::vector<std::string> calls;       // function names, in call order
-  std::map<std::string, int> lookups;   // plug-in lookups by name
-  std::vector<FakeDialog> shown;        // each dialog as it was when executed
-  std::vector<std::string> violations;  // misuse of handles
+  // ---- What happened, read from the kit's function log --------------------
+  std::vector<std::string> calls() const;  // function names, in call order
+  std::map<std::string, int> lookups() const { return services_.lookups(); }
+  std::vector<FakeDialog> shown;  // each dialog as it was when executed
+  // Misuse of handles and whatever else the kit's services found wrong.
+  const std::vector<std::string>& violations() const { return findings_.violations(); }
   int CallsOf(const std::string& name) const;
   // Arguments worth checking.
-  std::vector<std::string> fileNames, extensions;  // of Orvo_MakeFileRef
-  std::vector<uint32_t> fileTypes;
-  std::vector<int32_t> dialogIds;           // of Orvo_MakeDialog
-  std::vector<int32_t> textLengthsOffered;  // *length passed to Orvo_GetEditTextString
-  int nullReleases = 0;                     // destroy / close calls with null
+  std::vector<std::string> fileNames() const;  // of Orvo_MakeFileRef
+  std::vector<std::string> extensions() const;
+  std::vector<uint32_t> fileTypes() const;
+  std::vector<int32_t> dialogIds() const;           // of Orvo_MakeDialog
+  std::vector<int32_t> textLengthsOffered() const;  // *length passed to Orvo_GetEditTextString
+  int nullReleases() const;                         // destroy / close calls with null
   // Handles handed out and not yet taken back, by kind: "directory", "file",
-  // "resource file", "dialog".
+  // "resource file", "dialog". They stay live for the fake's whole life.
   std::map<std::string, int> Live() const;
   int LiveCount() const;
 
@@ -92,28 +102,27 @@ class FakeDialogHost {
   // correct lookup must find), or null.
   static void* ExportedFunction(const std::string& name);
 
-  // ---- Used by the exported functions -------------------------------------
-  static FakeDialogHost* Current();
-  struct Object {
-    std::string kind;
-    std::string path;                 // directory, file
-    std::vector<FakeDialog> dialogs;  // resource file
-    FakeDialog dialog;                // dialog
-    uintptr_t owner = 0;              // dialog: its resource file
-  };
-  uintptr_t Add(Object object);
-  Object* Find(uintptr_t handle, const char* kind, const char* function);
-  bool Release(uintptr_t handle, const char* kind, const char* function);
-  uintptr_t ControlHandle(uintptr_t dialog, int32_t id);
-  FakeControl* FindControl(uintptr_t control, const char* function);
+  // The services of the fake that exists, with its script applied, for the
+  // exported functions; null when there is none.
+  static vhost::HostServices* Serving();
 
  private:
-  static void* CountingLookup(const char* name);
+  class UserRunner : public vhost::DialogRunner {
+   public:
+    explicit UserRunner(FakeDialogHost& fake) : fake_(fake) {}
+    bool Run(vhost::Dialog& dialog, vhost::DialogRun* run) override;
 
-  std::set<std::string> hidden_;
-  std::map<uintptr_t, Object> objects_;
-  std::map<uintptr_t, std::pair<uintptr_t, int32_t>> controls_;  // handle -> dialog, id
-  uintptr_t nextHandle_ = 0x1000;
+   private:
+    FakeDialogHost& fake_;
+  };
+  static void* CountingLookup(const char* name);
+  // The logged values of one field of every call of a function.
+  std::vector<const vhost::FieldValue*> Fields(const char* function, const char* key) const;
+
+  vhost::FaultPlan faults_;
+  vhost::Findings findings_;
+  UserRunner runner_;
+  vhost::HostServices services_;
   void* (*previousLookup_)(const char*) = nullptr;
   FakeDialogHost* previousHost_ = nullptr;
 };
