@@ -94,7 +94,9 @@ int32_t BenchHost::Serve(uint32_t selector, void* record) {
           reinterpret_cast<HostOpaque>(object.objectIndex == 0 ? 0 : kOwnGroup);
       return 0;
     }
-    case kSelectorSyncFrame: currentFrame_ = RecordAt<HostSyncFrameRec>(record).frameNumber; return 0;
+    case kSelectorSyncFrame:
+      currentFrame_ = RecordAt<HostSyncFrameRec>(record).frameNumber;
+      return 0;
     case kSelectorObjectPosition:
       memcpy(RecordAt<HostObjectPositionRec>(record).position,
              &positions_[3 * static_cast<size_t>(currentFrame_)], 3 * sizeof(double));

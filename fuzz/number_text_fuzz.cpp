@@ -81,7 +81,8 @@ void TextInto(void*, char* buffer, int32_t* length) {
 
 void* LookUp(const char* name) {
   if (strcmp(name, vhost::kOrvoFindControlByID) == 0) return reinterpret_cast<void*>(&FindControl);
-  if (strcmp(name, vhost::kOrvoGetEditTextStringSize) == 0) return reinterpret_cast<void*>(&TextSize);
+  if (strcmp(name, vhost::kOrvoGetEditTextStringSize) == 0)
+    return reinterpret_cast<void*>(&TextSize);
   if (strcmp(name, vhost::kOrvoGetEditTextString) == 0) return reinterpret_cast<void*>(&TextInto);
   return nullptr;
 }

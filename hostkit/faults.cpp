@@ -35,8 +35,8 @@ bool SplitCode(const std::string& spec, std::string* head, int32_t* code, std::s
 
 bool CheckFunctionName(const std::string& name, std::string* message) {
   if (IsHostFunctionName(name)) return true;
-  *message = "'" + name + "' is not one of the sixteen host functions (" +
-             kHostFunctionNames[0] + " ... " + kHostFunctionNames[kHostFunctionCount - 1] + ")";
+  *message = "'" + name + "' is not one of the sixteen host functions (" + kHostFunctionNames[0] +
+             " ... " + kHostFunctionNames[kHostFunctionCount - 1] + ")";
   return false;
 }
 

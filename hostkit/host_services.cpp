@@ -384,8 +384,8 @@ void* HostServices::FindControlByID(void* dialog, int32_t controlId) {
     }
   }
   Record(kOrvoFindControlByID, {{"dialog", AddressText(dialog)},
-                                  {"control_id", controlId},
-                                  {"result", AddressText(handle)}});
+                                {"control_id", controlId},
+                                {"result", AddressText(handle)}});
   return handle;
 }
 

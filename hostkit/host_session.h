@@ -63,7 +63,7 @@ struct HostAnswerOverrides {
   // Indices past the scene's objects, up to objectCount: answered with this
   // result; on 0 with an object of its own (a fresh reference, no parent).
   int32_t beyondObjectsResult = 0;
-  PositionAnswer position;  // replaces the position 'TOBJ' reports
+  PositionAnswer position;        // replaces the position 'TOBJ' reports
   int32_t allocationShortBy = 0;  // 'ALOC' grants this many bytes fewer than asked, with success
   int32_t allocationExtra = 0;    // ... or this many more
   bool memoryNullWithSuccess = false;  // 'MMAL' answers 0 without memory

@@ -124,21 +124,11 @@ inline constexpr char kOrvoSetEditTextString[] = "Orvo_SetEditTextString";
 
 constexpr int kHostFunctionCount = 16;
 inline constexpr const char* kHostFunctionNames[kHostFunctionCount] = {
-    kOrvoGetHomeDirectory,
-    kOrvoMakeFileRef,
-    kOrvoDestroyFileRef,
-    kOrvoDestroyDirectoryRef,
-    kOrvoOpenResourceFile,
-    kOrvoCloseResourceFile,
-    kOrvoMakeDialog,
-    kOrvoSetDialogTitle,
-    kOrvoExecuteDialog,
-    kOrvoDestroyDialog,
-    kOrvoFindControlByID,
-    kOrvoGetControlValue,
-    kOrvoSetControlValue,
-    kOrvoGetEditTextStringSize,
-    kOrvoGetEditTextString,
+    kOrvoGetHomeDirectory,    kOrvoMakeFileRef,           kOrvoDestroyFileRef,
+    kOrvoDestroyDirectoryRef, kOrvoOpenResourceFile,      kOrvoCloseResourceFile,
+    kOrvoMakeDialog,          kOrvoSetDialogTitle,        kOrvoExecuteDialog,
+    kOrvoDestroyDialog,       kOrvoFindControlByID,       kOrvoGetControlValue,
+    kOrvoSetControlValue,     kOrvoGetEditTextStringSize, kOrvoGetEditTextString,
     kOrvoSetEditTextString};
 bool IsHostFunctionName(const std::string& name);
 

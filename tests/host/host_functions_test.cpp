@@ -72,8 +72,9 @@ TEST(OpenResourceFile, PassesNameTypeAndExtensionThenReleasesBothReferences) {
   HostResourceFile file = OpenResourceFile("Vestrel.rsc");
 
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
-                               vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef,
+                                 vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
+                                 vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.fileNames(), (Calls{"Vestrel.rsc"}));
   EXPECT_EQ(fake.fileTypes(), (std::vector<uint32_t>{FourCC("rsrc")}));
   EXPECT_EQ(fake.extensions(), (Calls{"rsc"}));
@@ -89,8 +90,9 @@ TEST(OpenResourceFile, FileThatDoesNotOpenStillReleasesBothReferences) {
   fake.homeDirectory = "/nonexistent-vestrel-home";
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
-                               vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoGetHomeDirectory, vhost::kOrvoMakeFileRef,
+                                 vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
+                                 vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.LiveCount(), 0);
   EXPECT_TRUE(fake.violations().empty());
 }
@@ -100,8 +102,8 @@ TEST(OpenResourceFile, NoStepIsSkippedWhenTheHomeDirectoryIsMissing) {
   fake.Hide(vhost::kOrvoGetHomeDirectory);
 
   EXPECT_EQ(OpenResourceFile("Vestrel.rsc"), nullptr);
-  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile, vhost::kOrvoDestroyFileRef,
-                               vhost::kOrvoDestroyDirectoryRef}));
+  EXPECT_EQ(fake.calls(), (Calls{vhost::kOrvoMakeFileRef, vhost::kOrvoOpenResourceFile,
+                                 vhost::kOrvoDestroyFileRef, vhost::kOrvoDestroyDirectoryRef}));
   EXPECT_EQ(fake.nullReleases(), 2);
   EXPECT_TRUE(fake.violations().empty());
 }

@@ -25,9 +25,8 @@ FakeDialog FakeOf(const vhost::Dialog& dialog) {
   fake.id = dialog.id;
   fake.title = dialog.title;
   for (const auto& control : dialog.controls) {
-    fake.controls.push_back(
-        FakeControl{vhost::ControlKindName(control->kind), control->id, control->text,
-                    control->value});
+    fake.controls.push_back(FakeControl{vhost::ControlKindName(control->kind), control->id,
+                                        control->text, control->value});
   }
   return fake;
 }
@@ -128,7 +127,7 @@ int FakeDialogHost::CallsOf(const std::string& name) const {
 }
 
 std::vector<const vhost::FieldValue*> FakeDialogHost::Fields(const char* function,
-                                                            const char* key) const {
+                                                             const char* key) const {
   std::vector<const vhost::FieldValue*> values;
   for (const vhost::FunctionCall& call : services_.functionLog()) {
     const vhost::FieldValue* value = call.name == function ? call.Find(key) : nullptr;
