@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "reference_host/play/gltf_with_source.h"
+
 
 #ifdef VHOST_HAS_HTML_PAGE
 namespace vhost {
@@ -20,22 +22,6 @@ namespace vhost {
 namespace {
 
 using nlohmann::json;
-
-std::string Base64(const std::string& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 2]));
-    text += kDigits[(n >> 18) & 63];
-    text += kDigits[(n >> 12) & 63];
-    text += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    text += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return text;
-}
 
 // Little-endian, as the page's Float32Array and Uint32Array read them on
 // every machine a browser runs on.

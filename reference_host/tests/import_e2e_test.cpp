@@ -12,21 +12,13 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "shared_animations.h"
 
 namespace vhost_e2e {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-std::string Animation(const std::string& name) {
-  return (fs::path(VHOST_ANIMATIONS) / name).string();
-}
-
-#define SKIP_WITHOUT_ANIMATIONS()                                           \
-  if (!fs::exists(VHOST_ANIMATIONS))                                        \
-  GTEST_SKIP() << "the shared animation files are not at " VHOST_ANIMATIONS \
-                  " (a checkout with ../shared beside it has them)"
 
 struct Expected {
   double u, x, y, z;  // a vertex of the line: its frame and position

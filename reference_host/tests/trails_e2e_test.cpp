@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_support.h"
+#include "shared_animations.h"
 
 namespace vhost_e2e {
 namespace {
@@ -19,18 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::string Animation(const std::string& name) {
-  return (fs::path(VHOST_ANIMATIONS) / name).string();
-}
-
 std::string Authored(const std::string& name) {
   return (fs::path(VHOST_AUTHORED_ANIMATIONS) / name).string();
 }
-
-#define SKIP_WITHOUT_ANIMATIONS()                                           \
-  if (!fs::exists(VHOST_ANIMATIONS))                                        \
-  GTEST_SKIP() << "the shared animation files are not at " VHOST_ANIMATIONS \
-                  " (a checkout with ../shared beside it has them)"
 
 const std::vector<std::string> kFoxFeet = {"b_LeftFoot02_018", "b_RightFoot02_022",
                                            "b_LeftHand_011", "b_RightHand_08"};
