@@ -36,24 +36,17 @@ if [ "${VESTREL_SKIP_PLATFORM_PACKAGES:-0}" = 1 ]; then platform=(); fi
 
 # The Khronos glTF validator (npm's gltf-validator, run by Node.js) checks the
 # glTF files the tests write; it goes into a cache folder, where the tests
-# look for it (VESTREL_GLTF_VALIDATOR overrides), and three.js beside it
-# (VESTREL_THREE overrides). Without them those tests skip.
+# look for it (VESTREL_GLTF_VALIDATOR overrides). Without it those tests skip.
+# (three.js, which loads the trails beside their source, is the 3-D page's
+# pinned copy that the build installs: cmake/HtmlPage.cmake.)
 # Runs on every way out of this script, after the packages are in.
 gltf_validator_dir="${XDG_CACHE_HOME:-$HOME/.cache}/vestrel/gltf-validator"
-three_dir="${XDG_CACHE_HOME:-$HOME/.cache}/vestrel/three"
 install_gltf_validator() {
   local status=$?
   if [ ! -d "$gltf_validator_dir/node_modules/gltf-validator" ] && command -v npm >/dev/null; then
     mkdir -p "$gltf_validator_dir" &&
       npm install --prefix "$gltf_validator_dir" --no-audit --no-fund gltf-validator >/dev/null ||
       echo "Could not install gltf-validator: the glTF validation tests are skipped" >&2
-  fi
-  # three.js, pinned: the tests load the trails with its glTF loader beside
-  # the animation they were traced from.
-  if [ ! -d "$three_dir/node_modules/three" ] && command -v npm >/dev/null; then
-    mkdir -p "$three_dir" &&
-      npm install --prefix "$three_dir" --no-audit --no-fund three@0.160.0 >/dev/null ||
-      echo "Could not install three: the tests of trails in their source are skipped" >&2
   fi
   return $status
 }

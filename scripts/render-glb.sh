@@ -3,10 +3,10 @@
 # PNG with three.js in headless Chromium: the source's clip stopped at a time,
 # each trail in a colour of its own. Makes the pictures in docs/import.md.
 #   scripts/render-glb.sh FILE.glb CLIP SECONDS OUT.png
-# Needs chromium and three.js where scripts/install-deps.sh puts it.
+# Needs chromium and the 3-D page's pinned three.js, which the build installs.
 set -euo pipefail
 glb=$(realpath "$1") clip=$2 seconds=$3 out=$(realpath -m "$4")
-three="${VESTREL_THREE:-${XDG_CACHE_HOME:-$HOME/.cache}/vestrel/three/node_modules/three}"
+three="${VESTREL_THREE:-${XDG_CACHE_HOME:-$HOME/.cache}/vestrel/html-page/node_modules/three}"
 page=$(mktemp -d)
 trap 'kill "$server" 2>/dev/null || true; rm -rf "$page"' EXIT
 cp "$glb" "$page/scene.glb"
