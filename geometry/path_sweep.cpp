@@ -38,8 +38,9 @@ struct FourLanes {
     *z = _mm_movelh_ps(_mm_unpackhi_ps(a, b), _mm_unpackhi_ps(c, d));
   }
   // Two instructions each, where SSE2 has no blend for the general shuffle.
-  static Floats ShiftIn(float first, Floats v) {
-    return _mm_move_ss(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(first));
+  static Floats ShiftAcross(Floats u, Floats v) {
+    __m128 joined = _mm_shuffle_ps(u, v, _MM_SHUFFLE(0, 0, 3, 3));  // (u3, u3, v0, v0)
+    return _mm_shuffle_ps(joined, v, _MM_SHUFFLE(2, 1, 2, 0));
   }
   static Floats ShiftOut(Floats v, float last) {
     __m128 rotated = _mm_move_ss(v, _mm_set_ss(last));  // (last, v[1], v[2], v[3])
@@ -57,7 +58,7 @@ struct FourLanes {
       (*x)[lane] = nodes[lane].point.x, (*y)[lane] = nodes[lane].point.y,
       (*z)[lane] = nodes[lane].point.z;
   }
-  static Floats ShiftIn(float first, Floats v) { return Floats{first, v[0], v[1], v[2]}; }
+  static Floats ShiftAcross(Floats u, Floats v) { return Floats{u[3], v[0], v[1], v[2]}; }
   static Floats ShiftOut(Floats v, float last) { return Floats{v[1], v[2], v[3], last}; }
 #endif
   static Floats Broadcast(float value) { return Floats{value, value, value, value}; }

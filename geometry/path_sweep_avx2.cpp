@@ -32,8 +32,8 @@ struct EightLanes {
   static Floats Root(Floats v) { return _mm256_sqrt_ps(v); }
   static int Bits(Flags flags) { return _mm256_movemask_ps(reinterpret_cast<__m256>(flags)); }
   static Floats Broadcast(float value) { return _mm256_set1_ps(value); }
-  static Floats ShiftIn(float first, Floats v) {
-    return __builtin_shufflevector(Floats{first}, v, 0, 8, 9, 10, 11, 12, 13, 14);
+  static Floats ShiftAcross(Floats u, Floats v) {
+    return __builtin_shufflevector(u, v, 7, 8, 9, 10, 11, 12, 13, 14);
   }
   static Floats ShiftOut(Floats v, float last) {
     return __builtin_shufflevector(v, Floats{last}, 1, 2, 3, 4, 5, 6, 7, 8);

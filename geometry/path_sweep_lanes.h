@@ -6,7 +6,7 @@
 //   Root(v)                 the correctly rounded root, as std::sqrt of a float
 //   Bits(flags)             bit l set when lane l holds
 //   Broadcast(value)        value in every lane
-//   ShiftIn(first, v)       (first, v[0], ..., v[kCount - 2])
+//   ShiftAcross(u, v)       (u[kCount - 1], v[0], ..., v[kCount - 2])
 //   ShiftOut(v, last)       (v[1], ..., v[kCount - 1], last)
 //   Transpose(nodes, x, y, z)  the coordinates of kCount consecutive nodes
 // +, -, * and / of the vector types work lane by lane with exactly the
@@ -101,10 +101,13 @@ class LaneSweep {
   // How many of the first `lanes` bits are set before the first clear one.
   static int CountLeadingLanes(int bits, int lanes) { return __builtin_ctz(~bits | (1 << lanes)); }
 
-  // Unit vectors in lanes: x, y and z of kLanes directions.
+  // x, y and z in lanes: kLanes unit directions (or the anchor's position).
   struct Directions {
     Floats x, y, z;
     Fxyz Lane(int lane) const { return Fxyz{x[lane], y[lane], z[lane]}; }
+    static Directions Spread(const Fxyz& d) {  // d in every lane
+      return Directions{Lanes::Broadcast(d.x), Lanes::Broadcast(d.y), Lanes::Broadcast(d.z)};
+    }
   };
 
   // Fxyz::Nor of kLanes differences: divided by the root of (x*x + y*y) + z*z,
@@ -332,15 +335,13 @@ class LaneSweep {
     int kept() const { return kept_; }
     PathNode* anchor() const { return anchor_; }
 
-    // When the sample before entry i was kept, test 1 alone decides, since the
-    // direction into the sample is the one out of its kept predecessor. Keeps
-    // the leading samples of entries i to i + lanes - 1 whose path turns by
-    // more than the tolerance and returns how many; the next sample passes
-    // test 1 and goes on to DropStraight.
+    // When the sample before entry i was kept, test 1 alone decides (the
+    // direction into the sample is the one out of its kept predecessor): keeps
+    // the leading samples of entries i to i + lanes - 1 that turn by more than
+    // the tolerance, and returns how many; the next one goes on to DropStraight.
     int KeepTurns(const Window& window, int i, int lanes) {
-      Directions toSuccessor = window.OutLanes(i);
-      Directions fromPredecessor = window.OutLanes(i - 1);
-      int turns = Lanes::Bits(limit_ > DotLanes(toSuccessor, fromPredecessor));
+      // Test 1: node -> successor against predecessor -> node.
+      int turns = Lanes::Bits(limit_ > DotLanes(window.OutLanes(i), window.OutLanes(i - 1)));
       int kept = CountLeadingLanes(turns, lanes);
       if (kept > 0) {
         for (int lane = 0; lane < kept; ++lane)
@@ -348,7 +349,8 @@ class LaneSweep {
         NoteKept(window.node[i + kept - 1], kept);
         SetAnchor(window.node[i + kept - 1], window.Out(i + kept - 2));
       }
-      intoNode_ = window.Out(i + kept - 1);
+      if (kept < lanes)
+        intoNode_ = Directions::Spread(window.Out(i + kept - 1));  // for DropStraight
       return kept;
     }
 
@@ -366,18 +368,17 @@ class LaneSweep {
       const Directions toSuccessor = window.OutLanes(i);          // node -> successor
       const Directions beyondSuccessor = window.OutLanes(i + 1);  // successor -> its successor
       const int successorMask = (1 << successorLanes) - 1;
-      int first = 0;  // the first lane not yet decided
-      for (;;) {
+      for (int first = 0;;) {  // the first lane not yet decided
         // The chords p -> successor that would replace each sample.
-        Directions chord =
-            Normalised(successorX - anchorX_, successorY - anchorY_, successorZ - anchorZ_);
+        Directions chord = Normalised(successorX - anchorAt_.x, successorY - anchorAt_.y,
+                                      successorZ - anchorAt_.z);
         // p -> node: into the first sample the direction carried along, into
         // each later one the chord of the sample before it. After a kept
         // sample that chord is the direction out of the new anchor itself: the
         // same difference, normalised the same way.
-        Directions intoNode{Lanes::ShiftIn(intoNode_.x, chord.x),
-                            Lanes::ShiftIn(intoNode_.y, chord.y),
-                            Lanes::ShiftIn(intoNode_.z, chord.z)};
+        Directions intoNode{Lanes::ShiftAcross(intoNode_.x, chord.x),
+                            Lanes::ShiftAcross(intoNode_.y, chord.y),
+                            Lanes::ShiftAcross(intoNode_.z, chord.z)};
         Flags keeps = limit_ > DotLanes(toSuccessor, intoNode);                // test 1
         if (anchor_ != head_) keeps |= limit_ > DotLanes(chord, intoAnchor_);  // test 2
         int keep = Lanes::Bits(keeps) | (Lanes::Bits(limit_ > DotLanes(chord, beyondSuccessor)) &
@@ -388,7 +389,7 @@ class LaneSweep {
           // its own, so that the next group need not wait for this one.
           LinkRun(node, 0, kLanes, anchor_);
           anchor_->next = node[kLanes];
-          intoNode_ = chord.Lane(kLanes - 1);
+          intoNode_ = chord;
           return kLanes;
         }
         int stays = CountLeadingLanes(~(keep >> first), lanes - first) + first;  // lanes if none
@@ -396,18 +397,18 @@ class LaneSweep {
         LinkRun(node, first, stays < lanes ? stays + 1 : lanes, anchor_);
         if (stays > first) {  // lanes first to stays - 1 go
           anchor_->next = node[stays];
-          intoNode_ = chord.Lane(stays - 1);
+          intoNode_ = Directions::Spread(chord.Lane(stays - 1));
         }
         if (stays == lanes) return lanes;
         // The sample in lane `stays` stays and becomes the anchor.
         NoteKept(node[stays], 1);
-        SetAnchor(node[stays], intoNode_);
-        intoNode_ = window.Out(i + stays);
+        SetAnchor(node[stays], intoNode_.Lane(kLanes - 1));
+        intoNode_ = Directions::Spread(window.Out(i + stays));
         first = stays + 1;
         if (first == lanes) return lanes;
         // Where the path turns at the next sample too, test 1 alone keeps it,
         // without chords: KeepTurns carries on from there.
-        if (limit_[0] > Dot(window.Out(i + first), intoNode_)) {
+        if (Lanes::Bits(limit_ > DotLanes(window.OutLanes(i + first), intoNode_)) & 1) {
           *turning = true;
           return first;
         }
@@ -418,10 +419,8 @@ class LaneSweep {
     // The anchor and the direction into it from its predecessor (none for
     // node 0, which has no predecessor and so no test 2).
     void SetAnchor(PathNode* node, const Fxyz& intoAnchor) {
-      intoAnchor_ = {Lanes::Broadcast(intoAnchor.x), Lanes::Broadcast(intoAnchor.y),
-                     Lanes::Broadcast(intoAnchor.z)};
-      anchorX_ = Lanes::Broadcast(node->point.x), anchorY_ = Lanes::Broadcast(node->point.y);
-      anchorZ_ = Lanes::Broadcast(node->point.z);
+      intoAnchor_ = Directions::Spread(intoAnchor);
+      anchorAt_ = Directions::Spread(Fxyz{node->point.x, node->point.y, node->point.z});
       anchor_ = node;
     }
 
@@ -442,10 +441,10 @@ class LaneSweep {
     PathNode* head_;
     SweepChains* chains_;
     PathNode* anchor_ = nullptr;
-    Floats anchorX_, anchorY_, anchorZ_;
-    Directions intoAnchor_;   // pp -> p in every lane, when the anchor has a predecessor
-    Fxyz intoNode_{0, 0, 0};  // p -> the sample under test
-    int kept_ = 1;            // node 0
+    Directions anchorAt_;    // p in every lane
+    Directions intoAnchor_;  // pp -> p in every lane, when the anchor has a predecessor
+    Directions intoNode_{};  // p -> the sample under test, in the last lane
+    int kept_ = 1;           // node 0
     int chainStep_;
     int nextChain_;
   };
